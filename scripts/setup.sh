@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need from Debian's packages.
+# Idempotent: installed packages are left as they are.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
+PACKAGES=(
+    # toolchain
+    g++ cmake ninja-build clang-format pkg-config
+    # Qt 6 with the pieces the plug-in uses; SQLite and PostgreSQL drivers for Qt SQL
+    qt6-base-dev qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+    # fonts, so that offscreen windows, charts and printed reports draw their text
+    fonts-dejavu-core fonts-dejavu-extra
+    # Russian and German locales for the tests that pin regional settings
+    locales-all
+    # command-line SQLite (the reference in the benchmarks) and PDF tools to read printed reports
+    sqlite3 poppler-utils
+    # a virtual display for screenshots of the host when no display is there
+    xvfb xauth
+)
+
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "platform/FormatSettings.h"
+
+#include <memory>
+
+// Literals that go into the SQL sent to the statistics server. The server parses them, so their
+// form is fixed and never follows the workstation's regional settings.
+
+// Filled when the library is loaded and only read afterwards, so worker threads need no lock.
+const TFormatSettings& QueryFormatSettings();
+
+// 2009-08-24 07:05:03.045 (with milliseconds) or 2009-08-24 07:05:03; no quotes.
+QString DateTimeToQueryText(bool withMsec, TDateTime value);
+
+// General format with 15 significant digits and "." as the point: 5, 12.5, 1E20; no quotes.
+QString FloatToQueryText(double value);
+
+// A new error of the class of `error` whose message is "<context> -> <message>", with
+// " <# ClassName #>" appended once when `appendClassName` is set. `error` is left unchanged.
+std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,
+                                                bool appendClassName);
+
+// The SQL text literal of a value: apostrophes around it, inner apostrophes doubled.
+QString QuotedSqlString(const QString& value);

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+#include <memory>
+
+// The error hierarchy of the system. Errors carry their context by wrapping: whoever catches one
+// raises a new error of the same class with a longer message, so every class must be able to
+// reproduce itself with another message and to throw itself by its dynamic type.
+class Exception : public std::exception {
+public:
+    explicit Exception(QString message);
+    ~Exception() override;
+
+    const QString& message() const { return m_message; }
+    void setMessage(QString message);
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+    virtual QString className() const { return QStringLiteral("Exception"); }
+    virtual std::unique_ptr<Exception> cloneWithMessage(const QString& message) const;
+    [[noreturn]] virtual void raise() const;
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// Adds the clone and raise overrides so that each concrete class only names itself.
+template <class Self, class Base>
+class ExceptionClass : public Base {
+public:
+    using Base::Base;
+    std::unique_ptr<Exception> cloneWithMessage(const QString& message) const override {
+        auto copy = std::make_unique<Self>(static_cast<const Self&>(*this));
+        copy->setMessage(message);
+        return copy;
+    }
+    [[noreturn]] void raise() const override { throw static_cast<const Self&>(*this); }
+};
+
+// Errors of the settings files.
+class EIniFileException : public ExceptionClass<EIniFileException, Exception> {
+public:
+    using ExceptionClass::ExceptionClass;
+    QString className() const override { return QStringLiteral("EIniFileException"); }
+};
+
+// A text or value that cannot be converted to the type asked for.
+class EConvertError : public ExceptionClass<EConvertError, Exception> {
+public:
+    using ExceptionClass::ExceptionClass;
+    QString className() const override { return QStringLiteral("EConvertError"); }
+};
+
+// Connections, statements and data sets.
+class EDatabaseError : public ExceptionClass<EDatabaseError, Exception> {
+public:
+    using ExceptionClass::ExceptionClass;
+    QString className() const override { return QStringLiteral("EDatabaseError"); }
+};
+
+// The operating system refused a request (files, locks, libraries).
+class EOSError : public ExceptionClass<EOSError, Exception> {
+public:
+    using ExceptionClass::ExceptionClass;
+    QString className() const override { return QStringLiteral("EOSError"); }
+};

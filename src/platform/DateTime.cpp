@@ -46,25 +46,30 @@ DateTimeParts decodeDateTime(TDateTime value) {
     return p;
 }
 
-TDateTime encodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                         int msec) {
+TDateTime encodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec) {
     const double days = double(kEpoch.daysTo(QDate(year, month, day)));
-    const double time = (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / kMsecPerDay;
+    const double time =
+        (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / kMsecPerDay;
     return days >= 0 ? days + time : days - time;
 }
 
-QDate dateOf(TDateTime value) { return kEpoch.addDays(split(value).day); }
+QDate dateOf(TDateTime value) {
+    return kEpoch.addDays(split(value).day);
+}
 
-int msecOfDay(TDateTime value) { return int(split(value).msec); }
+int msecOfDay(TDateTime value) {
+    return int(split(value).msec);
+}
 
 TDateTime fromQDateTime(const QDateTime& value) {
     const QTime t = value.time();
     const QDate d = value.date();
-    return encodeDateTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(),
-                          t.msec());
+    return encodeDateTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec());
 }
 
-TDateTime fromQDate(const QDate& value) { return double(kEpoch.daysTo(value)); }
+TDateTime fromQDate(const QDate& value) {
+    return double(kEpoch.daysTo(value));
+}
 
 QDateTime toQDateTime(TDateTime value) {
     const DayAndTime dt = split(value);

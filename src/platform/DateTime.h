@@ -18,8 +18,8 @@ struct DateTimeParts {
 
 // Rounds to the nearest millisecond first, so 23:59:59.9996 is the next day at midnight.
 DateTimeParts decodeDateTime(TDateTime value);
-TDateTime encodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
-                         int second = 0, int msec = 0);
+TDateTime encodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int msec = 0);
 // The whole days of a value, rounded to the millisecond like decodeDateTime.
 QDate dateOf(TDateTime value);
 TDateTime fromQDateTime(const QDateTime& value);

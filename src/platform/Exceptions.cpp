@@ -2,7 +2,9 @@
 
 #include <utility>
 
-Exception::Exception(QString message) { setMessage(std::move(message)); }
+Exception::Exception(QString message) {
+    setMessage(std::move(message));
+}
 
 Exception::~Exception() = default;
 
@@ -17,4 +19,6 @@ std::unique_ptr<Exception> Exception::cloneWithMessage(const QString& message) c
     return copy;
 }
 
-void Exception::raise() const { throw *this; }
+void Exception::raise() const {
+    throw *this;
+}

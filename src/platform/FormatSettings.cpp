@@ -18,8 +18,8 @@ int runLength(const QString& s, int i) {
     return n;
 }
 
-void appendFormatted(QString& out, const QString& pattern, const DateTimeParts& p,
-                     TDateTime value, const TFormatSettings& fs, int depth) {
+void appendFormatted(QString& out, const QString& pattern, const DateTimeParts& p, TDateTime value,
+                     const TFormatSettings& fs, int depth) {
     bool lastWasHour = false;
     int i = 0;
     while (i < pattern.size()) {
@@ -58,8 +58,8 @@ void appendFormatted(QString& out, const QString& pattern, const DateTimeParts& 
             else if (n == 2)
                 out += pad(p.month, 2);
             else
-                out += fs.locale.monthName(p.month, n == 3 ? QLocale::ShortFormat
-                                                           : QLocale::LongFormat);
+                out += fs.locale.monthName(p.month,
+                                           n == 3 ? QLocale::ShortFormat : QLocale::LongFormat);
             break;
         case 'd':
             if (n == 1)
@@ -67,11 +67,11 @@ void appendFormatted(QString& out, const QString& pattern, const DateTimeParts& 
             else if (n == 2)
                 out += pad(p.day, 2);
             else if (n == 3 || n == 4)
-                out += fs.locale.dayName(p.dayOfWeek, n == 3 ? QLocale::ShortFormat
-                                                             : QLocale::LongFormat);
+                out += fs.locale.dayName(p.dayOfWeek,
+                                         n == 3 ? QLocale::ShortFormat : QLocale::LongFormat);
             else if (nest)
-                appendFormatted(out, n == 5 ? fs.shortDateFormat : fs.longDateFormat, p, value,
-                                fs, depth + 1);
+                appendFormatted(out, n == 5 ? fs.shortDateFormat : fs.longDateFormat, p, value, fs,
+                                depth + 1);
             break;
         case 'h':
             out += n == 1 ? QString::number(p.hour) : pad(p.hour, 2);
@@ -87,8 +87,8 @@ void appendFormatted(QString& out, const QString& pattern, const DateTimeParts& 
             break;
         case 't':
             if (nest)
-                appendFormatted(out, n == 1 ? fs.shortTimeFormat : fs.longTimeFormat, p, value,
-                                fs, depth + 1);
+                appendFormatted(out, n == 1 ? fs.shortTimeFormat : fs.longTimeFormat, p, value, fs,
+                                depth + 1);
             break;
         case 'c':
             if (nest) {

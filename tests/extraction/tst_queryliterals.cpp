@@ -35,18 +35,18 @@ void TestQueryLiterals::dateTimeText_data() {
     QTest::newRow("without msec") << encodeDateTime(2009, 8, 24, 7, 5, 3, 45) << false
                                   << "2009-08-24 07:05:03";
     QTest::newRow("start of day") << midnight << true << "2009-08-24 00:00:00.000";
-    QTest::newRow("last msec of day") << nextMidnight - 1 / kMsecPerDay << true
-                                      << "2009-08-24 23:59:59.999";
+    QTest::newRow("last msec of day")
+        << nextMidnight - 1 / kMsecPerDay << true << "2009-08-24 23:59:59.999";
     QTest::newRow("under half msec before midnight")
         << nextMidnight - 0.8 * kHalfMsec << true << "2009-08-25 00:00:00.000";
     QTest::newRow("over half msec before midnight")
         << nextMidnight - 1.2 * kHalfMsec << true << "2009-08-24 23:59:59.999";
-    QTest::newRow("rounded up msec") << midnight + (45.6 / kMsecPerDay) << true
-                                     << "2009-08-24 00:00:00.046";
+    QTest::newRow("rounded up msec")
+        << midnight + (45.6 / kMsecPerDay) << true << "2009-08-24 00:00:00.046";
     QTest::newRow("rounding carries into seconds")
         << midnight + (59999.7 / kMsecPerDay) << true << "2009-08-24 00:01:00.000";
-    QTest::newRow("without msec still rounds") << nextMidnight - 0.8 * kHalfMsec << false
-                                               << "2009-08-25 00:00:00";
+    QTest::newRow("without msec still rounds")
+        << nextMidnight - 0.8 * kHalfMsec << false << "2009-08-25 00:00:00";
     QTest::newRow("epoch") << 0.0 << true << "1899-12-30 00:00:00.000";
     QTest::newRow("leap day") << encodeDateTime(2024, 2, 29, 23, 0, 0, 7) << true
                               << "2024-02-29 23:00:00.007";
@@ -145,9 +145,12 @@ void TestQueryLiterals::exceptionKeepsItsClass() {
 void TestQueryLiterals::quotedSqlString_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "АИ-92" << "'АИ-92'";
-    QTest::newRow("apostrophe") << "O'Neil" << "'O''Neil'";
-    QTest::newRow("empty") << "" << "''";
+    QTest::newRow("plain") << "АИ-92"
+                           << "'АИ-92'";
+    QTest::newRow("apostrophe") << "O'Neil"
+                                << "'O''Neil'";
+    QTest::newRow("empty") << ""
+                           << "''";
 }
 
 void TestQueryLiterals::quotedSqlString() {

@@ -1,5 +1,7 @@
 #include "platform/MessageBoxes.h"
 
+#include "platform/SynchronizedCall.h"
+
 #include <QApplication>
 #include <QMutex>
 
@@ -34,6 +36,13 @@ QMessageBox::Icon toQt(Icon icon) {
 QMessageBox::StandardButton show(QWidget* parent, const QString& caption, const QString& text,
                                  Icon icon, QMessageBox::StandardButtons buttons,
                                  QMessageBox::StandardButton defaultButton) {
+    // Workers report their errors too; a box may only be shown by the user interface thread.
+    if (!SynchronizedCall::onUiThread()) {
+        QMessageBox::StandardButton pressed = QMessageBox::NoButton;
+        SynchronizedCall::run(
+            [&] { pressed = show(parent, caption, text, icon, buttons, defaultButton); });
+        return pressed;
+    }
     Handler handler;
     {
         QMutexLocker lock(&handlerMutex);

@@ -1,0 +1,140 @@
+#include "platform/MessageBoxes.h"
+#include "platform/SynchronizedCall.h"
+#include "platform/Thread.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace {
+
+// A worker whose body records what happened on which thread, one unit of work per Resume.
+class Worker : public TThread {
+public:
+    ~Worker() override { StopThread(); }
+
+    std::atomic<int> runs{0};
+    std::atomic<int> uiCalls{0};
+    std::atomic<bool> sawError{false};
+    std::atomic<bool> blockInUiCall{false};
+    std::function<void()> extra;
+
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            ++runs;
+            Synchronize([this] {
+                if (QThread::currentThread() == qApp->thread())
+                    ++uiCalls;
+            });
+            try {
+                Synchronize([] { throw std::runtime_error("from the user interface thread"); });
+            } catch (const std::runtime_error&) {
+                sawError = true;
+            }
+            if (extra)
+                extra();
+            Suspend();
+        }
+    }
+};
+
+bool waitFor(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return condition();
+}
+
+} // namespace
+
+class TestThread : public QObject {
+    Q_OBJECT
+
+private slots:
+    void createdSuspendedAndRunsOncePerResume();
+    void resumeWhileBusyIsDropped();
+    void stopWhileWaitingEndsPromptly();
+    void stopWhileWorkerWaitsInSynchronisedCall();
+    void messageBoxFromWorkerReachesUiThread();
+};
+
+void TestThread::createdSuspendedAndRunsOncePerResume() {
+    Worker worker;
+    QVERIFY(worker.Suspended());
+    QCOMPARE(worker.runs.load(), 0);
+    worker.Resume();
+    QVERIFY(waitFor([&] { return worker.runs == 1 && worker.Suspended(); }));
+    QCOMPARE(worker.uiCalls.load(), 1);
+    QVERIFY(worker.sawError.load());
+    worker.Resume();
+    QVERIFY(waitFor([&] { return worker.runs == 2 && worker.Suspended(); }));
+    QCOMPARE(worker.uiCalls.load(), 2);
+}
+
+void TestThread::resumeWhileBusyIsDropped() {
+    Worker worker;
+    std::atomic<bool> release{false};
+    std::atomic<bool> inside{false};
+    worker.extra = [&] {
+        inside = true;
+        while (!release)
+            QThread::msleep(1);
+    };
+    worker.Resume();
+    QVERIFY(waitFor([&] { return inside.load(); }));
+    worker.Resume(); // busy: dropped
+    release = true;
+    QVERIFY(waitFor([&] { return worker.Suspended(); }));
+    QTest::qWait(50);
+    QCOMPARE(worker.runs.load(), 1);
+}
+
+void TestThread::stopWhileWaitingEndsPromptly() {
+    auto worker = std::make_unique<Worker>();
+    worker->Resume();
+    QVERIFY(waitFor([&] { return worker->Suspended() && worker->runs == 1; }));
+    QElapsedTimer timer;
+    timer.start();
+    worker->StopThread();
+    QVERIFY(worker->Finished());
+    QVERIFY2(timer.elapsed() < 2000, "the worker did not end while waiting");
+    QCOMPARE(worker->runs.load(), 1);
+}
+
+void TestThread::stopWhileWorkerWaitsInSynchronisedCall() {
+    // The user interface thread does not run its event loop here: only StopThread can serve the
+    // worker's pending call, or both threads would wait for each other for ever.
+    Worker worker;
+    std::atomic<bool> served{false};
+    worker.Resume();
+    QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+    worker.extra = [&] { SynchronizedCall::run([&] { served = true; }); };
+    worker.Resume();
+    QThread::msleep(50); // the worker is now blocked in its first synchronised call
+    worker.StopThread();
+    QVERIFY(worker.Finished());
+    QVERIFY(served.load());
+}
+
+void TestThread::messageBoxFromWorkerReachesUiThread() {
+    QThread* handledOn = nullptr;
+    QString text;
+    const auto previous = MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
+        handledOn = QThread::currentThread();
+        text = shown.text;
+        return QMessageBox::Ok;
+    });
+    Worker worker;
+    worker.extra = [] { MessageBoxes::error(nullptr, QStringLiteral("Сервер недоступен")); };
+    worker.Resume();
+    QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+    MessageBoxes::setHandler(previous);
+    QCOMPARE(handledOn, qApp->thread());
+    QCOMPARE(text, QStringLiteral("Сервер недоступен"));
+}
+
+QTEST_MAIN(TestThread)
+#include "tst_thread.moc"

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QGraphicsLayout>
 #include <QImage>
 #include <QImageWriter>
 #include <QLegend>
@@ -42,6 +43,7 @@ public:
         , m_band(new QRubberBand(QRubberBand::Rectangle, viewport())) {
         setRenderHint(QPainter::Antialiasing);
         setRubberBand(QChartView::NoRubberBand);
+        setFrameShape(QFrame::NoFrame);
     }
 
 protected:
@@ -103,8 +105,9 @@ private:
 
 namespace {
 
-// Room between two bottom axis labels, in pixels.
-constexpr double kLabelGap = 12;
+// Room a bottom axis label needs besides its text, in pixels: Qt Charts pads labels on both
+// sides before it decides whether to elide them.
+constexpr double kLabelGap = 16;
 // How far from a marker's edge a click still hits the point, in pixels.
 constexpr double kClickSlack = 3;
 
@@ -168,7 +171,7 @@ QString titleHtml(const QStringList& lines) {
     escaped.reserve(lines.size());
     for (const QString& line : lines)
         escaped << line.toHtmlEscaped();
-    return escaped.join(QStringLiteral("<br>"));
+    return QStringLiteral("<center>%1</center>").arg(escaped.join(QStringLiteral("<br>")));
 }
 
 } // namespace
@@ -176,11 +179,14 @@ QString titleHtml(const QStringList& lines) {
 int chartLabelStride(int pointCount, double axisLength, double labelExtent) {
     if (pointCount <= 1 || !(axisLength > 0) || !(labelExtent > 0))
         return 1;
-    const double spacing = axisLength / (pointCount - 1);
-    const double stride = std::ceil(labelExtent / spacing);
-    if (!(stride < double(pointCount)))
+    // Qt Charts gives every category label the axis length divided by the number of labels plus
+    // one, and elides what does not fit, so that share is what a label must fit into.
+    const double fitting = std::floor(axisLength / labelExtent) - 1;
+    if (!(fitting >= 1))
         return pointCount;
-    return std::max(1, int(stride));
+    if (fitting >= pointCount)
+        return 1;
+    return int(std::ceil(pointCount / fitting));
 }
 
 ChartView::ChartView(ChartModel* model, QWidget* parent)
@@ -190,6 +196,10 @@ ChartView::ChartView(ChartModel* model, QWidget* parent)
     , m_axisX(new QCategoryAxis)
     , m_axisY(new QValueAxis) {
     m_chart->setBackgroundRoundness(0);
+    m_chart->layout()->setContentsMargins(0, 0, 0, 0);
+    QFont titleFont = m_chart->titleFont();
+    titleFont.setBold(true);
+    m_chart->setTitleFont(titleFont);
     m_chart->setLocalizeNumbers(true);
     m_chart->setLocale(QLocale());
     m_chart->legend()->setAlignment(Qt::AlignBottom);
@@ -365,13 +375,10 @@ void ChartView::updatePageData() {
                 m_labelCandidates.append({p.x, p.label});
         }
     }
-    m_labelSpan =
-        m_labelCandidates.size() > 1 ? m_labelCandidates.last().x - m_labelCandidates.first().x : 0;
     updateBottomLabels(true);
 }
 
 void ChartView::updateBottomLabels(bool force) {
-    const double range = m_axisX->max() - m_axisX->min();
     double plotWidth = m_chart->plotArea().width();
     if (!(plotWidth > 0)) // not laid out yet; the first layout calls again
         plotWidth = std::max(100, width() - 100);
@@ -379,8 +386,8 @@ void ChartView::updateBottomLabels(bool force) {
     double widest = 0;
     for (const LabelCandidate& candidate : std::as_const(m_labelCandidates))
         widest = std::max(widest, metrics.horizontalAdvance(candidate.label));
-    const double span = range > 0 ? plotWidth * m_labelSpan / range : 0;
-    const int stride = chartLabelStride(int(m_labelCandidates.size()), span, widest + kLabelGap);
+    const int stride =
+        chartLabelStride(int(m_labelCandidates.size()), plotWidth, widest + kLabelGap);
     if (!force && stride == m_labelStride)
         return;
     m_labelStride = stride;
@@ -402,6 +409,10 @@ void ChartView::updateBottomLabels(bool force) {
         m_axisX->append(label, candidate.x);
         lastX = candidate.x;
     }
+    // A category axis without categories lays its title out at the top of the chart; a blank
+    // category keeps an empty chart's axis in place.
+    if (m_axisX->count() == 0)
+        m_axisX->append(QStringLiteral(" "), m_axisX->max());
     // Appending categories may have moved the range.
     const double min = m_axisX->min();
     const double max = m_axisX->max();

@@ -16,8 +16,8 @@ class QLineSeries;
 class QValueAxis;
 
 // How many points apart the bottom axis labels must be so that labels `labelExtent` pixels wide
-// (gap included) do not overlap, when `pointCount` evenly spaced points span `axisLength` pixels.
-// At least 1: every point labelled.
+// (padding included) fit, when `pointCount` evenly spaced points fill an axis of `axisLength`
+// pixels. 1: every point labelled; `pointCount`: only the first.
 int chartLabelStride(int pointCount, double axisLength, double labelExtent);
 
 // Shows a ChartModel with Qt Charts, one page at a time: the model keeps every point, the view
@@ -88,7 +88,6 @@ private:
     QValueAxis* m_axisY = nullptr;
     QList<QLineSeries*> m_lines;
     QList<LabelCandidate> m_labelCandidates;
-    double m_labelSpan = 0;
     int m_labelStride = 0;
     bool m_dirty = true;
     bool m_refreshQueued = false;

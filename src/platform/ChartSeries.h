@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+class ChartModel;
+
+// One point of a chart series. An invalid colour means "the series' own colour".
+struct ChartPoint {
+    double x = 0;
+    double y = 0;
+    QString label;
+    QColor color;
+};
+
+// The chart's marker shapes, numbered from 1 as the series builder counts them: it picks shape
+// (n div 18) + 1 for the n-th series, so series are told apart by shape in runs of 18 colours.
+enum class ChartMarkerShape {
+    Circle = 1,
+    Rectangle,
+    Diamond,
+    Triangle,
+    Star,
+    Pentagon,
+};
+inline constexpr int kChartMarkerShapeCount = 6;
+
+// The shape numbered `number`. Numbers past the end of the list start over at the circle, so a
+// chart with more than 6 × 18 series still gets a shape for every series; numbers below 1 give
+// the circle.
+ChartMarkerShape chartMarkerShapeFromNumber(int number);
+
+// A line series of the chart model. Owned by its ChartModel; every change is announced through
+// the model's signals, so the view never has to poll.
+class ChartSeries {
+public:
+    ChartSeries(const ChartSeries&) = delete;
+    ChartSeries& operator=(const ChartSeries&) = delete;
+    ~ChartSeries();
+
+    int index() const { return m_index; }
+
+    int lineWidth() const { return m_lineWidth; }
+    void setLineWidth(int width);
+    QColor color() const { return m_color; }
+    void setColor(const QColor& color);
+    ChartMarkerShape markerShape() const { return m_markerShape; }
+    void setMarkerShape(ChartMarkerShape shape);
+    int markerSize() const { return m_markerSize; }
+    void setMarkerSize(int size);
+    bool isMarkerVisible() const { return m_markerVisible; }
+    void setMarkerVisible(bool visible);
+    QString title() const { return m_title; }
+    void setTitle(const QString& title);
+    bool isShownInLegend() const { return m_shownInLegend; }
+    void setShownInLegend(bool shown);
+    // Marks are the value labels drawn at the points.
+    bool areMarksVisible() const { return m_marksVisible; }
+    void setMarksVisible(bool visible);
+    // An inactive series keeps its points but is not drawn.
+    bool isActive() const { return m_active; }
+    void setActive(bool active);
+
+    // Amortised O(1): the extraction adds one point per bucket, tens of thousands per run.
+    void addPoint(double x, double y, const QString& label = QString(),
+                  const QColor& color = QColor());
+    void clear();
+    int count() const { return int(m_points.size()); }
+    const ChartPoint& point(int index) const { return m_points.at(index); }
+    const QList<ChartPoint>& points() const { return m_points; }
+
+    // 0 for a series without points, as the statistics expect for an empty series.
+    double maxY() const { return m_points.isEmpty() ? 0.0 : m_maxY; }
+    double minY() const { return m_points.isEmpty() ? 0.0 : m_minY; }
+
+private:
+    friend class ChartModel;
+    ChartSeries(ChartModel* model, int index, const QColor& color);
+    void changed();
+
+    ChartModel* m_model;
+    int m_index;
+    int m_lineWidth = 1;
+    QColor m_color;
+    ChartMarkerShape m_markerShape = ChartMarkerShape::Circle;
+    int m_markerSize = 6;
+    bool m_markerVisible = false;
+    QString m_title;
+    bool m_shownInLegend = true;
+    bool m_marksVisible = false;
+    bool m_active = true;
+    QList<ChartPoint> m_points;
+    double m_maxY = 0;
+    double m_minY = 0;
+};

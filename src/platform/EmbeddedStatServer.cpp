@@ -23,7 +23,7 @@ struct Provider {
 // The server's providers. The fixed lists are ordered the way the station keeps them.
 const Provider kProviders[] = {
     {"dspLogtran", 2, nullptr},
-    {"dspSmSilo", 2, "SELECT SmNum, BegTime, EndTime, Operator FROM SmSilo ORDER BY SmNum DESC"},
+    {"dspSmSilo", 2, "SELECT SmNum, BegTime, EndTime, Operator FROM SmSilo ORDER BY SmNum"},
     {"dspGSM", 2, "SELECT GsmName FROM GSM ORDER BY SortOrder, ID_GSM"},
     {"dspGoods", 1, "SELECT ID_Category, Name, ID_Goods FROM Goods ORDER BY ID_Goods"},
     {"dspCategory", 1,

@@ -35,13 +35,15 @@ std::atomic<quint64> connectionCounter{0};
 
 // Only reading is authorised. This is what keeps a command text from changing the station's data:
 // an INSERT, an ATTACH or a PRAGMA that switches query_only off fails before it runs.
-int authorize(void*, int action, const char*, const char*, const char*, const char*) {
+int authorize(void*, int action, const char*, const char* function, const char*, const char*) {
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
-    case SQLITE_FUNCTION:
     case SQLITE_RECURSIVE:
         return SQLITE_OK;
+    case SQLITE_FUNCTION:
+        // Loading a library would run foreign code inside the plug-in.
+        return function && qstricmp(function, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
     default:
         return SQLITE_DENY;
     }
@@ -214,7 +216,7 @@ TEmbeddedStatServer::run(Handle& h, const QString& sql,
         sqlite3_prepare_v2(db, text.constData(), int(text.size()) + 1, &guard.stmt, &tail);
     if (rc != SQLITE_OK) {
         const QString reason = errorText(db);
-        if (rc == SQLITE_AUTH)
+        if (rc == SQLITE_AUTH || reason.startsWith(QLatin1String("not authorized")))
             throw EDatabaseError(QStringLiteral("Сервер статистики только читает данные: запрос, "
                                                 "который изменил бы базу «%1», отклонён (%2)")
                                      .arg(h.filePath, reason));

@@ -201,6 +201,7 @@ void TestStationServer::commandThatWrites_data() {
     QTest::newRow("second statement") << "SELECT 1; DELETE FROM LogTran";
     QTest::newRow("delete in a with") << "WITH x AS (SELECT 1) DELETE FROM LogTran";
     QTest::newRow("temporary table") << "CREATE TEMP TABLE t AS SELECT * FROM LogTran";
+    QTest::newRow("load a library") << "SELECT load_extension('" + other + "')";
 }
 
 void TestStationServer::commandThatWrites() {

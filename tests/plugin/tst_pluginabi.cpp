@@ -2,6 +2,8 @@
 
 #include "torvistat/plugin_abi.h"
 
+#include "HostValues.h"
+
 #include <QAction>
 #include <QDir>
 #include <QMainWindow>
@@ -39,19 +41,6 @@ void getValueA(TorviVariant* result, int32_t code, int32_t) {
 void getValueB(TorviVariant* result, int32_t code, int32_t) {
     askedBy << QStringLiteral("B%1").arg(code);
     answer(result, code);
-}
-
-TorviMenuItem createMenuItem(TorviMenuItem parent, int32_t index) {
-    auto* parentItem = static_cast<QAction*>(parent);
-    QMenu* menu = parentItem->menu();
-    if (!menu) {
-        menu = new QMenu(qobject_cast<QWidget*>(parentItem->parent()));
-        parentItem->setMenu(menu);
-    }
-    auto* item = new QAction(menu);
-    const QList<QAction*> items = menu->actions();
-    menu->insertAction(index >= 0 && index < items.size() ? items.at(index) : nullptr, item);
-    return item;
 }
 
 int threadCount() {
@@ -160,7 +149,7 @@ QAction* TestPluginAbi::statisticsAt(int index) const {
 }
 
 void TestPluginAbi::menuUnderThreeEntries() {
-    m_initReportMenu(&m_hostWindow, m_reports->menuAction(), createMenuItem, 0);
+    m_initReportMenu(&m_hostWindow, m_reports->menuAction(), HostValues::createMenuItem, 0);
 
     const QList<QAction*> items = m_reports->actions();
     QCOMPARE(items.size(), 4);
@@ -190,7 +179,7 @@ void TestPluginAbi::menuUnderThreeEntries() {
 }
 
 void TestPluginAbi::secondMenuIsEqual() {
-    m_initReportMenu(&m_hostWindow, m_reports->menuAction(), createMenuItem, 0);
+    m_initReportMenu(&m_hostWindow, m_reports->menuAction(), HostValues::createMenuItem, 0);
 
     QCOMPARE(m_reports->actions().size(), 5);
     QAction* first = statisticsAt(2);

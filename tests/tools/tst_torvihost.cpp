@@ -32,10 +32,7 @@ private slots:
     void refusedOptions_data();
     void refusedOptions();
     void refusedOptionsWithoutDisplay();
-    void values_data();
-    void values();
-    void createMenuItem_data();
-    void createMenuItem();
+    void statisticsServerAnswers();
     void pluginMenuInReports();
     void loadFailures_data();
     void loadFailures();
@@ -113,79 +110,24 @@ void TestTorviHost::refusedOptionsWithoutDisplay() {
     QVERIFY2(err.contains(QStringLiteral("Использование: torvi-host")), qPrintable(err));
 }
 
-void TestTorviHost::values_data() {
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<bool>("priv");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("vt");
-    QTest::addColumn<QVariant>("value");
-    QTest::newRow("46 mode") << "" << false << 46 << int(TORVI_VT_I4) << QVariant(3);
-    QTest::newRow("5 fuel folder")
-        << "" << false << 5 << int(TORVI_VT_BSTR) << QVariant(QStringLiteral("/srv/azs/топливо/"));
-    QTest::newRow("other value code") << "" << false << 7 << int(TORVI_VT_EMPTY) << QVariant();
-    QTest::newRow("11 local server") << "" << true << 11 << int(TORVI_VT_I4) << QVariant(1);
-    QTest::newRow("11 remote server") << "stat1" << true << 11 << int(TORVI_VT_I4) << QVariant(0);
-    QTest::newRow("13 server") << "stat1" << true << 13 << int(TORVI_VT_BSTR)
-                               << QVariant(QStringLiteral("stat1"));
-    QTest::newRow("16 caption") << "" << true << 16 << int(TORVI_VT_BSTR)
-                                << QVariant(QStringLiteral("АЗС №7"));
-}
-
-void TestTorviHost::values() {
-    QFETCH(QString, server);
-    QFETCH(bool, priv);
-    QFETCH(int, code);
-    QFETCH(int, vt);
-    QFETCH(QVariant, value);
-    HostOptions options;
-    options.mode = 3;
-    options.fuelDb = QStringLiteral("/srv/azs/топливо/");
-    options.statServer = server;
-    options.caption = QStringLiteral("АЗС №7");
-    HostValues::setOptions(options);
-
-    TorviVariant result;
-    TorviVariantInit(&result);
-    if (priv)
+void TestTorviHost::statisticsServerAnswers() {
+    const auto ask = [](const QString& server, int code) {
+        HostOptions options;
+        options.statServer = server;
+        HostValues::setOptions(options);
+        TorviVariant result;
+        TorviVariantInit(&result);
         HostValues::getPrivValue(&result, code);
-    else
-        HostValues::getValue(&result, code, 0);
-    QCOMPARE(int(result.vt), vt);
-    if (vt == TORVI_VT_I4)
-        QCOMPARE(QVariant(result.value.i4), value);
-    else if (vt == TORVI_VT_BSTR)
-        QCOMPARE(QVariant(QString::fromUtf8(result.value.str)), value);
-    TorviVariantClear(&result);
-}
-
-void TestTorviHost::createMenuItem_data() {
-    QTest::addColumn<int>("existing");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("expectedPosition");
-    QTest::newRow("parent without menu") << 0 << 0 << 0;
-    QTest::newRow("before the last") << 3 << 2 << 2;
-    QTest::newRow("first") << 3 << 0 << 0;
-    QTest::newRow("past the end appends") << 3 << 9 << 3;
-    QTest::newRow("negative appends") << 3 << -1 << 3;
-}
-
-void TestTorviHost::createMenuItem() {
-    QFETCH(int, existing);
-    QFETCH(int, index);
-    QFETCH(int, expectedPosition);
-    QMenu reports;
-    auto* parent = new QAction(QStringLiteral("Статистика"), &reports);
-    reports.addAction(parent);
-    if (existing > 0) {
-        parent->setMenu(new QMenu(&reports));
-        for (int i = 0; i < existing; ++i)
-            parent->menu()->addAction(QString::number(i));
-    }
-    auto* item = static_cast<QAction*>(HostValues::createMenuItem(parent, index));
-    QVERIFY(item && parent->menu());
-    QCOMPARE(parent->menu()->actions().indexOf(item), expectedPosition);
-    QCOMPARE(parent->menu()->actions().size(), existing + 1);
-    QCOMPARE(item->parent(), parent->menu());
+        const QVariant value = result.vt == TORVI_VT_I4 ? QVariant(result.value.i4)
+                               : result.vt == TORVI_VT_BSTR
+                                   ? QVariant(QString::fromUtf8(result.value.str))
+                                   : QVariant();
+        TorviVariantClear(&result);
+        return value;
+    };
+    QCOMPARE(ask(QString(), 11), QVariant(1));
+    QCOMPARE(ask(QStringLiteral("stat1:5433"), 11), QVariant(0));
+    QCOMPARE(ask(QStringLiteral("stat1:5433"), 13), QVariant(QStringLiteral("stat1:5433")));
 }
 
 void TestTorviHost::pluginMenuInReports() {

@@ -12,6 +12,5 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD_DIR"
 
 echo
-echo "Built: $BUILD_DIR/src/plugin/libtorvistat9.so"
-echo "The host program that loads the plug-in (torvi-host) and the demo station database are"
-echo "not part of this build yet; they come with the next steps of the project."
+echo "Built: $BUILD_DIR/src/plugin/libtorvistat9.so and $BUILD_DIR/tools/torvi-host/torvi-host"
+echo "Run the back office with the plug-in: $BUILD_DIR/tools/torvi-host/torvi-host --help"

@@ -1,15 +1,55 @@
-// The plug-in library loaded by the back-office host.
+// The plug-in library loaded by the back-office host: its four entry points and what happens
+// when it is loaded and unloaded.
 
 #include "extraction/QueryLiterals.h"
+#include "plugin/HostBoundary.h"
+#include "plugin/HostFunctions.h"
+#include "plugin/StatInternal.h"
+
+#include "torvistat/plugin_abi.h"
+
+class QAction;
 
 namespace {
 
 // Loading the library fills the process-wide format settings before any window can build a
-// query; the reference below pulls their initialisation into the shared object.
+// query. Unloading frees what InitReportMenu created while the code that owns it is still
+// mapped: a QObject of ours outliving dlclose would leave the host with connections into
+// unmapped code.
 struct ModuleInitialisation {
     ModuleInitialisation() { QueryFormatSettings(); }
+    ~ModuleInitialisation() {
+        FinalizeStatistics();
+        HostFunctions::reset();
+    }
+    ModuleInitialisation(const ModuleInitialisation&) = delete;
+    ModuleInitialisation& operator=(const ModuleInitialisation&) = delete;
 };
 
 const ModuleInitialisation moduleInitialisation;
 
 } // namespace
+
+extern "C" {
+
+void InitReports(int32_t, TorviGetValueFn getValue, int32_t) {
+    HostFunctions::GetValue = getValue;
+}
+
+void SetGetValue(TorviGetValueFn getValue) {
+    HostFunctions::GetValue = getValue;
+}
+
+void SetNewUserPriv(int32_t, TorviGetPrivValueFn getPrivValue) {
+    HostFunctions::GetPrivValue = getPrivValue;
+}
+
+void InitReportMenu(void* applicationWindow, TorviMenuItem parent,
+                    TorviCreateMenuItemFn createMenuItem, int32_t) {
+    callAtHostBoundary([&] {
+        InitStatMenu(static_cast<QWidget*>(applicationWindow), static_cast<QAction*>(parent),
+                     createMenuItem);
+    });
+}
+
+} // extern "C"

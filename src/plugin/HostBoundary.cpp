@@ -1,0 +1,44 @@
+#include "plugin/HostBoundary.h"
+
+#include "platform/Exceptions.h"
+#include "platform/MessageBoxes.h"
+#include "plugin/HostFunctions.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+QString currentErrorText() {
+    try {
+        throw;
+    } catch (const Exception& error) {
+        return error.message();
+    } catch (const std::exception& error) {
+        return QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        return QStringLiteral("Неизвестная ошибка модуля статистики");
+    }
+}
+
+void writeToStderr(const QString& text) noexcept {
+    std::fprintf(stderr, "torvistat9: %s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
+void reportCurrentErrorToHost() noexcept {
+    QString text;
+    try {
+        text = currentErrorText();
+        if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            MessageBoxes::error(HostFunctions::ApplicationWindow.load(), text);
+            return;
+        }
+    } catch (...) {
+        // Even the error box failed (out of memory, most likely); stderr is all that is left.
+    }
+    writeToStderr(text.isEmpty() ? QStringLiteral("ошибка модуля статистики") : text);
+}

@@ -1,0 +1,151 @@
+#include "HostOptions.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kPluginFile = QStringLiteral("libtorvistat9.so");
+
+// QApplication's own options that a user may pass to the host; they go on to QApplication.
+const QStringList kToolkitOptionsWithValue{
+    QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"), QStringLiteral("display"),
+    QStringLiteral("geometry"),      QStringLiteral("qwindowgeometry"),
+    QStringLiteral("qwindowicon"),   QStringLiteral("qwindowtitle"),
+    QStringLiteral("style"),         QStringLiteral("stylesheet"),
+    QStringLiteral("session")};
+const QStringList kToolkitFlags{QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                QStringLiteral("sync")};
+
+// An option as the user typed it ("-x", "--x" or "--x=1"), for the error message.
+QString spelledAs(const QStringList& arguments, const QString& name) {
+    for (const QString& argument : arguments.mid(1)) {
+        QString bare = argument.section(QLatin1Char('='), 0, 0);
+        while (bare.startsWith(QLatin1Char('-')))
+            bare.remove(0, 1);
+        if (bare == name)
+            return argument.section(QLatin1Char('='), 0, 0);
+    }
+    return name;
+}
+
+} // namespace
+
+QString hostUsage() {
+    return QStringLiteral(
+        "Использование: torvi-host [параметры]\n"
+        "\n"
+        "Программа бэк-офиса АЗС: загружает модуль статистики и отвечает на его запросы.\n"
+        "\n"
+        "Параметры:\n"
+        "  --plugin <файл>        модуль статистики (по умолчанию libtorvistat9.so,\n"
+        "                         собранный рядом с программой)\n"
+        "  --mode <число>         режим (значение 46); 0 и 3 — папка базы ГСМ из --fuel-db\n"
+        "                         (по умолчанию 0)\n"
+        "  --fuel-db <папка>      папка базы ГСМ (значение 5; по умолчанию $DARA_ROOT/DB/)\n"
+        "  --stat-server <имя>    компьютер сервера статистики (значение 13);\n"
+        "                         пусто — локальный сервер\n"
+        "  --caption <текст>      подпись окна статистики по ГСМ (значение 16)\n"
+        "  -h, --help             эта справка\n");
+}
+
+QString defaultFuelDb() {
+    QString root = qEnvironmentVariable("DARA_ROOT");
+    if (root.isEmpty())
+        root = QDir::homePath() + QStringLiteral("/DARA");
+    while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
+        root.chop(1);
+    return root + QStringLiteral("/DB/");
+}
+
+QString defaultPluginPath(const QString& applicationDir) {
+    const QDir dir(applicationDir);
+    const QStringList candidates{
+        QDir::cleanPath(dir.filePath(QStringLiteral(TORVI_HOST_PLUGIN_RELATIVE))),
+        dir.filePath(kPluginFile),
+        QDir::cleanPath(dir.filePath(QStringLiteral("../lib/") + kPluginFile)),
+    };
+    for (const QString& candidate : candidates)
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    return candidates.first();
+}
+
+QString executableDir() {
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+}
+
+HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& defaultPluginPath) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption plugin(QStringLiteral("plugin"), QString(), QStringLiteral("file"));
+    const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("number"));
+    const QCommandLineOption fuelDb(QStringLiteral("fuel-db"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption statServer(QStringLiteral("stat-server"), QString(),
+                                        QStringLiteral("host"));
+    const QCommandLineOption caption(QStringLiteral("caption"), QString(), QStringLiteral("text"));
+    parser.addOptions({help, plugin, mode, fuelDb, statServer, caption});
+    QList<QCommandLineOption> toolkitOptions;
+    for (const QString& name : kToolkitOptionsWithValue)
+        toolkitOptions << QCommandLineOption(name, QString(), QStringLiteral("value"));
+    for (const QString& name : kToolkitFlags)
+        toolkitOptions << QCommandLineOption(name);
+    for (const QCommandLineOption& option : toolkitOptions)
+        parser.addOption(option);
+
+    HostOptionsParse result;
+    if (!parser.parse(arguments)) {
+        // Qt's own wording is English; what went wrong is named again in Russian.
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            result.error = QStringLiteral("Неизвестный параметр: %1")
+                               .arg(spelledAs(arguments, unknown.first()));
+        else if (arguments.size() > 1 && arguments.last().startsWith(QLatin1Char('-')))
+            result.error = QStringLiteral("Не указано значение параметра %1").arg(arguments.last());
+        else
+            result.error = QStringLiteral("Неверная командная строка: %1").arg(parser.errorText());
+        return result;
+    }
+    if (parser.isSet(help)) {
+        result.helpRequested = true;
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.error =
+            QStringLiteral("Лишний аргумент: «%1»").arg(parser.positionalArguments().first());
+        return result;
+    }
+
+    HostOptions options;
+    options.pluginPath = parser.isSet(plugin) ? parser.value(plugin) : defaultPluginPath;
+    if (options.pluginPath.isEmpty()) {
+        result.error = QStringLiteral("Не указан файл модуля статистики (--plugin)");
+        return result;
+    }
+    if (parser.isSet(mode)) {
+        bool ok = false;
+        options.mode = parser.value(mode).trimmed().toInt(&ok);
+        if (!ok) {
+            result.error = QStringLiteral("Режим (--mode) должен быть целым числом, а не «%1»")
+                               .arg(parser.value(mode));
+            return result;
+        }
+    }
+    options.fuelDb = parser.isSet(fuelDb) ? parser.value(fuelDb) : defaultFuelDb();
+    options.statServer = parser.value(statServer).trimmed();
+    options.caption = parser.value(caption);
+    for (const QCommandLineOption& option : toolkitOptions) {
+        if (!parser.isSet(option))
+            continue;
+        const QString name = option.names().first();
+        options.toolkitArguments << QLatin1Char('-') + name;
+        if (kToolkitOptionsWithValue.contains(name))
+            options.toolkitArguments << parser.value(option);
+    }
+    result.options = options;
+    return result;
+}

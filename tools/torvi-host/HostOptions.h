@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What the back-office host answers to the plug-in's value codes, and where the plug-in is.
+struct HostOptions {
+    QString pluginPath;
+    int mode = 0;       // GetValue 46; 0 and 3 make the plug-in take the fuel folder from code 5
+    QString fuelDb;     // GetValue 5
+    QString statServer; // GetPrivValue 13; empty is the local statistics server (code 11 = 1)
+    QString caption;    // GetPrivValue 16, shown after "Статистика по ГСМ для "
+    // The toolkit's own options (-platform offscreen, -style ...), handed on to QApplication.
+    QStringList toolkitArguments;
+};
+
+struct HostOptionsParse {
+    std::optional<HostOptions> options; // empty when the command line is refused or help asked
+    QString error;                      // why it was refused, in Russian
+    bool helpRequested = false;
+};
+
+// The whole command line, the program name first. It is read before QApplication exists, so
+// that a bad option gets its usage message even without a display, and so that the toolkit
+// never sees --plugin, which it would take for one of its own options.
+HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& defaultPluginPath);
+
+// The Russian usage text.
+QString hostUsage();
+
+// Where the plug-in is when --plugin is not given: built beside the host in the build tree,
+// else next to the executable, else in ../lib.
+QString defaultPluginPath(const QString& applicationDir);
+// The folder of the running executable, before QApplication can tell it.
+QString executableDir();
+
+// $DARA_ROOT/DB/ (~/DARA/DB/ without DARA_ROOT): the suite's usual fuel database folder.
+QString defaultFuelDb();

@@ -1,0 +1,60 @@
+// torvi-host: the back-office program that loads the statistics plug-in.
+
+#include "HostMainWindow.h"
+#include "HostOptions.h"
+#include "HostValues.h"
+#include "StatisticsPlugin.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const HostOptionsParse parsed = parseHostOptions(arguments, defaultPluginPath(executableDir()));
+    if (parsed.helpRequested) {
+        std::fputs(hostUsage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (!parsed.options) {
+        std::fprintf(stderr, "torvi-host: %s\n\n%s", parsed.error.toLocal8Bit().constData(),
+                     hostUsage().toLocal8Bit().constData());
+        return 2;
+    }
+
+    // QApplication keeps argc and argv for its whole life.
+    std::vector<QByteArray> toolkitStorage{QByteArray(argv[0])};
+    for (const QString& argument : parsed.options->toolkitArguments)
+        toolkitStorage.push_back(argument.toLocal8Bit());
+    std::vector<char*> toolkitArgv;
+    for (QByteArray& argument : toolkitStorage)
+        toolkitArgv.push_back(argument.data());
+    toolkitArgv.push_back(nullptr);
+    int toolkitArgc = static_cast<int>(toolkitStorage.size());
+    QApplication app(toolkitArgc, toolkitArgv.data());
+    QApplication::setApplicationName(QStringLiteral("torvi-host"));
+
+    const HostOptions& options = *parsed.options;
+    HostValues::setOptions(options);
+
+    HostMainWindow window(options);
+    StatisticsPlugin plugin;
+    QString error;
+    if (!plugin.load(options.pluginPath, &error)) {
+        std::fprintf(stderr, "torvi-host: %s\n", error.toLocal8Bit().constData());
+        QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), error);
+        return 1;
+    }
+    plugin.initialise(&window, window.reportsItem());
+    window.setLoadedModules({plugin.path()});
+    window.show();
+    const int exitCode = QApplication::exec();
+    // While the window and the application still exist, so that the plug-in frees its objects
+    // in a complete Qt; the menu items it added stay with the window.
+    plugin.unload();
+    return exitCode;
+}

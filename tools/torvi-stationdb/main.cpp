@@ -1,0 +1,141 @@
+// torvi-stationdb: creates a station's fuel and goods databases with a generated history, for the
+// demo, the tests and the benchmarks.
+
+#include "StationGenerator.h"
+
+#include "platform/DaraPaths.h"
+#include "platform/Exceptions.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const char kUsage[] =
+    "Использование: torvi-stationdb [--root ПАПКА] [--start ГГГГ-ММ-ДД] [--days N]\n"
+    "                               [--fillings N] [--seed N] [--force]\n"
+    "Создаёт базы данных станции ПАПКА/DB/fuel.sqlite и ПАПКА/DB/TradeDB/goods.sqlite\n"
+    "с созданной по правилам историей продаж (одинаковые параметры дают одинаковые базы).\n"
+    "  --root ПАПКА     корневая папка DARA (по умолчанию $DARA_ROOT, иначе ~/DARA)\n"
+    "  --start ДАТА     первый день истории (по умолчанию 2009-01-01)\n"
+    "  --days N         число дней истории, от 1 до 36500 (по умолчанию 365)\n"
+    "  --fillings N     заправок в обычный день, от 1 до 100000 (по умолчанию 1000)\n"
+    "  --seed N         начальное значение генератора (по умолчанию 1)\n"
+    "  --force          заменить существующие базы данных\n"
+    "  --help           показать эту справку\n";
+
+void print(FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+int usageError(const QString& message) {
+    print(stderr, QStringLiteral("torvi-stationdb: %1\n\n").arg(message));
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+std::optional<qint64> number(const QString& text, qint64 low, qint64 high) {
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok);
+    if (!ok || v < low || v > high)
+        return std::nullopt;
+    return v;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    StationSettings settings;
+    settings.root = daraRoot();
+    const QStringList args = app.arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString option = args[i];
+        QString value;
+        bool hasValue = false;
+        if (const qsizetype eq = option.indexOf(QLatin1Char('=')); eq > 0) {
+            value = option.mid(eq + 1);
+            option = option.left(eq);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() -> std::optional<QString> {
+            if (hasValue)
+                return value;
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            return args[++i];
+        };
+        if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (option == QLatin1String("--force")) {
+            settings.force = true;
+            continue;
+        }
+        if (option != QLatin1String("--root") && option != QLatin1String("--start") &&
+            option != QLatin1String("--days") && option != QLatin1String("--fillings") &&
+            option != QLatin1String("--seed"))
+            return usageError(QStringLiteral("неизвестный параметр «%1»").arg(args[i]));
+        const std::optional<QString> given = takeValue();
+        if (!given)
+            return usageError(QStringLiteral("у параметра %1 нет значения").arg(option));
+        if (option == QLatin1String("--root")) {
+            if (given->isEmpty())
+                return usageError(QStringLiteral("папка --root не может быть пустой"));
+            settings.root = *given;
+        } else if (option == QLatin1String("--start")) {
+            settings.start = QDate::fromString(*given, QStringLiteral("yyyy-MM-dd"));
+            if (!settings.start.isValid() || settings.start.year() < 1900)
+                return usageError(
+                    QStringLiteral("дата «%1» не в виде ГГГГ-ММ-ДД или раньше 1900 года")
+                        .arg(*given));
+        } else if (option == QLatin1String("--days")) {
+            const auto v = number(*given, 1, 36500);
+            if (!v)
+                return usageError(QStringLiteral("число дней «%1» не от 1 до 36500").arg(*given));
+            settings.days = int(*v);
+        } else if (option == QLatin1String("--fillings")) {
+            const auto v = number(*given, 1, 100000);
+            if (!v)
+                return usageError(
+                    QStringLiteral("число заправок «%1» не от 1 до 100000").arg(*given));
+            settings.fillingsPerDay = int(*v);
+        } else {
+            bool ok = false;
+            settings.seed = given->toULongLong(&ok);
+            if (!ok)
+                return usageError(QStringLiteral("начальное значение «%1» не целое неотрицательное "
+                                                 "число")
+                                      .arg(*given));
+        }
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    StationGenerator generator(settings, [](const QString& line) {
+        print(stderr, QStringLiteral("\r%1    ").arg(line));
+        std::fflush(stderr);
+    });
+    try {
+        const StationSummary s = generator.run();
+        std::fputs("\n", stderr);
+        print(stdout, QStringLiteral("%1: %2 заправок, %3 смен\n%4: %5 документов, %6 строк\n"
+                                     "Время: %7 с\n")
+                          .arg(s.fuelFile)
+                          .arg(s.fillings)
+                          .arg(s.shifts)
+                          .arg(s.goodsFile)
+                          .arg(s.documents)
+                          .arg(s.lines)
+                          .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
+        return 0;
+    } catch (const Exception& e) {
+        std::fputs("\n", stderr);
+        print(stderr, QStringLiteral("torvi-stationdb: %1\n").arg(e.message()));
+        return 1;
+    }
+}

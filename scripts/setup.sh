@@ -17,8 +17,9 @@ PACKAGES=(
     fonts-dejavu-core fonts-dejavu-extra
     # Russian and German locales for the tests that pin regional settings
     locales-all
-    # command-line SQLite (the reference in the benchmarks) and PDF tools to read printed reports
-    sqlite3 poppler-utils
+    # SQLite: the library the embedded server reads with, the command-line tool the benchmarks
+    # compare against; PDF tools to read printed reports
+    sqlite3 libsqlite3-dev poppler-utils
     # a virtual display for screenshots of the host when no display is there
     xvfb xauth
 )

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "platform/ClientDataSet.h"
+#include "platform/DCOMConnection.h"
+#include "platform/DataSetModel.h"
+
+#include <QObject>
+#include <QString>
+
+// The data module shared by every window and extractor: the two connections to the statistics
+// server, one data set per provider, and the database folders the server is told about.
+class TdmStatistic : public QObject {
+    Q_OBJECT
+
+public:
+    TdmStatistic();
+    ~TdmStatistic() override;
+
+    // In the module's component order; CloseAllData closes the sets in this order.
+    TClientDataSet cdsLogtran;
+    TClientDataSet cdsSmSilo;
+    TDCOMConnection DCOMConnection1;
+    TClientDataSet cdsGSM;
+    TClientDataSet cdsGoods;
+    TClientDataSet cdsCategory;
+    TClientDataSet cdsTovarStat;
+    // The goods extractor's own connection, so that its thread never shares one with the windows.
+    TDCOMConnection DCOMConnectionThread;
+
+    // The grids' views of the sets the windows show. The sales sets get none: they are filled on
+    // the extractor threads, and a model on the user interface thread must not follow them there.
+    TDataSetModel dsSmSilo;
+    TDataSetModel dsGSM;
+    TDataSetModel dsGoods;
+    TDataSetModel dsCategory;
+
+    // Written by the menu handlers on the user interface thread while no extractor runs.
+    QString GoodsDbPath;
+    QString FuelDbPath;
+
+    // Just before either connection connects: the computer of the statistics server.
+    void DCOMConnection1BeforeConnect(TDCOMConnection& sender);
+    // Just after either connection has connected: tells the server where the databases are.
+    void DCOMConnection1AfterConnect(TDCOMConnection& sender);
+    void CloseAllData();
+    void DataModuleDestroy();
+};
+
+// The one instance: null until the host first builds the menu, freed when the library unloads.
+extern TdmStatistic* dmStatistic;
+
+// Creates dmStatistic unless it exists; returns it.
+TdmStatistic* CreateDmStatistic();
+// Frees dmStatistic (its destroy event closes the main connection) and clears the reference.
+void FreeDmStatistic();

@@ -99,6 +99,9 @@ QDateTimeEdit* picker(QWidget* parent, const char* name, bool date) {
         edit->setCalendarPopup(true);
     } else {
         edit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+        // The narrow panel needs the room for the date; the time is typed or changed by arrow keys.
+        edit->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 7);
     }
     return edit;
 }
@@ -154,6 +157,8 @@ void TfmGSMStat::buildControls() {
     Panel1 = named(new QFrame(this), "Panel1");
     Panel1->setFixedWidth(189);
     Panel1->setFrameShape(QFrame::StyledPanel);
+    // The check boxes' captions are long for the panel: a tighter gap keeps them whole.
+    Panel1->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
     Panel2 = named(new QFrame(this), "Panel2");
 
     Label1 = label(Panel1, "Label1", QStringLiteral("Схема выборки:"));
@@ -183,8 +188,8 @@ void TfmGSMStat::buildControls() {
     bbtSmena->setToolTip(QStringLiteral("Выбрать диапазон дат по смене"));
     bbtSmena->setStatusTip(bbtSmena->toolTip());
     auto* period = new QGridLayout(gbPeriod);
-    period->setContentsMargins(4, 4, 4, 4);
-    period->setHorizontalSpacing(3);
+    period->setContentsMargins(2, 3, 2, 3);
+    period->setHorizontalSpacing(2);
     period->setVerticalSpacing(3);
     period->addWidget(Label10, 0, 0);
     period->addWidget(dtpDateFrom, 0, 1);
@@ -210,7 +215,7 @@ void TfmGSMStat::buildControls() {
                       QStringLiteral("неделя"), QStringLiteral("месяц"), QStringLiteral("год")},
                      1, true);
     auto* dim = new QHBoxLayout(gbDim);
-    dim->setContentsMargins(4, 4, 4, 4);
+    dim->setContentsMargins(2, 3, 2, 3);
     dim->addWidget(cbMult);
     dim->addWidget(cbDim, 1);
 
@@ -220,7 +225,7 @@ void TfmGSMStat::buildControls() {
     chbMultiGraph =
         named(new QCheckBox(QStringLiteral("разбить по видам топлива"), gbGSM), "chbMultiGraph");
     auto* grades = new QVBoxLayout(gbGSM);
-    grades->setContentsMargins(4, 4, 4, 4);
+    grades->setContentsMargins(2, 3, 2, 3);
     grades->setSpacing(3);
     grades->addWidget(CheckListBox1, 1);
     grades->addWidget(bbtSelectAll);
@@ -240,7 +245,7 @@ void TfmGSMStat::buildControls() {
     cbLiter_Low->setEnabled(false);
     cbLiter_Hi->setEnabled(false);
     auto* litre = new QHBoxLayout(gbLitre);
-    litre->setContentsMargins(4, 4, 4, 4);
+    litre->setContentsMargins(2, 3, 2, 3);
     litre->setSpacing(3);
     litre->addWidget(Label4);
     litre->addWidget(cbLiter_Low, 1);
@@ -280,7 +285,7 @@ void TfmGSMStat::buildControls() {
     chbShowLabels = named(new QCheckBox(QStringLiteral("Показать метки диаграммы"), gbDiagram),
                           "chbShowLabels");
     auto* diagram = new QVBoxLayout(gbDiagram);
-    diagram->setContentsMargins(4, 4, 4, 4);
+    diagram->setContentsMargins(2, 3, 2, 3);
     diagram->setSpacing(3);
     diagram->addWidget(Label6);
     auto* perPage = new QHBoxLayout;
@@ -290,8 +295,16 @@ void TfmGSMStat::buildControls() {
     diagram->addLayout(perPage);
     diagram->addWidget(chbShowLabels);
 
+    // The suite's narrow sans serif fitted these captions into the panel; wider fonts need a
+    // smaller size to show them whole.
+    for (QCheckBox* box : {chbMultiGraph, chbShowLabels}) {
+        QFont small = box->font();
+        small.setPointSizeF(7.5);
+        box->setFont(small);
+    }
+
     auto* left = new QVBoxLayout(Panel1);
-    left->setContentsMargins(4, 4, 4, 4);
+    left->setContentsMargins(2, 4, 2, 4);
     left->setSpacing(4);
     left->addWidget(Label1);
     left->addWidget(cbSchema);

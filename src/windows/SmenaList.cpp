@@ -200,7 +200,7 @@ TSmenaListFrm::TSmenaListFrm(QWidget* parent)
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid1->horizontalHeader()->setDefaultSectionSize(125);
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
-    DBGrid1->verticalHeader()->setFixedWidth(12);
+    DBGrid1->verticalHeader()->setMinimumWidth(14);
     DBGrid1->installEventFilter(this);
     connect(DBGrid1, &QAbstractItemView::doubleClicked, this, [this] { DBGrid1DblClick(); });
 
@@ -392,6 +392,7 @@ bool SelectSmena(int& SmFrom, int& SmTo, TDateTime& PeriodFrom, TDateTime& Perio
 
     form->DBGrid1->setModel(dataSource);
     form->DBGrid1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    form->DBGrid1->resizeColumnsToContents();
     if (dataSource && dataSource->dataSet() && dataSource->dataSet()->active())
         clone.cloneCursor(*dataSource->dataSet(), true);
     unhook.drawing = new TSmenaNumberDelegate(&clone, form->DBGrid1);

@@ -77,6 +77,15 @@ void TfmValue::ShowPoint(const ChartModel& chart, int seriesIndex, int pointInde
     lbXValue->setText(ValuePointDateText(point.x, settings));
     lbYValue->setText(StatValueText(point.y, settings));
     lbName->setText(series->title());
+    // The date line with a long weekday name is wider than the designed window in some fonts:
+    // the window grows rather than cut it off.
+    const int needed =
+        lbXValue->x() + lbXValue->fontMetrics().horizontalAdvance(lbXValue->text()) + 12;
+    const int width = qMax(425, needed);
+    setFixedSize(width, 86);
+    lbName->setFixedWidth(width);
+    lbXValue->setFixedWidth(width - lbXValue->x() - 4);
+    lbYValue->setFixedWidth(width - lbYValue->x() - 4);
 }
 
 void TfmValue::keyPressEvent(QKeyEvent* event) {

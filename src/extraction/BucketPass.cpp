@@ -1,0 +1,29 @@
+#include "extraction/BucketPass.h"
+
+#include "platform/Exceptions.h"
+
+#include <cmath>
+#include <cstdlib>
+
+QString BucketStepProblem(TDateTime dateFrom, TDateTime dateTo, double stepLength) {
+    if (!(stepLength > 0))
+        return QStringLiteral("Длина шага выборки должна быть больше нуля, а она равна %1 сут.: "
+                              "задайте множитель и единицу шага перед построением")
+            .arg(stepLength);
+    if (!(dateFrom <= dateTo))
+        return QString(); // no bucket at all: the pass ends at once
+    // A step below half the spacing of doubles around the bounds would leave the bucket start
+    // where it is. The spacing grows with the magnitude, so the larger bound is the one to test.
+    const TDateTime far = std::fabs(dateFrom) > std::fabs(dateTo) ? dateFrom : dateTo;
+    if (!(far + stepLength > far))
+        return QStringLiteral("Шаг выборки %1 сут. слишком мал для дат выбранного периода: "
+                              "начало шага от него не сдвигается")
+            .arg(stepLength);
+    return QString();
+}
+
+void CheckBucketStep(TDateTime dateFrom, TDateTime dateTo, double stepLength) {
+    const QString problem = BucketStepProblem(dateFrom, dateTo, stepLength);
+    if (!problem.isEmpty())
+        throw EConvertError(problem);
+}

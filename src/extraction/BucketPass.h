@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/DateTime.h"
+
+#include <QString>
+
+#include <cmath>
+
+// The heart of every extractor run: the rows of a period, sorted by time, cut into buckets of
+// equal length and summed, one point per bucket. It knows nothing of threads, data sets or
+// charts, so the same pass serves both extractors and can be checked on its own.
+
+// Empty when a pass with this step could finish; otherwise the Russian reason why it never would.
+// A step of 0 (the multiplier or unit never set), a negative or NaN one would loop for ever, and
+// so would a step too small to move a date-time as large as the period's bounds.
+QString BucketStepProblem(TDateTime dateFrom, TDateTime dateTo, double stepLength);
+
+// Raises EConvertError with BucketStepProblem's reason, if any.
+void CheckBucketStep(TDateTime dateFrom, TDateTime dateTo, double stepLength);
+
+// Runs the bucket pass. `rows` is positioned on its first row and offers
+//   bool AtEnd(), TDateTime Time(), double Amount(), void Next();
+// `emitPoint(TDateTime start, double sum, int rowsConsumed)` is called once per bucket, also for
+// an empty one, while the bucket start is not later than dateTo. Bucket k covers
+// [start_k, start_k + stepLength); start_0 is dateFrom and every next start is the previous one
+// plus stepLength, added in double precision. Rows are only compared with the end of the current
+// bucket: they come sorted and never before dateFrom. `emitPoint` may throw to abandon the pass.
+template <class Rows, class EmitPoint>
+void RunBucketPass(TDateTime dateFrom, TDateTime dateTo, double stepLength, Rows& rows,
+                   EmitPoint&& emitPoint) {
+    CheckBucketStep(dateFrom, dateTo, stepLength);
+    TDateTime pointTime = dateFrom;
+    while (pointTime <= dateTo) {
+        const TDateTime bucketEnd = pointTime + stepLength;
+        double pointValue = 0;
+        int consumed = 0;
+        while (!rows.AtEnd() && rows.Time() < bucketEnd) {
+            pointValue += rows.Amount();
+            ++consumed;
+            rows.Next();
+        }
+        emitPoint(pointTime, pointValue, consumed);
+        pointTime = bucketEnd;
+    }
+}

@@ -1,0 +1,45 @@
+#include "extraction/Extractor.h"
+
+#include "platform/ClientDataSet.h"
+
+TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime dateTo,
+                       QWidget* ownerWindow)
+    : m_dateFrom(dateFrom)
+    , m_dateTo(dateTo)
+    , m_dataSet(dataSet)
+    , m_ownerWindow(ownerWindow)
+    // Not a child of the statistics window: that one is disabled during a run, and a disabled
+    // parent would disable the progress window with it.
+    , m_progress(std::make_unique<TfmProgress>()) {
+    m_progress->SetOwnerWindow(ownerWindow);
+}
+
+TExtractor::~TExtractor() {
+    // The body still uses the data set and the progress window; both must outlive it.
+    StopThread();
+    if (m_dataSet)
+        m_dataSet->close();
+    m_dataSet = nullptr;
+    m_ownerWindow = nullptr;
+    m_progress.reset();
+}
+
+void TExtractor::SetItems(const TQueryItems& value) {
+    if (!m_items.isSharedWith(value))
+        m_items = value;
+}
+
+void TExtractor::SetDateFrom(TDateTime value) {
+    if (m_dateFrom != value)
+        m_dateFrom = value;
+}
+
+void TExtractor::SetDateTo(TDateTime value) {
+    if (m_dateTo != value)
+        m_dateTo = value;
+}
+
+void TExtractor::SetSchema(int value) {
+    if (m_schema != value)
+        m_schema = value;
+}

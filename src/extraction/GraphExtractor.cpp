@@ -1,0 +1,369 @@
+#include "extraction/GraphExtractor.h"
+
+#include "extraction/BucketPass.h"
+#include "extraction/StatTexts.h"
+#include "platform/ChartModel.h"
+#include "platform/ChartPalette.h"
+#include "platform/ClientDataSet.h"
+#include "platform/DCOMConnection.h"
+#include "platform/Exceptions.h"
+
+#include <QLabel>
+#include <QSlider>
+
+namespace {
+
+// Thrown inside the bucket pass when the extractor is being destroyed: nobody will look at the
+// chart any more, so the run stops at the next bucket and only cleans up.
+struct TRunAbandoned {};
+
+// The data set's visible rows as the bucket pass reads them.
+template <class AmountOfRow>
+struct TDataSetRows {
+    TClientDataSet& set;
+    const TField& data;
+    const AmountOfRow& amount;
+
+    bool AtEnd() const { return set.eof(); }
+    TDateTime Time() const { return data.asDateTime(); }
+    double Amount() const { return amount(); }
+    void Next() { set.next(); }
+};
+
+template <class Step>
+void Attempt(bool& failed, QString& error, Step&& step) {
+    try {
+        step();
+    } catch (const Exception& e) {
+        if (!failed)
+            error = e.message();
+        failed = true;
+    } catch (const std::exception& e) {
+        if (!failed)
+            error = QString::fromUtf8(e.what());
+        failed = true;
+    }
+}
+
+} // namespace
+
+TGraphExtractor::TGraphExtractor(int stepUnit, TDateTime dateFrom, TDateTime dateTo,
+                                 double stepMultiplier, TClientDataSet* dataSet, ChartModel* chart,
+                                 QWidget* ownerWindow, QSlider* pageBar)
+    : TExtractor(dataSet, dateFrom, dateTo, ownerWindow)
+    , m_stepMultiplier(stepMultiplier)
+    , m_stepUnit(stepUnit)
+    , m_chart(chart)
+    , m_pageBar(pageBar)
+    , m_settings(TFormatSettings::workstation()) {}
+
+TGraphExtractor::~TGraphExtractor() {
+    StopThread();
+    m_chart = nullptr;
+    m_minLabel = nullptr;
+    m_maxLabel = nullptr;
+    m_countLabel = nullptr;
+    m_pageBar = nullptr;
+}
+
+double TGraphExtractor::UnitLength(int stepUnit) {
+    switch (stepUnit) {
+    case 0:
+        return 1.0 / 1440;
+    case 1:
+        return 1.0 / 24;
+    case 2:
+        return 1;
+    case 3:
+        return 7;
+    case 4:
+        return 30;
+    case 5:
+        return 365;
+    default:
+        return 1;
+    }
+}
+
+void TGraphExtractor::SetStepMultiplier(double value) {
+    if (m_stepMultiplier != value)
+        m_stepMultiplier = value;
+}
+
+void TGraphExtractor::SetStepUnit(int value) {
+    if (m_stepUnit != value)
+        m_stepUnit = value;
+    m_stepLength = m_stepMultiplier * UnitLength(m_stepUnit);
+}
+
+void TGraphExtractor::SetMultiGraph(bool value) {
+    if (m_multiGraph != value)
+        m_multiGraph = value;
+}
+
+void TGraphExtractor::SetTitle(const QString& value) {
+    if (m_title != value)
+        m_title = value;
+}
+
+void TGraphExtractor::SetFuelMode(bool value) {
+    if (m_fuelMode != value)
+        m_fuelMode = value;
+}
+
+void TGraphExtractor::SetMinLabel(QLabel* value) {
+    if (m_minLabel != value)
+        m_minLabel = value;
+}
+
+void TGraphExtractor::SetMaxLabel(QLabel* value) {
+    if (m_maxLabel != value)
+        m_maxLabel = value;
+}
+
+void TGraphExtractor::SetCountLabel(QLabel* value) {
+    if (m_countLabel != value)
+        m_countLabel = value;
+}
+
+QString TGraphExtractor::AxisTitle(bool fuelMode, int schema) {
+    switch (schema) {
+    case 0:
+        return fuelMode ? QStringLiteral("Литры") : QStringLiteral("Продажа");
+    case 1:
+        return fuelMode ? QStringLiteral("Продажа") : QStringLiteral("Количество");
+    case 2:
+        return fuelMode ? QStringLiteral("Количество заправок")
+                        : QStringLiteral("Количество продаж");
+    default:
+        return QString();
+    }
+}
+
+double TGraphExtractor::TRowAmount::operator()() const {
+    switch (kind) {
+    case Kind::Nothing:
+        break;
+    case Kind::One:
+        return 1;
+    case Kind::Field:
+        return first->asFloat();
+    case Kind::Product:
+        return first->asFloat() * second->asFloat();
+    }
+    return 0;
+}
+
+void TGraphExtractor::ClearChart() {
+    m_settings = TFormatSettings::workstation();
+    if (!m_chart)
+        return;
+    for (int i = 0; i < m_chart->seriesCount(); ++i) {
+        ChartSeries* series = m_chart->series(i);
+        series->clear();
+        series->setTitle(QString());
+        series->setShownInLegend(false);
+    }
+    m_chart->setVisible(false);
+}
+
+void TGraphExtractor::AddSeries() {
+    if (!m_chart)
+        return;
+    ChartSeries* series = m_chart->addSeries();
+    const int n = m_chart->seriesCount();
+    series->setMarkerVisible(true);
+    series->setMarkerSize(6);
+    series->setMarkerShape(chartMarkerShapeFromNumber(n / 18 + 1));
+    series->setLineWidth(3);
+    series->setColor(colorFromSystemValue(kPaletteIndexFlag + quint32(18 - n % 18)));
+}
+
+void TGraphExtractor::AddPoint() {
+    if (!m_chart)
+        return;
+    ChartSeries* series = m_chart->series(m_seriesIndex);
+    if (!series)
+        return;
+    series->addPoint(m_pointTime, m_pointValue, PointLabelText(m_pointTime, m_settings),
+                     series->color());
+}
+
+void TGraphExtractor::TitleSeries() {
+    if (!m_chart)
+        return;
+    ChartSeries* series = m_chart->series(m_seriesIndex);
+    if (!series || m_seriesIndex >= Items().size())
+        return;
+    series->setTitle(Items().at(m_seriesIndex).Name);
+    series->setShownInLegend(true);
+}
+
+void TGraphExtractor::GetMaxValue(double& value, QString& name) const {
+    if (!m_chart || m_chart->seriesCount() == 0)
+        return;
+    if (!m_multiGraph) {
+        name.clear();
+        value = m_chart->series(0)->maxY();
+        return;
+    }
+    double best = 0;
+    for (int i = 0; i < m_chart->seriesCount(); ++i) {
+        const ChartSeries* series = m_chart->series(i);
+        if (series->maxY() > best && series->isActive()) {
+            best = series->maxY();
+            value = best;
+            name = series->title();
+        }
+    }
+}
+
+void TGraphExtractor::GetMinValue(double& value, QString& name) const {
+    if (!m_chart || m_chart->seriesCount() == 0)
+        return;
+    if (!m_multiGraph) {
+        name.clear();
+        value = m_chart->series(0)->minY();
+        return;
+    }
+    double best = 1e9;
+    for (int i = 0; i < m_chart->seriesCount(); ++i) {
+        const ChartSeries* series = m_chart->series(i);
+        if (series->minY() <= best && series->isActive()) {
+            best = series->minY();
+            value = best;
+            name = series->title();
+        }
+    }
+}
+
+int TGraphExtractor::GetPointCount() const {
+    if (!m_chart || m_chart->seriesCount() == 0)
+        return 0;
+    return m_chart->series(0)->count();
+}
+
+void TGraphExtractor::FinishChart() {
+    const TFormatSettings settings = TFormatSettings::workstation();
+    double value = 0;
+    QString name;
+    GetMinValue(value, name);
+    if (m_minLabel)
+        m_minLabel->setText(StatValueText(value, settings) + QStringLiteral("  ") + name);
+    GetMaxValue(value, name);
+    if (m_maxLabel)
+        m_maxLabel->setText(StatValueText(value, settings) + QStringLiteral("  ") + name);
+    if (m_countLabel)
+        m_countLabel->setText(QString::number(GetPointCount()));
+    if (!m_chart)
+        return;
+    const QString axisTitle = AxisTitle(m_fuelMode, Schema());
+    if (!axisTitle.isEmpty())
+        m_chart->setLeftAxisTitle(axisTitle);
+    // The "c" is the Latin letter, as the operators have always read it.
+    m_chart->setTitleLines({m_title + QStringLiteral(" c ") +
+                                PeriodBoundText(DateFrom(), settings) + QStringLiteral(" по ") +
+                                PeriodBoundText(DateTo(), settings),
+                            QStringLiteral("Страница %1 из %2")
+                                .arg(m_chart->currentPage())
+                                .arg(m_chart->pageCount())});
+    if (m_chart->isZoomed())
+        m_chart->undoZoom();
+    if (m_pageBar) {
+        const int count = GetPointCount();
+        const int perPage = m_chart->pointsPerPage();
+        // At least one page, as the chart counts them: a bar whose maximum fell below its
+        // minimum of 1 would shift its minimum and show a page 0.
+        m_pageBar->setMaximum(qMax(1, count / perPage + (count % perPage != 0 ? 1 : 0)));
+        m_pageBar->setValue(1);
+    }
+    m_chart->setCurrentPage(1);
+    if (m_multiGraph)
+        m_chart->setLegendVisible(true);
+    m_chart->setVisible(true);
+}
+
+void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
+    m_seriesIndex = seriesIndex;
+    Synchronize([this] {
+        if (m_chart && m_seriesIndex > m_chart->seriesCount() - 1) {
+            AddSeries();
+            m_seriesIndex = m_chart->seriesCount() - 1;
+        }
+    });
+    TClientDataSet& set = *DataSet();
+    const TField& data = set.fieldByName(QStringLiteral("Data"));
+    TfmProgress& progress = *Progress();
+    set.first();
+    m_pointValue = 0;
+    progress.SetStepValue(0);
+    m_pointTime = DateFrom();
+    // One hop to the user interface thread per bucket: the point, then the progress it brings.
+    const std::function<void()> emitPoint = [this, &progress] {
+        AddPoint();
+        progress.ProgressApplyStep();
+    };
+    TDataSetRows<TRowAmount> rows{set, data, amount};
+    RunBucketPass(DateFrom(), DateTo(), m_stepLength, rows,
+                  [&](TDateTime start, double sum, int consumed) {
+                      if (Terminated())
+                          throw TRunAbandoned();
+                      m_pointTime = start;
+                      m_pointValue = sum;
+                      progress.AddStepValue(consumed);
+                      Synchronize(emitPoint);
+                      m_pointValue = 0;
+                      progress.SetStepValue(0);
+                  });
+    if (m_multiGraph)
+        Synchronize([this] { TitleSeries(); });
+}
+
+void TGraphExtractor::RunOnce() {
+    bool failed = false;
+    bool abandoned = false;
+    QString error;
+    try {
+        Synchronize([this] { Progress()->ProgressStart(); });
+        Synchronize([this] { ClearChart(); });
+        CheckBucketStep(DateFrom(), DateTo(), m_stepLength);
+        TClientDataSet* set = DataSet();
+        if (!set)
+            throw EDatabaseError(QStringLiteral("Построителю статистики не передан набор данных"));
+        OpenConnection();
+        set->close();
+        set->setCommandText(BuildQuery());
+        set->open();
+        Progress()->SetMaxValue(set->recordCount() + 1);
+        Synchronize([this] {
+            Progress()->ProgressApplyMax();
+            Progress()->ProgressApplyStep();
+        });
+        FillSeries();
+        Synchronize([this] { FinishChart(); });
+    } catch (const TRunAbandoned&) {
+        abandoned = true;
+    } catch (const Exception& e) {
+        failed = true;
+        error = e.message();
+    } catch (const std::exception& e) {
+        failed = true;
+        error = QString::fromUtf8(e.what());
+    }
+    CleanUp(failed, error);
+    if (failed && !abandoned)
+        ReportError(error);
+}
+
+void TGraphExtractor::CleanUp(bool& failed, QString& error) {
+    // Each step on its own: whatever fails, the window must be enabled again at the end.
+    if (TClientDataSet* set = DataSet()) {
+        Attempt(failed, error, [set] { set->close(); });
+        Attempt(failed, error, [set] { set->setFiltered(false); });
+        Attempt(failed, error, [set] {
+            if (TDCOMConnection* connection = set->remoteServer())
+                connection->close();
+        });
+    }
+    Attempt(failed, error, [this] { Synchronize([this] { Progress()->ProgressFinish(); }); });
+}

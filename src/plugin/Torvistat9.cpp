@@ -5,6 +5,8 @@
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"
 #include "plugin/StatInternal.h"
+#include "plugin/StatisticsWindows.h"
+#include "windows/GSMStat.h"
 
 #include "torvistat/plugin_abi.h"
 
@@ -17,7 +19,12 @@ namespace {
 // mapped: a QObject of ours outliving dlclose would leave the host with connections into
 // unmapped code.
 struct ModuleInitialisation {
-    ModuleInitialisation() { QueryFormatSettings(); }
+    ModuleInitialisation() {
+        QueryFormatSettings();
+        StatisticsWindows::registerFactory(
+            StatisticsWindows::Kind::Fuel,
+            [](QWidget* parent, const QString&) { return CreateFuelStatistics(parent); });
+    }
     ~ModuleInitialisation() {
         FinalizeStatistics();
         HostFunctions::reset();

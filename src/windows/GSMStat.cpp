@@ -653,11 +653,9 @@ void TfmGSMStat::Chart1ClickSeries(int seriesIndex, int pointIndex) {
     ShowChartPointValue(this, *m_chart, seriesIndex, pointIndex);
 }
 
-void ShowFuelStatistics(QWidget* applicationWindow) {
-    if (!fmGSMStat)
-        fmGSMStat = new TfmGSMStat(applicationWindow);
-    // Freed when it closes and also when an error escapes, which then goes on to the host.
-    const std::unique_ptr<TfmGSMStat> window(fmGSMStat.data());
+std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow) {
+    auto window = std::make_unique<TfmGSMStat>(applicationWindow);
+    fmGSMStat = window.get();
     window->setWindowModality(Qt::ApplicationModal);
-    window->exec();
+    return window;
 }

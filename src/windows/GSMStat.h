@@ -134,7 +134,7 @@ private:
 // The fuel window while the menu handler shows it; null otherwise.
 extern QPointer<TfmGSMStat> fmGSMStat;
 
-// The "ГСМ" menu entry's window: creates fmGSMStat, shows it modally over the host's window and
-// frees it when it closes, also when an error escapes (which then goes on to the caller). The
-// caller sets dmStatistic->FuelDbPath first.
-void ShowFuelStatistics(QWidget* applicationWindow);
+// The "ГСМ" menu entry's window: creates fmGSMStat over the host's window. The menu handler shows
+// it modally and frees it when it closes, also when an error escapes; it sets
+// dmStatistic->FuelDbPath first.
+std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow);

@@ -39,7 +39,10 @@ std::vector<Point> pass(TDateTime from, TDateTime to, double step, const std::ve
     return points;
 }
 
-const TDateTime day24 = encodeDateTime(2009, 8, 24);
+// A function, not a constant: the date functions must not run before their own statics.
+TDateTime day24() {
+    return encodeDateTime(2009, 8, 24);
+}
 
 } // namespace
 
@@ -65,20 +68,20 @@ void TestBucketPass::buckets_data() {
     QTest::addColumn<Sums>("sums");
     const double ms = 1.0 / kMsecPerDay;
     QTest::newRow("three whole days give four points, the last empty")
-        << day24 + 3 << 1.0 << QList<double>{day24 + 0.5, day24 + 2.9} << Sums{1, 0, 1, 0};
+        << day24() + 3 << 1.0 << QList<double>{day24() + 0.5, day24() + 2.9} << Sums{1, 0, 1, 0};
     QTest::newRow("start of a bucket belongs to it, its end to the next")
-        << day24 + 2 << 1.0 << QList<double>{day24, day24 + 1, day24 + 1} << Sums{1, 2, 0};
+        << day24() + 2 << 1.0 << QList<double>{day24(), day24() + 1, day24() + 1} << Sums{1, 2, 0};
     QTest::newRow("23:59:59.999 stays in its day")
-        << day24 + 1 << 1.0 << QList<double>{day24 + 1 - ms} << Sums{1, 0};
+        << day24() + 1 << 1.0 << QList<double>{day24() + 1 - ms} << Sums{1, 0};
     QTest::newRow("no rows: one zero point per bucket")
-        << day24 + 2 << 1.0 << QList<double>{} << Sums{0, 0, 0};
+        << day24() + 2 << 1.0 << QList<double>{} << Sums{0, 0, 0};
     QTest::newRow("period shorter than a step")
-        << day24 + 0.5 << 1.0 << QList<double>{day24 + 0.25} << Sums{1};
-    QTest::newRow("empty period, from equals to") << day24 << 1.0 << QList<double>{} << Sums{0};
+        << day24() + 0.5 << 1.0 << QList<double>{day24() + 0.25} << Sums{1};
+    QTest::newRow("empty period, from equals to") << day24() << 1.0 << QList<double>{} << Sums{0};
     QTest::newRow("rows beyond the last bucket are left")
-        << day24 + 1 << 1.0 << QList<double>{day24 + 0.5, day24 + 5} << Sums{1, 0};
+        << day24() + 1 << 1.0 << QList<double>{day24() + 0.5, day24() + 5} << Sums{1, 0};
     QTest::newRow("six-hour buckets over a day")
-        << day24 + 1 << 0.25 << QList<double>{day24 + 0.25 - ms, day24 + 0.25, day24 + 0.75}
+        << day24() + 1 << 0.25 << QList<double>{day24() + 0.25 - ms, day24() + 0.25, day24() + 0.75}
         << Sums{1, 1, 0, 1, 0};
 }
 
@@ -91,7 +94,7 @@ void TestBucketPass::buckets() {
     for (double t : times)
         rows.push_back({t, 1});
     Sums got;
-    for (const Point& p : pass(day24, to, step, rows))
+    for (const Point& p : pass(day24(), to, step, rows))
         got << p.sum;
     QCOMPARE(got, sums);
 }
@@ -101,9 +104,9 @@ void TestBucketPass::consumedRowsAndStarts() {
     const double step = 1.0 / 24;
     std::vector<Row> rows;
     for (int i = 0; i < 48 * 4; ++i)
-        rows.push_back({day24 + i * (step / 4), 0.5});
-    const std::vector<Point> points = pass(day24, day24 + 2, step, rows);
-    double start = day24;
+        rows.push_back({day24() + i * (step / 4), 0.5});
+    const std::vector<Point> points = pass(day24(), day24() + 2, step, rows);
+    double start = day24();
     int consumed = 0;
     for (const Point& p : points) {
         QCOMPARE(p.start, start);
@@ -123,11 +126,12 @@ void TestBucketPass::refusedSteps_data() {
     QTest::addColumn<QString>("message");
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    QTest::newRow("zero: the unit never set") << day24 << day24 + 1 << 0.0 << "больше нуля";
-    QTest::newRow("negative") << day24 << day24 + 1 << -1.0 << "больше нуля";
-    QTest::newRow("not a number") << day24 << day24 + 1 << nan << "больше нуля";
-    QTest::newRow("too small to move the start") << day24 << day24 + 1 << 1e-15 << "слишком мал";
-    QTest::newRow("endless period") << day24 << inf << 1.0 << "слишком мал";
+    QTest::newRow("zero: the unit never set") << day24() << day24() + 1 << 0.0 << "больше нуля";
+    QTest::newRow("negative") << day24() << day24() + 1 << -1.0 << "больше нуля";
+    QTest::newRow("not a number") << day24() << day24() + 1 << nan << "больше нуля";
+    QTest::newRow("too small to move the start")
+        << day24() << day24() + 1 << 1e-15 << "слишком мал";
+    QTest::newRow("endless period") << day24() << inf << 1.0 << "слишком мал";
 }
 
 void TestBucketPass::refusedSteps() {
@@ -164,7 +168,7 @@ void TestBucketPass::stepLength() {
     QFETCH(int, unit);
     QFETCH(double, laterMultiplier);
     QFETCH(double, length);
-    TGSMExtractor extractor(0, day24, day24 + 1, 0, nullptr, nullptr, nullptr, {}, nullptr);
+    TGSMExtractor extractor(0, day24(), day24() + 1, 0, nullptr, nullptr, nullptr, {}, nullptr);
     QCOMPARE(extractor.StepLength(), 0.0);
     extractor.SetStepMultiplier(multiplier);
     extractor.SetStepUnit(unit);

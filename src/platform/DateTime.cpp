@@ -4,7 +4,8 @@
 
 namespace {
 
-const QDate kEpoch(1899, 12, 30);
+// A constant expression, so that other files' constants built at load time may use it.
+constexpr QDate kEpoch = QDate::fromJulianDay(2415019); // 1899-12-30
 
 struct DayAndTime {
     qint64 day;

@@ -2,9 +2,12 @@
 
 #include "torvistat/plugin_abi.h"
 
+#include "../platform/StationFixture.h"
 #include "HostValues.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QMainWindow>
 #include <QMenu>
@@ -43,10 +46,19 @@ void getValueB(TorviVariant* result, int32_t code, int32_t) {
     answer(result, code);
 }
 
+// Threads of the process, less the idle workers of Qt's global thread pool: Qt starts those for
+// its own image conversions when a window is drawn, they belong to the host's Qt and never run
+// code of the plug-in.
 int threadCount() {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/task"))
-                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                                .size());
+    int count = 0;
+    const QString tasks = QStringLiteral("/proc/self/task");
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks + QLatin1Char('/') + task + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "Thread (pooled)")
+            continue;
+        ++count;
+    }
+    return count;
 }
 
 struct ShownBox {
@@ -54,19 +66,48 @@ struct ShownBox {
     QString text;
 };
 
-// Triggers item and answers the message box the plug-in shows in reply.
-ShownBox triggerAndAnswerBox(QAction* item) {
-    ShownBox shown;
+struct Shown {
+    ShownBox box;        // the last message box answered
+    QStringList windows; // object names of the statistics windows that were shown
+    QString windowTitle; // caption of the last one
+};
+
+// Triggers item as the operator would and plays the operator's part in what opens: message boxes
+// are answered, and a statistics window gets `inWindow` done to it and is closed once it has
+// loaded its grade list. The trigger returns only when everything it opened is closed again.
+Shown triggerAndAnswer(QAction* item, const std::function<void(QDialog*)>& inWindow = {}) {
+    Shown shown;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = {box->windowTitle(), box->text()};
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            shown.box = {box->windowTitle(), box->text()};
             box->done(QMessageBox::Ok);
+        } else if (auto* window = qobject_cast<QDialog*>(modal)) {
+            if (shown.windows.isEmpty() || shown.windows.last() != window->objectName() ||
+                shown.windowTitle.isEmpty()) {
+                shown.windows << window->objectName();
+                shown.windowTitle = window->windowTitle();
+            }
+            // The grade list arrives shortly after the window shows; close after it.
+            QTimer::singleShot(100, window, [window, &inWindow] {
+                if (inWindow)
+                    inWindow(window);
+                window->close();
+            });
         }
     });
-    poll.start(10);
+    poll.start(20);
     item->trigger();
     return shown;
+}
+
+int statisticsWindowsAlive() {
+    int alive = 0;
+    for (QWidget* w : QApplication::allWidgets())
+        if (w->objectName() == QLatin1String("fmGSMStat"))
+            ++alive;
+    return alive;
 }
 
 } // namespace
@@ -82,6 +123,7 @@ private slots:
     void valueFunctionsReplaceEachOther_data();
     void valueFunctionsReplaceEachOther();
     void conversionErrorReachesHost();
+    void fuelWindowTwiceKeepsOnlyPersistedValues();
     void unloadLeavesNothingBehind();
 
 private:
@@ -94,10 +136,15 @@ private:
     TorviSetNewUserPrivFn m_setNewUserPriv = nullptr;
     TorviInitReportMenuFn m_initReportMenu = nullptr;
     QMainWindow m_hostWindow;
+    StationFixture m_station;
     QMenu* m_reports = nullptr;
 };
 
 void TestPluginAbi::initTestCase() {
+    // The suite's folders and the operator's settings of this run stay in a temporary place.
+    QVERIFY2(m_station.isValid(), qPrintable(m_station.error()));
+    qputenv("DARA_ROOT", m_station.root().toUtf8());
+    qputenv("TORVI_CONFIG_HOME", (m_station.root() + QStringLiteral("/config")).toUtf8());
     m_reports = new QMenu(QStringLiteral("Отчёты"), &m_hostWindow);
     for (const char* caption : {"Сменный отчёт", "Параметры отчётов", "Сведения о модулях"})
         m_reports->addAction(QString::fromUtf8(caption));
@@ -218,22 +265,48 @@ void TestPluginAbi::valueFunctionsReplaceEachOther() {
     askedBy.clear();
     modeAnswer = "1";
 
-    // Mode 1 keeps the default folder; the window itself is not in this build, which the
-    // plug-in says in an information box.
-    const ShownBox box = triggerAndAnswerBox(statisticsAt(2)->menu()->actions().at(0));
+    // Mode 1 keeps the default folder, where this run's station database is.
+    const Shown shown = triggerAndAnswer(statisticsAt(2)->menu()->actions().at(0));
     QCOMPARE(askedBy, asked);
-    QCOMPARE(box.caption, QStringLiteral("Информация"));
-    QVERIFY2(box.text.contains(QStringLiteral("Статистика по ГСМ")), qPrintable(box.text));
+    QCOMPARE(shown.windows, QStringList{QStringLiteral("fmGSMStat")});
+    QCOMPARE(shown.windowTitle, QStringLiteral("Статистика по ГСМ"));
+    QVERIFY2(shown.box.text.isEmpty(), qPrintable(shown.box.text));
+    QCOMPARE(statisticsWindowsAlive(), 0);
 }
 
 void TestPluginAbi::conversionErrorReachesHost() {
     m_setGetValue(getValueA);
     askedBy.clear();
     modeAnswer = "нет";
-    const ShownBox box = triggerAndAnswerBox(statisticsAt(3)->menu()->actions().at(0));
+    const Shown shown = triggerAndAnswer(statisticsAt(3)->menu()->actions().at(0));
     QCOMPARE(askedBy, QStringList{QStringLiteral("A46")});
-    QCOMPARE(box.caption, QStringLiteral("Ошибка"));
-    QVERIFY2(box.text.contains(QStringLiteral("«нет»")), qPrintable(box.text));
+    QCOMPARE(shown.box.caption, QStringLiteral("Ошибка"));
+    QVERIFY2(shown.box.text.contains(QStringLiteral("«нет»")), qPrintable(shown.box.text));
+    QVERIFY(shown.windows.isEmpty());
+    QCOMPARE(statisticsWindowsAlive(), 0);
+}
+
+void TestPluginAbi::fuelWindowTwiceKeepsOnlyPersistedValues() {
+    m_setGetValue(getValueA);
+    modeAnswer = "1";
+    QAction* fuel = statisticsAt(2)->menu()->actions().at(0);
+    // The step unit is kept between sessions, the schema is not.
+    const Shown first = triggerAndAnswer(fuel, [](QDialog* window) {
+        window->findChild<QComboBox*>(QStringLiteral("cbDim"))->setCurrentIndex(2);
+        window->findChild<QComboBox*>(QStringLiteral("cbSchema"))->setCurrentIndex(1);
+    });
+    QCOMPARE(first.windows.size(), 1);
+    QCOMPARE(statisticsWindowsAlive(), 0);
+    int dim = -1;
+    int schema = -1;
+    const Shown second = triggerAndAnswer(fuel, [&](QDialog* window) {
+        dim = window->findChild<QComboBox*>(QStringLiteral("cbDim"))->currentIndex();
+        schema = window->findChild<QComboBox*>(QStringLiteral("cbSchema"))->currentIndex();
+    });
+    QCOMPARE(second.windows.size(), 1);
+    QCOMPARE(statisticsWindowsAlive(), 0);
+    QCOMPARE(dim, 2);
+    QCOMPARE(schema, 0);
 }
 
 void TestPluginAbi::unloadLeavesNothingBehind() {

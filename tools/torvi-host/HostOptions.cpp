@@ -49,16 +49,32 @@ QString hostUsage() {
         "  --stat-server <имя>    компьютер сервера статистики (значение 13);\n"
         "                         пусто — локальный сервер\n"
         "  --caption <текст>      подпись окна статистики по ГСМ (значение 16)\n"
+        "  --offscreen-job        без оператора: построить статистику по ГСМ за 30 дней\n"
+        "                         до --job-end, сохранить снимки окон в $DARA_ROOT/EXPORT/\n"
+        "                         и завершить работу\n"
+        "  --job-end <ГГГГ-ММ-ДД> день после периода --offscreen-job (по умолчанию сегодня)\n"
         "  -h, --help             эта справка\n");
 }
 
-QString defaultFuelDb() {
+namespace {
+
+QString daraRoot() {
     QString root = qEnvironmentVariable("DARA_ROOT");
     if (root.isEmpty())
         root = QDir::homePath() + QStringLiteral("/DARA");
     while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
         root.chop(1);
-    return root + QStringLiteral("/DB/");
+    return root;
+}
+
+} // namespace
+
+QString defaultFuelDb() {
+    return daraRoot() + QStringLiteral("/DB/");
+}
+
+QString defaultExportFolder() {
+    return daraRoot() + QStringLiteral("/EXPORT/");
 }
 
 QString defaultPluginPath(const QString& applicationDir) {
@@ -88,7 +104,9 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
     const QCommandLineOption statServer(QStringLiteral("stat-server"), QString(),
                                         QStringLiteral("host"));
     const QCommandLineOption caption(QStringLiteral("caption"), QString(), QStringLiteral("text"));
-    parser.addOptions({help, plugin, mode, fuelDb, statServer, caption});
+    const QCommandLineOption offscreenJob(QStringLiteral("offscreen-job"));
+    const QCommandLineOption jobEnd(QStringLiteral("job-end"), QString(), QStringLiteral("date"));
+    parser.addOptions({help, plugin, mode, fuelDb, statServer, caption, offscreenJob, jobEnd});
     QList<QCommandLineOption> toolkitOptions;
     for (const QString& name : kToolkitOptionsWithValue)
         toolkitOptions << QCommandLineOption(name, QString(), QStringLiteral("value"));
@@ -138,6 +156,24 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
     options.fuelDb = parser.isSet(fuelDb) ? parser.value(fuelDb) : defaultFuelDb();
     options.statServer = parser.value(statServer).trimmed();
     options.caption = parser.value(caption);
+    options.offscreenJob = parser.isSet(offscreenJob);
+    if (parser.isSet(jobEnd)) {
+        if (!options.offscreenJob) {
+            result.error =
+                QStringLiteral("Параметр --job-end задаёт период только для --offscreen-job");
+            return result;
+        }
+        options.jobEnd = QDate::fromString(parser.value(jobEnd), QStringLiteral("yyyy-MM-dd"));
+        // The same bound as torvi-stationdb's first day: no station history is older.
+        if (!options.jobEnd.isValid() || options.jobEnd.year() < 1900) {
+            result.error =
+                QStringLiteral("Дата --job-end «%1» не в виде ГГГГ-ММ-ДД или раньше 1900 года")
+                    .arg(parser.value(jobEnd));
+            return result;
+        }
+    } else {
+        options.jobEnd = QDate::currentDate();
+    }
     for (const QCommandLineOption& option : toolkitOptions) {
         if (!parser.isSet(option))
             continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,10 @@ struct HostOptions {
     QString fuelDb;     // GetValue 5
     QString statServer; // GetPrivValue 13; empty is the local statistics server (code 11 = 1)
     QString caption;    // GetPrivValue 16, shown after "Статистика по ГСМ для "
+    // Play the operator's part instead of waiting for one: build the fuel statistics of the
+    // 30 days before jobEnd, leave screenshots in $DARA_ROOT/EXPORT/ and quit.
+    bool offscreenJob = false;
+    QDate jobEnd; // the day after the job's period; today unless --job-end says otherwise
     // The toolkit's own options (-platform offscreen, -style ...), handed on to QApplication.
     QStringList toolkitArguments;
 };
@@ -38,3 +43,5 @@ QString executableDir();
 
 // $DARA_ROOT/DB/ (~/DARA/DB/ without DARA_ROOT): the suite's usual fuel database folder.
 QString defaultFuelDb();
+// $DARA_ROOT/EXPORT/: where the suite's programs leave what they export.
+QString defaultExportFolder();

@@ -3,12 +3,14 @@
 #include "HostMainWindow.h"
 #include "HostOptions.h"
 #include "HostValues.h"
+#include "OperatorScript.h"
 #include "StatisticsPlugin.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -51,10 +53,25 @@ int main(int argc, char** argv) {
     }
     plugin.initialise(&window, window.reportsItem());
     window.setLoadedModules({plugin.path()});
+    std::unique_ptr<OperatorScript> job;
+    if (options.offscreenJob) {
+        job = std::make_unique<OperatorScript>(
+            window.reportsMenu(), OperatorScript::Settings{.exportFolder = defaultExportFolder(),
+                                                           .periodEnd = options.jobEnd});
+        // Ends the plug-in's modal loops too when the job gives up with a window still open.
+        QObject::connect(job.get(), &OperatorScript::finished, &app,
+                         [](int code) { QCoreApplication::exit(code); });
+        job->start();
+    }
     window.show();
     const int exitCode = QApplication::exec();
     // While the window and the application still exist, so that the plug-in frees its objects
     // in a complete Qt; the menu items it added stay with the window.
     plugin.unload();
+    // Named only once the host has ended normally, so that a caller never takes up pictures of a
+    // run that crashed on the way out.
+    if (job && exitCode == 0)
+        for (const QString& path : job->screenshots())
+            std::fprintf(stdout, "%s\n", path.toLocal8Bit().constData());
     return exitCode;
 }

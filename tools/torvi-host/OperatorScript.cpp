@@ -1,0 +1,361 @@
+#include "OperatorScript.h"
+
+#include "ScreenshotFile.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+const QString kFuelWindow = QStringLiteral("fmGSMStat");
+const QString kValueWindow = QStringLiteral("fmValue");
+const QString kFuelPicture = QStringLiteral("fuel-statistics.png");
+const QString kValuePicture = QStringLiteral("fuel-point-value.png");
+// How often the job looks at the screen, and how long it lets a finished window settle: the
+// chart hands its points to the drawing on a later pass of the event loop.
+constexpr int kPollMs = 50;
+constexpr int kSettleMs = 500;
+
+void report(const QString& line) {
+    std::fputs(QStringLiteral("torvi-host: %1\n").arg(line).toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+QString withoutMnemonic(QString text) {
+    return text.remove(QLatin1Char('&'));
+}
+
+QAction* menuEntry(const QMenu* menu, const QString& caption) {
+    if (!menu)
+        return nullptr;
+    for (QAction* item : menu->actions())
+        if (withoutMnemonic(item->text()) == caption)
+            return item;
+    return nullptr;
+}
+
+QDialog* modalNamed(const QString& name) {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    return dialog && !qobject_cast<QMessageBox*>(dialog) && dialog->objectName() == name ? dialog
+                                                                                         : nullptr;
+}
+
+// A control of the plug-in's window, found as the operator finds it: by its name and what it is.
+template <class T>
+T* control(QWidget* window, const char* name, QStringList& missing) {
+    auto* found = window->findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        missing << QString::fromLatin1(name);
+    return found;
+}
+
+QString periodText(const QDateTime& at) {
+    return at.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+}
+
+} // namespace
+
+JobPeriod jobPeriod(QDate end, int days) {
+    return {QDateTime(end.addDays(-days), QTime(0, 0)), QDateTime(end, QTime(0, 0))};
+}
+
+OperatorScript::OperatorScript(QMenu* reportsMenu, Settings settings, QObject* parent)
+    : QObject(parent)
+    , m_reports(reportsMenu)
+    , m_settings(std::move(settings)) {
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &OperatorScript::poll);
+}
+
+void OperatorScript::start() {
+    QTimer::singleShot(0, this, &OperatorScript::openFuelWindow);
+}
+
+void OperatorScript::waitFor(const QString& what, int timeoutMs, Ready ready, Then then) {
+    m_waitingFor = what;
+    m_timeoutMs = timeoutMs;
+    m_ready = std::move(ready);
+    m_then = std::move(then);
+    m_stepClock.start();
+    if (!m_poll.isActive())
+        m_poll.start();
+}
+
+void OperatorScript::pause(int ms, Then then) {
+    waitFor(
+        QStringLiteral("паузы"), ms + m_settings.stepTimeoutMs,
+        [this, ms] { return m_stepClock.elapsed() >= ms; }, std::move(then));
+}
+
+void OperatorScript::poll() {
+    if (m_done || answerMessageBox())
+        return;
+    if (m_ready && m_ready()) {
+        // The next step sets up its own wait: this one must not be destroyed while it runs.
+        const Then then = std::move(m_then);
+        m_ready = {};
+        m_then = {};
+        then();
+        return;
+    }
+    if (m_stepClock.elapsed() > m_timeoutMs)
+        fail(QStringLiteral("Не дождался %1 за %2 с").arg(m_waitingFor).arg(m_timeoutMs / 1000));
+}
+
+bool OperatorScript::answerMessageBox() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box)
+        return false;
+    const QString caption = box->windowTitle();
+    const QString text = box->text();
+    report(QStringLiteral("сообщение «%1»: %2").arg(caption, text));
+    // The answer an operator gives to get rid of a box: its escape button, else its first one.
+    if (QAbstractButton* escape = box->escapeButton())
+        escape->click();
+    else if (!box->buttons().isEmpty())
+        box->buttons().constFirst()->click();
+    else
+        box->reject();
+    fail(QStringLiteral("Неожиданное сообщение «%1» во время построения статистики: %2")
+             .arg(caption, text.trimmed()));
+    return true;
+}
+
+void OperatorScript::fail(const QString& message) {
+    if (m_done)
+        return;
+    m_done = true;
+    m_poll.stop();
+    report(QStringLiteral("ошибка: %1").arg(message));
+    emit finished(1);
+}
+
+void OperatorScript::succeed() {
+    m_done = true;
+    m_poll.stop();
+    emit finished(0);
+}
+
+void OperatorScript::openFuelWindow() {
+    QAction* statistics = menuEntry(m_reports, QStringLiteral("Статистика"));
+    QAction* fuel = statistics ? menuEntry(statistics->menu(), QStringLiteral("ГСМ")) : nullptr;
+    if (!fuel) {
+        fail(QStringLiteral("В меню «Отчёты» нет пункта «Статистика» → «ГСМ»: модуль статистики "
+                            "не добавил своё меню"));
+        return;
+    }
+    report(QStringLiteral("«Отчёты» → «Статистика» → «ГСМ»"));
+    // Triggered from the event queue: the window it opens is modal and returns only when closed.
+    QTimer::singleShot(0, fuel, &QAction::trigger);
+    waitFor(
+        QStringLiteral("окна статистики по ГСМ"), m_settings.stepTimeoutMs,
+        [this] {
+            m_fuelWindow = modalNamed(kFuelWindow);
+            return !m_fuelWindow.isNull();
+        },
+        [this] {
+            auto* grades = m_fuelWindow->findChild<QListWidget*>(QStringLiteral("CheckListBox1"));
+            if (!grades) {
+                fail(QStringLiteral("В окне статистики по ГСМ нет списка видов топлива "
+                                    "(CheckListBox1)"));
+                return;
+            }
+            waitFor(
+                QStringLiteral("списка видов топлива"), m_settings.stepTimeoutMs,
+                [grades = QPointer<QListWidget>(grades)] { return grades && grades->count() > 0; },
+                [this] { fillInAndBuild(); });
+        });
+}
+
+void OperatorScript::fillInAndBuild() {
+    if (!m_fuelWindow) {
+        fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
+        return;
+    }
+    QStringList missing;
+    QWidget* window = m_fuelWindow;
+    auto* schema = control<QComboBox>(window, "cbSchema", missing);
+    auto* multiplier = control<QComboBox>(window, "cbMult", missing);
+    auto* unit = control<QComboBox>(window, "cbDim", missing);
+    auto* dateFrom = control<QDateTimeEdit>(window, "dtpDateFrom", missing);
+    auto* timeFrom = control<QDateTimeEdit>(window, "dtpTimeFrom", missing);
+    auto* dateTo = control<QDateTimeEdit>(window, "dtpDateTo", missing);
+    auto* timeTo = control<QDateTimeEdit>(window, "dtpTimeTo", missing);
+    auto* grades = control<QListWidget>(window, "CheckListBox1", missing);
+    auto* selectAll = control<QAbstractButton>(window, "bbtSelectAll", missing);
+    auto* split = control<QCheckBox>(window, "chbMultiGraph", missing);
+    auto* go = control<QAbstractButton>(window, "bbtGo", missing);
+    // Read when the run has finished; missing it now would only fail later.
+    control<QLabel>(window, "RecordCountLabel", missing);
+    if (!missing.isEmpty()) {
+        fail(QStringLiteral("В окне статистики по ГСМ нет элементов: %1")
+                 .arg(missing.join(QStringLiteral(", "))));
+        return;
+    }
+
+    const auto choose = [this](QComboBox* box, const QString& text) {
+        const int index = box->findText(text);
+        if (index < 0) {
+            fail(QStringLiteral("В списке %1 нет значения «%2»").arg(box->objectName(), text));
+            return false;
+        }
+        box->setCurrentIndex(index);
+        return true;
+    };
+    if (!choose(schema, QStringLiteral("Время - Литры")) ||
+        !choose(multiplier, QStringLiteral("1")) || !choose(unit, QStringLiteral("сутки")))
+        return;
+
+    // The window merges the time pickers into the date pickers on every change: the times first,
+    // so that the dates keep midnight.
+    const JobPeriod period = jobPeriod(m_settings.periodEnd, m_settings.periodDays);
+    timeFrom->setTime(period.from.time());
+    timeTo->setTime(period.to.time());
+    dateFrom->setDateTime(QDateTime(period.from.date(), period.from.time(), dateFrom->timeSpec()));
+    dateTo->setDateTime(QDateTime(period.to.date(), period.to.time(), dateTo->timeSpec()));
+    const auto holds = [](const QDateTimeEdit* edit, const QDateTime& at) {
+        return edit->date() == at.date() && edit->time() == at.time();
+    };
+    if (!holds(dateFrom, period.from) || !holds(dateTo, period.to)) {
+        fail(QStringLiteral("Окно не приняло период %1 – %2: в нём %3 – %4")
+                 .arg(periodText(period.from), periodText(period.to),
+                      periodText(dateFrom->dateTime()), periodText(dateTo->dateTime())));
+        return;
+    }
+
+    const auto allChecked = [grades] {
+        for (int i = 0; i < grades->count(); ++i)
+            if (grades->item(i)->checkState() != Qt::Checked)
+                return false;
+        return true;
+    };
+    if (!allChecked())
+        selectAll->click();
+    if (!allChecked()) {
+        fail(QStringLiteral("Кнопка «%1» не отметила все виды топлива").arg(selectAll->text()));
+        return;
+    }
+    if (!split->isChecked())
+        split->click();
+    if (!split->isChecked()) {
+        fail(QStringLiteral("Флажок «%1» не включился").arg(split->text()));
+        return;
+    }
+    if (!go->isEnabled()) {
+        fail(QStringLiteral("Кнопка «%1» недоступна").arg(go->text()));
+        return;
+    }
+
+    QStringList names;
+    for (int i = 0; i < grades->count(); ++i)
+        names << grades->item(i)->text();
+    report(QStringLiteral("«%1», %2 – %3, шаг 1 сутки, по видам топлива: %4")
+               .arg(schema->currentText(), periodText(period.from), periodText(period.to),
+                    names.join(QStringLiteral(", "))));
+    // Clicked from the event queue: a refusal comes as a modal box, which the timer answers.
+    QTimer::singleShot(0, go, &QAbstractButton::click);
+    waitFor(
+        QStringLiteral("окончания построения"), m_settings.runTimeoutMs,
+        [this] { return runFinished(); },
+        [this] { pause(kSettleMs, [this] { takeFuelPicture(); }); });
+}
+
+bool OperatorScript::runFinished() const {
+    if (!m_fuelWindow || !m_fuelWindow->isEnabled())
+        return false;
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String("fmProgress") && window->isVisible())
+            return false;
+    // A fresh window shows 0 until a run has counted its periods.
+    const QLabel* count = m_fuelWindow->findChild<QLabel*>(QStringLiteral("RecordCountLabel"));
+    return count && count->text().toInt() > 0;
+}
+
+bool OperatorScript::savePicture(QWidget* window, const QString& fileName) {
+    QString error;
+    const QString path =
+        saveScreenshot(window->grab().toImage(), m_settings.exportFolder, fileName, &error);
+    if (path.isEmpty()) {
+        fail(error);
+        return false;
+    }
+    m_screenshots << path;
+    return true;
+}
+
+void OperatorScript::takeFuelPicture() {
+    if (!m_fuelWindow) {
+        fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
+        return;
+    }
+    const int points =
+        m_fuelWindow->findChild<QLabel*>(QStringLiteral("RecordCountLabel"))->text().toInt();
+    report(QStringLiteral("построено периодов: %1").arg(points));
+    if (!savePicture(m_fuelWindow, kFuelPicture))
+        return;
+
+    // The model has an object of the same name; the view is the widget.
+    QWidget* chart = m_fuelWindow->findChild<QWidget*>(QStringLiteral("Chart1"));
+    if (!chart || chart->metaObject()->indexOfSignal("pointClicked(int,int)") < 0) {
+        fail(QStringLiteral("В окне статистики по ГСМ нет диаграммы Chart1 с сигналом "
+                            "pointClicked(int,int)"));
+        return;
+    }
+    // The first grade's line, in the middle of the month: a day the station sold fuel.
+    const int point = points / 2;
+    QMetaObject::invokeMethod(chart, "pointClicked", Qt::QueuedConnection, Q_ARG(int, 0),
+                              Q_ARG(int, point));
+    waitFor(
+        QStringLiteral("окна значения точки"), m_settings.stepTimeoutMs,
+        [this] {
+            m_valueWindow = modalNamed(kValueWindow);
+            return !m_valueWindow.isNull();
+        },
+        [this] { pause(kSettleMs, [this] { takeValuePicture(); }); });
+}
+
+void OperatorScript::takeValuePicture() {
+    if (!m_valueWindow) {
+        fail(QStringLiteral("Окно значения точки закрылось само"));
+        return;
+    }
+    QStringList shown;
+    for (const char* name : {"lbName", "lbXValue", "lbYValue"}) {
+        const QLabel* label = m_valueWindow->findChild<QLabel*>(QString::fromLatin1(name));
+        if (!label || label->text().isEmpty()) {
+            fail(QStringLiteral("В окне значения точки пусто поле %1").arg(QLatin1String(name)));
+            return;
+        }
+        shown << label->text();
+    }
+    report(QStringLiteral("точка: %1").arg(shown.join(QStringLiteral("; "))));
+    if (!savePicture(m_valueWindow, kValuePicture))
+        return;
+    closeWindows();
+}
+
+void OperatorScript::closeWindows() {
+    QTimer::singleShot(0, m_valueWindow.data(), &QWidget::close);
+    waitFor(
+        QStringLiteral("закрытия окна значения точки"), m_settings.stepTimeoutMs,
+        [this] { return !m_valueWindow && modalNamed(kFuelWindow); },
+        [this] {
+            // Closing saves the window's settings, which may answer with a box.
+            QTimer::singleShot(0, m_fuelWindow.data(), &QWidget::close);
+            waitFor(
+                QStringLiteral("закрытия окна статистики по ГСМ"), m_settings.stepTimeoutMs,
+                [this] { return !m_fuelWindow && !QApplication::activeModalWidget(); },
+                [this] { succeed(); });
+        });
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class QDialog;
+class QMenu;
+
+// The period the job builds: the `days` whole days before `end`, midnight to midnight, so that
+// with one-day steps every point is one calendar day of the station's history.
+struct JobPeriod {
+    QDateTime from;
+    QDateTime to;
+};
+JobPeriod jobPeriod(QDate end, int days);
+
+// Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
+// builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
+// value of one point and leaves pictures of both windows in the export folder. The plug-in is
+// known only through what Qt shows of it: window and control names and Qt's own classes.
+//
+// The plug-in's windows are modal, so the job never waits in a call of its own: it triggers and
+// clicks through the event queue and watches the screen from a timer, which keeps running inside
+// the windows' modal loops. Every message box is answered, reported and ends the job, as does a
+// step that does not come within its time.
+class OperatorScript : public QObject {
+    Q_OBJECT
+
+public:
+    struct Settings {
+        QString exportFolder;
+        QDate periodEnd;
+        int periodDays = 30;
+        int stepTimeoutMs = 30000;
+        int runTimeoutMs = 120000;
+    };
+
+    OperatorScript(QMenu* reportsMenu, Settings settings, QObject* parent = nullptr);
+
+    // Starts the job from the event loop; finished() tells the outcome.
+    void start();
+    // The pictures written, in the order they were taken.
+    const QStringList& screenshots() const { return m_screenshots; }
+
+signals:
+    // 0 when every step was done; the job has closed what it opened by then.
+    void finished(int exitCode);
+
+private:
+    using Ready = std::function<bool()>;
+    using Then = std::function<void()>;
+
+    void waitFor(const QString& what, int timeoutMs, Ready ready, Then then);
+    void pause(int ms, Then then);
+    void poll();
+    bool answerMessageBox();
+    void fail(const QString& message);
+    void succeed();
+
+    void openFuelWindow();
+    void fillInAndBuild();
+    bool runFinished() const;
+    void takeFuelPicture();
+    void takeValuePicture();
+    void closeWindows();
+    bool savePicture(QWidget* window, const QString& fileName);
+
+    QPointer<QMenu> m_reports;
+    Settings m_settings;
+    QTimer m_poll;
+    QElapsedTimer m_stepClock;
+    QString m_waitingFor;
+    int m_timeoutMs = 0;
+    Ready m_ready;
+    Then m_then;
+    QPointer<QDialog> m_fuelWindow;
+    QPointer<QDialog> m_valueWindow;
+    QStringList m_screenshots;
+    bool m_done = false;
+};

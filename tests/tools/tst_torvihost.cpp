@@ -85,6 +85,15 @@ void TestTorviHost::refusedOptions_data() {
     QTest::newRow("stray argument") << QStringList{"report"} << "Лишний аргумент: «report»";
     QTest::newRow("empty plugin") << QStringList{"--plugin", ""}
                                   << "Не указан файл модуля статистики (--plugin)";
+    QTest::newRow("job end without the job")
+        << QStringList{"--job-end", "2025-05-31"}
+        << "Параметр --job-end задаёт период только для --offscreen-job";
+    QTest::newRow("job end not a date")
+        << QStringList{"--offscreen-job", "--job-end", "31.05.2025"}
+        << "Дата --job-end «31.05.2025» не в виде ГГГГ-ММ-ДД или раньше 1900 года";
+    QTest::newRow("job end before 1900")
+        << QStringList{"--offscreen-job", "--job-end", "1899-12-31"}
+        << "Дата --job-end «1899-12-31» не в виде ГГГГ-ММ-ДД или раньше 1900 года";
 }
 
 void TestTorviHost::refusedOptions() {

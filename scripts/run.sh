@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# The main job: sets up the machine, builds the plug-in and its tools and runs them.
+# The main job: sets up the machine, builds the plug-in and its tools, creates a demo station and
+# runs the back office with the plug-in. With a display the back office is left to the person at
+# it; without one the back office plays the operator itself, offscreen, and leaves pictures of the
+# fuel statistics windows in $DARA_ROOT/EXPORT/. Running it again reuses the station.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +13,69 @@ fi
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD_DIR"
+HOST="$BUILD_DIR/tools/torvi-host/torvi-host"
+STATIONDB="$BUILD_DIR/tools/torvi-stationdb/torvi-stationdb"
+
+# Minimal containers may leave HOME unset; the passwd entry still knows it.
+HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+export DARA_ROOT=${DARA_ROOT:-$HOME/DARA}
+
+# The suite's regional settings are Russian (day.month.year, decimal comma); a machine that sets
+# none gets them for the demo rather than the C locale's English dates.
+case "${LC_ALL:-${LANG:-}}" in
+    "" | C | C.* | POSIX)
+        if locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+            export LC_ALL=ru_RU.UTF-8
+        fi
+        ;;
+esac
+
+# A year of a busy station up to yesterday; the same seed always gives the same history.
+FUEL_DB="$DARA_ROOT/DB/fuel.sqlite"
+GOODS_DB="$DARA_ROOT/DB/TradeDB/goods.sqlite"
+if [ -e "$FUEL_DB" ] && [ -e "$GOODS_DB" ]; then
+    echo "Базы данных станции уже есть в $DARA_ROOT/DB/, они остаются как есть."
+elif [ -e "$FUEL_DB" ] || [ -e "$GOODS_DB" ]; then
+    echo "В $DARA_ROOT/DB/ есть только одна из баз $FUEL_DB и $GOODS_DB." >&2
+    echo "Удалите её или создайте обе заново: $STATIONDB --root $DARA_ROOT --force" >&2
+    exit 1
+else
+    TODAY=$(date +%F)
+    echo "Создаю демонстрационную станцию в $DARA_ROOT/DB/ (год продаж до $TODAY)…"
+    "$STATIONDB" --root "$DARA_ROOT" --start "$(date -d "$TODAY -365 days" +%F)" --days 365 \
+        --fillings 1200 --seed 2009
+fi
+
+HOST_ARGS=(--mode 0 --fuel-db "$DARA_ROOT/DB/" --caption "демонстрационной АЗС")
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    echo
+    echo "Бэк-офис АЗС с модулем статистики: меню «Отчёты» → «Статистика» → «ГСМ» или «Товары»."
+    exec "$HOST" "${HOST_ARGS[@]}"
+fi
+
+# The job's month ends with the station's last day of sales, also for a station made on an
+# earlier day.
+LAST_DAY=$(sqlite3 -readonly "$FUEL_DB" "SELECT substr(MAX(Data), 1, 10) FROM LogTran" \
+    2>/dev/null || true)
+if [[ "$LAST_DAY" =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}$ ]]; then
+    JOB_END=$(date -d "$LAST_DAY +1 day" +%F)
+else
+    JOB_END=$(date +%F)
+fi
 
 echo
-echo "Built: $BUILD_DIR/src/plugin/libtorvistat9.so and $BUILD_DIR/tools/torvi-host/torvi-host"
-echo "Run the back office with the plug-in: $BUILD_DIR/tools/torvi-host/torvi-host --help"
+echo "Дисплея нет: бэк-офис строит статистику по ГСМ сам, без экрана."
+set +e
+PICTURES=$(QT_QPA_PLATFORM=offscreen "$HOST" "${HOST_ARGS[@]}" --offscreen-job \
+    --job-end "$JOB_END")
+STATUS=$?
+set -e
+if [ "$STATUS" -ne 0 ]; then
+    echo "torvi-host --offscreen-job завершился с кодом $STATUS" >&2
+    exit "$STATUS"
+fi
+echo "Снимки окон:"
+while IFS= read -r picture; do
+    echo "  $picture"
+done <<<"$PICTURES"

@@ -67,7 +67,9 @@ QString periodText(const QDateTime& at) {
 } // namespace
 
 JobPeriod jobPeriod(QDate end, int days) {
-    return {QDateTime(end.addDays(-days), QTime(0, 0)), QDateTime(end, QTime(0, 0))};
+    // The window's pickers know no time zones: no daylight-saving change can move a midnight.
+    return {QDateTime(end.addDays(-days), QTime(0, 0), Qt::UTC),
+            QDateTime(end, QTime(0, 0), Qt::UTC)};
 }
 
 OperatorScript::OperatorScript(QMenu* reportsMenu, Settings settings, QObject* parent)

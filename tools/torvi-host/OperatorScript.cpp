@@ -112,7 +112,7 @@ void OperatorScript::poll() {
         return;
     }
     if (m_stepClock.elapsed() > m_timeoutMs)
-        fail(QStringLiteral("Не дождался %1 за %2 с").arg(m_waitingFor).arg(m_timeoutMs / 1000));
+        fail(QStringLiteral("За %1 с не дождались %2").arg(m_timeoutMs / 1000).arg(m_waitingFor));
 }
 
 bool OperatorScript::answerMessageBox() {

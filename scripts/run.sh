@@ -24,7 +24,9 @@ export DARA_ROOT=${DARA_ROOT:-$HOME/DARA}
 # none gets them for the demo rather than the C locale's English dates.
 case "${LC_ALL:-${LANG:-}}" in
     "" | C | C.* | POSIX)
-        if locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+        # Not a pipe: grep -q leaves early, and pipefail would take locale's broken pipe for
+        # a missing locale.
+        if grep -qix 'ru_RU\.utf-\?8' < <(locale -a 2>/dev/null); then
             export LC_ALL=ru_RU.UTF-8
         fi
         ;;

@@ -31,6 +31,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -94,14 +95,22 @@ QDateTimeEdit* picker(QWidget* parent, const char* name, bool date) {
     // The system's date-times know no time zones; a UTC editor has no daylight-saving gaps.
     edit->setTimeSpec(Qt::UTC);
     edit->setDateTime(start);
+    // Date, calendar button and time share the 189-pixel panel: a slightly smaller font keeps
+    // every digit visible, as the suite's 8-point forms have them.
+    QFont font = edit->font();
+    font.setPointSizeF(qMin(font.pointSizeF(), 8.0));
+    edit->setFont(font);
     if (date) {
         edit->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
         edit->setCalendarPopup(true);
+        // The whole date must stay readable beside the calendar button in the narrow panel.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000")) +
+                              edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
     } else {
         edit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
         // The narrow panel needs the room for the date; the time is typed or changed by arrow keys.
         edit->setButtonSymbols(QAbstractSpinBox::NoButtons);
-        edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 7);
+        edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 8);
     }
     return edit;
 }

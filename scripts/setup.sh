@@ -13,6 +13,8 @@ PACKAGES=(
     g++ cmake ninja-build clang-format pkg-config
     # Qt 6 with the pieces the plug-in uses; SQLite and PostgreSQL drivers for Qt SQL
     qt6-base-dev qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+    # the X11 platform plug-in, for running the back office on a desktop
+    qt6-qpa-plugins
     # fonts, so that offscreen windows, charts and printed reports draw their text
     fonts-dejavu-core fonts-dejavu-extra
     # Russian and German locales for the tests that pin regional settings

@@ -59,6 +59,7 @@ private slots:
     void stopWhileWaitingEndsPromptly();
     void stopWhileWorkerWaitsInSynchronisedCall();
     void messageBoxFromWorkerReachesUiThread();
+    void floodOfCallsLeavesEventLoopRunning();
 };
 
 void TestThread::createdSuspendedAndRunsOncePerResume() {
@@ -134,6 +135,28 @@ void TestThread::messageBoxFromWorkerReachesUiThread() {
     MessageBoxes::setHandler(previous);
     QCOMPARE(handledOn, qApp->thread());
     QCOMPARE(text, QStringLiteral("Сервер недоступен"));
+}
+
+void TestThread::floodOfCallsLeavesEventLoopRunning() {
+    // A run sends one call per bucket back to back; the user interface thread serves them
+    // without sleeping in between, but must still get back to its event loop to repaint.
+    Worker worker;
+    std::atomic<int> served{0};
+    worker.extra = [&] {
+        QElapsedTimer flood;
+        flood.start();
+        while (flood.elapsed() < 400)
+            SynchronizedCall::run([&] { ++served; });
+    };
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    worker.Resume();
+    QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+    QVERIFY2(served > 1000, qPrintable(QString::number(served)));
+    QVERIFY2(ticks >= 5,
+             qPrintable(QStringLiteral("the event loop ran %1 timer ticks").arg(ticks)));
 }
 
 QTEST_MAIN(TestThread)

@@ -53,15 +53,24 @@ void cpuRelax() {
 #endif
 }
 
+// Waits awake for a condition. After a few microseconds of pausing it yields the core at every
+// turn, so that on a busy machine the waiting thread does not keep the other side of the call
+// (or any other program) from running.
 template <class Condition>
 bool spinUntil(Condition condition, Clock::duration limit) {
     if (!spinningPays())
         return condition();
-    const Clock::time_point end = Clock::now() + limit;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = start + limit;
+    const Clock::time_point yieldFrom = start + std::chrono::microseconds(20);
     while (!condition()) {
-        if (Clock::now() >= end)
+        const Clock::time_point now = Clock::now();
+        if (now >= end)
             return false;
-        cpuRelax();
+        if (now >= yieldFrom)
+            std::this_thread::yield();
+        else
+            cpuRelax();
     }
     return true;
 }

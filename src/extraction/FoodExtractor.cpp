@@ -76,25 +76,10 @@ QString TFoodExtractor::BuildQuery() {
 }
 
 void TFoodExtractor::Aggregate(int seriesIndex) {
-    TClientDataSet& set = *DataSet();
-    TRowAmount amount;
-    switch (Schema()) {
-    case 0:
-        amount.kind = TRowAmount::Kind::Product;
-        amount.first = &set.fieldByName(QStringLiteral("RPrice"));
-        amount.second = &set.fieldByName(QStringLiteral("Count"));
-        break;
-    case 1:
-        amount.kind = TRowAmount::Kind::Field;
-        amount.first = &set.fieldByName(QStringLiteral("Count"));
-        break;
-    case 2:
-        amount.kind = TRowAmount::Kind::One;
-        break;
-    default:
-        break;
-    }
-    TGraphExtractor::Aggregate(seriesIndex, amount);
+    // The sales sum of a line is its price times its quantity.
+    TGraphExtractor::Aggregate(
+        seriesIndex,
+        SchemaAmount(QStringLiteral("RPrice"), QStringLiteral("Count"), QStringLiteral("Count")));
 }
 
 void TFoodExtractor::FillSeries() {

@@ -50,24 +50,8 @@ QString TGSMExtractor::GradeFilter(const QStringList& grades) {
 }
 
 void TGSMExtractor::Aggregate(int seriesIndex) {
-    TClientDataSet& set = *DataSet();
-    TRowAmount amount;
-    switch (Schema()) {
-    case 0:
-        amount.kind = TRowAmount::Kind::Field;
-        amount.first = &set.fieldByName(QStringLiteral("Liter"));
-        break;
-    case 1:
-        amount.kind = TRowAmount::Kind::Field;
-        amount.first = &set.fieldByName(QStringLiteral("Summa"));
-        break;
-    case 2:
-        amount.kind = TRowAmount::Kind::One;
-        break;
-    default:
-        break;
-    }
-    TGraphExtractor::Aggregate(seriesIndex, amount);
+    TGraphExtractor::Aggregate(
+        seriesIndex, SchemaAmount(QStringLiteral("Liter"), QString(), QStringLiteral("Summa")));
 }
 
 void TGSMExtractor::Execute() {

@@ -283,6 +283,34 @@ void TGraphExtractor::FinishChart() {
     m_chart->setVisible(true);
 }
 
+TGraphExtractor::TRowAmount TGraphExtractor::SchemaAmount(const QString& schema0,
+                                                          const QString& schema0Factor,
+                                                          const QString& schema1) const {
+    TClientDataSet& set = *DataSet();
+    TRowAmount amount;
+    switch (Schema()) {
+    case 0:
+        amount.first = &set.fieldByName(schema0);
+        if (schema0Factor.isEmpty()) {
+            amount.kind = TRowAmount::Kind::Field;
+        } else {
+            amount.kind = TRowAmount::Kind::Product;
+            amount.second = &set.fieldByName(schema0Factor);
+        }
+        break;
+    case 1:
+        amount.kind = TRowAmount::Kind::Field;
+        amount.first = &set.fieldByName(schema1);
+        break;
+    case 2:
+        amount.kind = TRowAmount::Kind::One;
+        break;
+    default:
+        break;
+    }
+    return amount;
+}
+
 void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     m_seriesIndex = seriesIndex;
     Synchronize([this] {

@@ -85,6 +85,11 @@ protected:
 
     // The bucket pass over the data set's visible rows into series `seriesIndex`.
     void Aggregate(int seriesIndex, const TRowAmount& amount);
+    // The amount a row adds under the current Schema: schema 0 the field schema0 (multiplied by
+    // schema0Factor when one is named), schema 1 the field schema1, schema 2 one per row, any
+    // other schema nothing.
+    TRowAmount SchemaAmount(const QString& schema0, const QString& schema0Factor,
+                            const QString& schema1) const;
     void SetSeriesIndex(int value) { m_seriesIndex = value; }
 
 private:

@@ -221,6 +221,14 @@ void TColumnBuilder::appendText(std::string_view utf8) {
                                                           : TDataColumn::Storage::Text);
     }
     const auto asQString = [&] { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); };
+    // A value that does not fit the column's kind: an error for a declared field, otherwise the
+    // whole column becomes text.
+    const auto fallBackToText = [&] {
+        if (m_declared)
+            raiseConversion(asQString());
+        demoteToText();
+        m_column.textIds.push_back(textId(utf8));
+    };
     switch (m_column.storage) {
     case TDataColumn::Storage::Integer: {
         bool ok = false;
@@ -229,10 +237,7 @@ void TColumnBuilder::appendText(std::string_view utf8) {
             m_column.ints.push_back(v);
             break;
         }
-        if (m_declared)
-            raiseConversion(asQString());
-        demoteToText();
-        m_column.textIds.push_back(textId(utf8));
+        fallBackToText();
         break;
     }
     case TDataColumn::Storage::Float: {
@@ -242,10 +247,7 @@ void TColumnBuilder::appendText(std::string_view utf8) {
             m_column.doubles.push_back(v);
             break;
         }
-        if (m_declared)
-            raiseConversion(asQString());
-        demoteToText();
-        m_column.textIds.push_back(textId(utf8));
+        fallBackToText();
         break;
     }
     case TDataColumn::Storage::DateTime: {
@@ -254,10 +256,7 @@ void TColumnBuilder::appendText(std::string_view utf8) {
             m_column.doubles.push_back(v);
             break;
         }
-        if (m_declared)
-            raiseConversion(asQString());
-        demoteToText();
-        m_column.textIds.push_back(textId(utf8));
+        fallBackToText();
         break;
     }
     case TDataColumn::Storage::Text:

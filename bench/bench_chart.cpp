@@ -1,8 +1,8 @@
 // Filling a chart: what a run costs on the UI thread for the points it adds, against Qt Charts
 // taking the same number of points in one replace, and the growth from N to 4N points, which
 // must stay near 4 (appending is O(1)). Run by hand: QT_QPA_PLATFORM=offscreen ./bench_chart
-#include "platform/ChartModel.h"
-#include "platform/ChartView.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartView.h"
 
 #include <QApplication>
 #include <QChart>

@@ -4,12 +4,14 @@
 // Run by hand: QT_QPA_PLATFORM=offscreen ./bench_extraction [fillings]
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
-#include "platform/ChartModel.h"
-#include "platform/ChartView.h"
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/MessageBoxes.h"
-#include "platform/StationSchema.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartView.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/StationDateTime.h"
+#include "platform/data/servers/StatServerChoice.h"
+#include "platform/data/sqlite/StationSchema.h"
+#include "platform/ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -91,7 +93,7 @@ void buildFuel(const QString& file, TDateTime from, int fillings) {
                           const double price = 20 + grade * 1.5;
                           insert.addBindValue(i + 1);
                           insert.addBindValue(
-                              StationSchema::dateTimeText(from + (i + random.next()) * spacing));
+                              StationDateTime::toText(from + (i + random.next()) * spacing));
                           insert.addBindValue(kGrades[grade]);
                           insert.addBindValue(liter);
                           insert.addBindValue(price);
@@ -129,7 +131,7 @@ void buildGoods(const QString& file, TDateTime from, int documents) {
             for (int d = 0; d < documents; ++d) {
                 document.addBindValue(d + 1);
                 document.addBindValue(
-                    StationSchema::dateTimeText(from + (d + random.next()) * spacing));
+                    StationDateTime::toText(from + (d + random.next()) * spacing));
                 if (!document.exec())
                     fail(document.lastError().text());
                 const int lines = 1 + int(random.next() * 4);
@@ -244,8 +246,8 @@ int main(int argc, char** argv) {
     std::printf("generated %d fillings and %d sale documents in %.1f s; peak %ld MiB\n", fillings,
                 fillings / 3, timer.elapsed() / 1000.0, peakMemoryMiB());
 
-    TDCOMConnection connection;
-    TDCOMConnection connectionThread;
+    TDCOMConnection connection{chooseStatServer};
+    TDCOMConnection connectionThread{chooseStatServer};
     const auto folders = [&](TDCOMConnection& sender) {
         sender.setStatParameter(1, dir.path() + QStringLiteral("/TradeDB"));
         sender.setStatParameter(2, dir.path());

@@ -5,7 +5,7 @@
 // parsing and an fsync'ed replacement of the file per write.
 #include "support/SafeIniFile.h"
 
-#include "platform/CodePage1251.h"
+#include "platform/core/CodePage1251.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,11 +4,12 @@
 //   torvi-stationdb --root /tmp/station --fillings 1400
 //   bench_stationdata [--root /tmp/station] [--runs 3]
 
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/DaraPaths.h"
-#include "platform/Exceptions.h"
-#include "platform/StationSchema.h"
+#include "platform/core/DaraPaths.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/StationDateTime.h"
+#include "platform/data/servers/StatServerChoice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
     }
 
     try {
-        TDCOMConnection connection;
+        TDCOMConnection connection{chooseStatServer};
         connection.setAfterConnect(
             [&](TDCOMConnection& sender) { sender.setStatParameter(2, fuelFolder); });
         TClientDataSet range(QStringLiteral("range"));
@@ -68,10 +69,9 @@ int main(int argc, char** argv) {
         const double from = std::floor(range.fieldByName(QStringLiteral("First")).asDateTime());
         const double to = std::floor(range.fieldByName(QStringLiteral("Last")).asDateTime()) + 1;
         range.close();
-        const QString sql =
-            QStringLiteral("SELECT * FROM LogTran WHERE Data >= '%1' AND Data < "
-                           "'%2' ORDER BY Data, GSMName")
-                .arg(StationSchema::dateTimeText(from), StationSchema::dateTimeText(to));
+        const QString sql = QStringLiteral("SELECT * FROM LogTran WHERE Data >= '%1' AND Data < "
+                                           "'%2' ORDER BY Data, GSMName")
+                                .arg(StationDateTime::toText(from), StationDateTime::toText(to));
         print(QStringLiteral("Запрос: %1\n").arg(sql));
         const long rssBefore = peakRssKiB();
 

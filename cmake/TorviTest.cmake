@@ -5,7 +5,7 @@
 function(torvi_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LOCALES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+    target_link_libraries(${name} PRIVATE Qt6::Test torvi_test_support ${T_LIBS} torvi_build_options)
     set(env
         "QT_QPA_PLATFORM=offscreen"
         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DateTime.h"
+#include "platform/core/DateTime.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "extraction/Extractor.h"
 
-#include "platform/ClientDataSet.h"
+#include "platform/data/ClientDataSet.h"
 
 TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime dateTo,
                        QWidget* ownerWindow)

@@ -2,8 +2,8 @@
 
 #include "extraction/Progress.h"
 #include "extraction/QueryItems.h"
-#include "platform/DateTime.h"
-#include "platform/Thread.h"
+#include "platform/core/DateTime.h"
+#include "platform/thread/Thread.h"
 
 #include <QPointer>
 

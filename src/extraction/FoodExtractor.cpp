@@ -1,10 +1,10 @@
 #include "extraction/FoodExtractor.h"
 
 #include "extraction/QueryLiterals.h"
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/Exceptions.h"
-#include "platform/MessageBoxes.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/ui/MessageBoxes.h"
 
 #include <QStringList>
 

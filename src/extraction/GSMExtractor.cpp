@@ -1,10 +1,10 @@
 #include "extraction/GSMExtractor.h"
 
 #include "extraction/QueryLiterals.h"
-#include "platform/ChartModel.h"
-#include "platform/ChartPalette.h"
-#include "platform/ClientDataSet.h"
-#include "platform/MessageBoxes.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartPalette.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/ui/MessageBoxes.h"
 
 #include <QGuiApplication>
 

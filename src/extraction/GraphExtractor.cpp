@@ -2,11 +2,11 @@
 
 #include "extraction/BucketPass.h"
 #include "extraction/StatTexts.h"
-#include "platform/ChartModel.h"
-#include "platform/ChartPalette.h"
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/Exceptions.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartPalette.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
 
 #include <QLabel>
 #include <QSlider>

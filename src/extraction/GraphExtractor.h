@@ -1,8 +1,8 @@
 #pragma once
 
 #include "extraction/Extractor.h"
-#include "platform/ChartModel.h"
-#include "platform/FormatSettings.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/core/FormatSettings.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/DateTime.h"
-#include "platform/Exceptions.h"
-#include "platform/FormatSettings.h"
+#include "platform/core/DateTime.h"
+#include "platform/core/Exceptions.h"
+#include "platform/core/FormatSettings.h"
 
 #include <memory>
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/DataSetModel.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/DataSetModel.h"
+#include "platform/data/servers/StatServerChoice.h"
 
 #include <QObject>
 #include <QString>
@@ -19,13 +20,13 @@ public:
     // In the module's component order; CloseAllData closes the sets in this order.
     TClientDataSet cdsLogtran;
     TClientDataSet cdsSmSilo;
-    TDCOMConnection DCOMConnection1;
+    TDCOMConnection DCOMConnection1{chooseStatServer};
     TClientDataSet cdsGSM;
     TClientDataSet cdsGoods;
     TClientDataSet cdsCategory;
     TClientDataSet cdsTovarStat;
     // The goods extractor's own connection, so that its thread never shares one with the windows.
-    TDCOMConnection DCOMConnectionThread;
+    TDCOMConnection DCOMConnectionThread{chooseStatServer};
 
     // The grids' views of the sets the windows show. The sales sets get none: they are filled on
     // the extractor threads, and a model on the user interface thread must not follow them there.

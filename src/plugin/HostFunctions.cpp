@@ -1,6 +1,6 @@
 #include "plugin/HostFunctions.h"
 
-#include "platform/VariantValue.h"
+#include "plugin/VariantValue.h"
 
 namespace HostFunctions {
 

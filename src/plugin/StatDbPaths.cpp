@@ -1,6 +1,6 @@
 #include "plugin/StatDbPaths.h"
 
-#include "platform/DaraPaths.h"
+#include "platform/core/DaraPaths.h"
 #include "plugin/HostFunctions.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "plugin/StatInternal.h"
 
-#include "platform/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "plugin/DmStatistic.h"
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"

@@ -1,7 +1,7 @@
 #include "plugin/StatisticsWindows.h"
 
-#include "platform/Exceptions.h"
-#include "platform/MessageBoxes.h"
+#include "platform/core/Exceptions.h"
+#include "platform/ui/MessageBoxes.h"
 #include "plugin/HostFunctions.h"
 
 #include <QDialog>

@@ -1,7 +1,7 @@
 #include "support/SafeIniFile.h"
 
-#include "platform/CodePage1251.h"
-#include "platform/Exceptions.h"
+#include "platform/core/CodePage1251.h"
+#include "platform/core/Exceptions.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

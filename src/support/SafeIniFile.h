@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/DateTime.h"
-#include "platform/FormatSettings.h"
-#include "platform/IniFile.h"
-#include "platform/NamedLock.h"
+#include "platform/core/DateTime.h"
+#include "platform/core/FormatSettings.h"
+#include "platform/settings/IniFile.h"
+#include "platform/settings/NamedLock.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #include "windows/ChartPager.h"
 
-#include "platform/ChartModel.h"
+#include "platform/chart/ChartModel.h"
 
 #include <QSlider>
 #include <QSpinBox>

@@ -1,8 +1,8 @@
 #include "windows/SmenaList.h"
 
-#include "platform/DataSetModel.h"
-#include "platform/Exceptions.h"
-#include "platform/Registry.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/DataSetModel.h"
+#include "platform/settings/Registry.h"
 
 #include <QAction>
 #include <QApplication>

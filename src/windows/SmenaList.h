@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ClientDataSet.h"
-#include "platform/DateTime.h"
+#include "platform/core/DateTime.h"
+#include "platform/data/ClientDataSet.h"
 
 #include <QDialog>
 #include <QPointer>

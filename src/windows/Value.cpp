@@ -1,7 +1,7 @@
 #include "windows/Value.h"
 
 #include "extraction/StatTexts.h"
-#include "platform/ChartModel.h"
+#include "platform/chart/ChartModel.h"
 
 #include <QApplication>
 #include <QGuiApplication>

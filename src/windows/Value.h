@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/DateTime.h"
-#include "platform/FormatSettings.h"
+#include "platform/core/DateTime.h"
+#include "platform/core/FormatSettings.h"
 
 #include <QDialog>
 #include <QPointer>

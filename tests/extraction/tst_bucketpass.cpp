@@ -1,6 +1,6 @@
 #include "extraction/BucketPass.h"
 #include "extraction/GSMExtractor.h"
-#include "platform/Exceptions.h"
+#include "platform/core/Exceptions.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "ExtractorHarness.h"
+#include "common/ExtractorHarness.h"
 
 #include "extraction/FoodExtractor.h"
 

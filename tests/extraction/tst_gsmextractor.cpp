@@ -1,7 +1,7 @@
-#include "ExtractorHarness.h"
+#include "common/ExtractorHarness.h"
 
 #include "extraction/GSMExtractor.h"
-#include "platform/ChartPalette.h"
+#include "platform/chart/ChartPalette.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

@@ -1,5 +1,5 @@
-#include "platform/ChartModel.h"
-#include "platform/ChartPalette.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartPalette.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "platform/ChartModel.h"
-#include "platform/ChartView.h"
-#include "platform/Exceptions.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartView.h"
+#include "platform/core/Exceptions.h"
 
 #include <QCategoryAxis>
 #include <QChart>

@@ -1,9 +1,10 @@
-#include "StationFixture.h"
+#include "common/StationFixture.h"
 
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/DataSetModel.h"
-#include "platform/Exceptions.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/DataSetModel.h"
+#include "platform/data/servers/StatServerChoice.h"
 
 #include <QtTest>
 
@@ -43,7 +44,7 @@ void TestClientDataSet::initTestCase() {
 }
 
 void TestClientDataSet::init() {
-    m_connection = std::make_unique<TDCOMConnection>();
+    m_connection = std::make_unique<TDCOMConnection>(chooseStatServer);
     const QString goods = m_station->goodsFolder(), fuel = m_station->fuelFolder();
     m_connection->setAfterConnect([goods, fuel](TDCOMConnection& sender) {
         sender.setStatParameter(1, goods);

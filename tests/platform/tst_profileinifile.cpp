@@ -1,6 +1,6 @@
-#include "platform/CodePage1251.h"
-#include "platform/NamedLock.h"
-#include "platform/ProfileIniFile.h"
+#include "platform/core/CodePage1251.h"
+#include "platform/settings/NamedLock.h"
+#include "platform/settings/ProfileIniFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,10 @@
-#include "StationFixture.h"
+#include "common/StationFixture.h"
 
-#include "platform/ClientDataSet.h"
-#include "platform/DCOMConnection.h"
-#include "platform/Exceptions.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/StationDateTime.h"
+#include "platform/data/servers/StatServerChoice.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -81,7 +83,7 @@ void TestStationServer::fuelStatement_data() {
 void TestStationServer::fuelStatement() {
     QFETCH(QString, sql);
     QFETCH(QList<int>, ids);
-    TDCOMConnection connection;
+    TDCOMConnection connection{chooseStatServer};
     pointAt(connection, m_station->goodsFolder(), m_station->fuelFolder());
     TClientDataSet set(QStringLiteral("cdsLogtran"));
     set.setRemoteServer(&connection);
@@ -132,7 +134,7 @@ void TestStationServer::goodsStatement_data() {
 void TestStationServer::goodsStatement() {
     QFETCH(QString, sql);
     QFETCH(QStringList, rows);
-    TDCOMConnection connection;
+    TDCOMConnection connection{chooseStatServer};
     pointAt(connection, m_station->goodsFolder(), m_station->fuelFolder());
     TClientDataSet set(QStringLiteral("cdsTovarStat"));
     set.setRemoteServer(&connection);
@@ -146,7 +148,7 @@ void TestStationServer::goodsStatement() {
     QStringList got;
     for (set.first(); !set.eof(); set.next())
         got << QStringLiteral("%1|%2|%3|%4")
-                   .arg(StationSchema::dateTimeText(data.asDateTime()))
+                   .arg(StationDateTime::toText(data.asDateTime()))
                    .arg(price.asFloat())
                    .arg(count.asFloat())
                    .arg(id.asInteger());
@@ -173,7 +175,7 @@ void TestStationServer::fixedProviders() {
     QFETCH(QString, provider);
     QFETCH(QString, column);
     QFETCH(QStringList, values);
-    TDCOMConnection connection;
+    TDCOMConnection connection{chooseStatServer};
     pointAt(connection, m_station->goodsFolder(), m_station->fuelFolder());
     TClientDataSet set(provider);
     set.setRemoteServer(&connection);
@@ -207,7 +209,7 @@ void TestStationServer::commandThatWrites_data() {
 void TestStationServer::commandThatWrites() {
     QFETCH(QString, sql);
     const QByteArray before = fileHash(m_station->fuelFile());
-    TDCOMConnection connection;
+    TDCOMConnection connection{chooseStatServer};
     pointAt(connection, m_station->goodsFolder(), m_station->fuelFolder());
     TClientDataSet set(QStringLiteral("cdsLogtran"));
     set.setRemoteServer(&connection);
@@ -294,7 +296,7 @@ void TestStationServer::errors() {
     QFETCH(QString, sql);
     QFETCH(QString, field);
     QFETCH(QString, expected);
-    TDCOMConnection connection;
+    TDCOMConnection connection{chooseStatServer};
     connection.setComputerName(computer);
     pointAt(connection, goodsFolder, fuelFolder);
     TClientDataSet set(QStringLiteral("test"));
@@ -319,7 +321,7 @@ void TestStationServer::workerThread() {
     QStringList connectionsWhileOpen;
     std::unique_ptr<QThread> thread(QThread::create([&] {
         try {
-            TDCOMConnection connection;
+            TDCOMConnection connection{chooseStatServer};
             pointAt(connection, m_station->goodsFolder(), m_station->fuelFolder());
             TClientDataSet set(QStringLiteral("cdsLogtran"));
             set.setRemoteServer(&connection);
@@ -342,7 +344,7 @@ void TestStationServer::workerThread() {
 }
 
 void TestStationServer::otherThreadIsRefused() {
-    TDCOMConnection connection;
+    TDCOMConnection connection{chooseStatServer};
     pointAt(connection, m_station->goodsFolder(), m_station->fuelFolder());
     connection.open();
     TClientDataSet set(QStringLiteral("cdsGSM"));

@@ -1,6 +1,6 @@
-#include "platform/MessageBoxes.h"
-#include "platform/SynchronizedCall.h"
-#include "platform/Thread.h"
+#include "platform/thread/SynchronizedCall.h"
+#include "platform/thread/Thread.h"
+#include "platform/ui/MessageBoxes.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
-#include "../platform/StationFixture.h"
+#include "common/StationFixture.h"
 
-#include "platform/Exceptions.h"
-#include "platform/MessageBoxes.h"
+#include "platform/core/Exceptions.h"
+#include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "plugin/HostFunctions.h"
 

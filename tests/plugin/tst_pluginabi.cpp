@@ -2,8 +2,8 @@
 
 #include "torvistat/plugin_abi.h"
 
-#include "../platform/StationFixture.h"
 #include "HostValues.h"
+#include "common/StationFixture.h"
 
 #include <QAction>
 #include <QComboBox>

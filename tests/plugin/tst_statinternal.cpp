@@ -1,5 +1,5 @@
-#include "platform/Exceptions.h"
-#include "platform/MessageBoxes.h"
+#include "platform/core/Exceptions.h"
+#include "platform/ui/MessageBoxes.h"
 #include "plugin/HostFunctions.h"
 #include "plugin/StatDbPaths.h"
 #include "plugin/StatInternal.h"

@@ -1,4 +1,4 @@
-#include "platform/CodePage1251.h"
+#include "platform/core/CodePage1251.h"
 #include "support/SafeIniFile.h"
 
 #include <QDir>

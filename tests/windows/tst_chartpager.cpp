@@ -1,8 +1,8 @@
-#include "WindowTestSupport.h"
+#include "common/WindowTestSupport.h"
 
-#include "platform/ChartModel.h"
-#include "platform/ChartView.h"
-#include "platform/DateTime.h"
+#include "platform/chart/ChartModel.h"
+#include "platform/chart/ChartView.h"
+#include "platform/core/DateTime.h"
 #include "windows/ChartPager.h"
 #include "windows/GSMStat.h"
 #include "windows/Value.h"

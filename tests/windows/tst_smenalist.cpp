@@ -1,7 +1,7 @@
-#include "WindowTestSupport.h"
+#include "common/WindowTestSupport.h"
 
-#include "platform/DateTime.h"
-#include "platform/StationSchema.h"
+#include "platform/core/DateTime.h"
+#include "platform/data/sqlite/StationSchema.h"
 #include "plugin/DmStatistic.h"
 #include "windows/SmenaList.h"
 

@@ -1,5 +1,7 @@
 #include "HostOptions.h"
 
+#include "platform/core/DaraPaths.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -56,25 +58,12 @@ QString hostUsage() {
         "  -h, --help             эта справка\n");
 }
 
-namespace {
-
-QString daraRoot() {
-    QString root = qEnvironmentVariable("DARA_ROOT");
-    if (root.isEmpty())
-        root = QDir::homePath() + QStringLiteral("/DARA");
-    while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
-        root.chop(1);
-    return root;
-}
-
-} // namespace
-
 QString defaultFuelDb() {
-    return daraRoot() + QStringLiteral("/DB/");
+    return mapDaraPath(QStringLiteral("C:\\DARA\\DB\\"));
 }
 
 QString defaultExportFolder() {
-    return daraRoot() + QStringLiteral("/EXPORT/");
+    return mapDaraPath(QStringLiteral("C:\\DARA\\EXPORT\\"));
 }
 
 QString defaultPluginPath(const QString& applicationDir) {

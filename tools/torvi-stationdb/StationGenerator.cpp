@@ -1,7 +1,7 @@
 #include "StationGenerator.h"
 
-#include "platform/Exceptions.h"
-#include "platform/StationSchema.h"
+#include "platform/core/Exceptions.h"
+#include "platform/data/sqlite/StationSchema.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,8 +3,8 @@
 
 #include "StationGenerator.h"
 
-#include "platform/DaraPaths.h"
-#include "platform/Exceptions.h"
+#include "platform/core/DaraPaths.h"
+#include "platform/core/Exceptions.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

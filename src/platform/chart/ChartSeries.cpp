@@ -1,0 +1,109 @@
+#include "platform/chart/ChartSeries.h"
+
+#include "platform/chart/ChartModel.h"
+
+#include <algorithm>
+
+ChartMarkerShape chartMarkerShapeFromNumber(int number) {
+    if (number < 1)
+        return ChartMarkerShape::Circle;
+    return ChartMarkerShape((number - 1) % kChartMarkerShapeCount + 1);
+}
+
+ChartSeries::ChartSeries(ChartModel* model, int index, const QColor& color)
+    : m_model(model)
+    , m_index(index)
+    , m_color(color) {}
+
+ChartSeries::~ChartSeries() = default;
+
+void ChartSeries::changed() {
+    emit m_model->seriesChanged(m_index);
+}
+
+void ChartSeries::setLineWidth(int width) {
+    width = std::max(width, 0);
+    if (width == m_lineWidth)
+        return;
+    m_lineWidth = width;
+    changed();
+}
+
+void ChartSeries::setColor(const QColor& color) {
+    if (!color.isValid() || color == m_color)
+        return;
+    m_color = color;
+    changed();
+}
+
+void ChartSeries::setMarkerShape(ChartMarkerShape shape) {
+    if (shape == m_markerShape)
+        return;
+    m_markerShape = shape;
+    changed();
+}
+
+void ChartSeries::setMarkerSize(int size) {
+    size = std::max(size, 1);
+    if (size == m_markerSize)
+        return;
+    m_markerSize = size;
+    changed();
+}
+
+void ChartSeries::setMarkerVisible(bool visible) {
+    if (visible == m_markerVisible)
+        return;
+    m_markerVisible = visible;
+    changed();
+}
+
+void ChartSeries::setTitle(const QString& title) {
+    if (title == m_title)
+        return;
+    m_title = title;
+    changed();
+}
+
+void ChartSeries::setShownInLegend(bool shown) {
+    if (shown == m_shownInLegend)
+        return;
+    m_shownInLegend = shown;
+    changed();
+}
+
+void ChartSeries::setMarksVisible(bool visible) {
+    if (visible == m_marksVisible)
+        return;
+    m_marksVisible = visible;
+    changed();
+}
+
+void ChartSeries::setActive(bool active) {
+    if (active == m_active)
+        return;
+    m_active = active;
+    changed();
+}
+
+void ChartSeries::addPoint(double x, double y, const QString& label, const QColor& color) {
+    if (m_points.isEmpty()) {
+        m_maxY = y;
+        m_minY = y;
+    } else {
+        m_maxY = std::max(m_maxY, y);
+        m_minY = std::min(m_minY, y);
+    }
+    m_points.append(ChartPoint{x, y, label, color});
+    emit m_model->pointAdded(m_index, int(m_points.size()) - 1);
+}
+
+void ChartSeries::clear() {
+    if (m_points.isEmpty())
+        return;
+    // Keep the capacity: the next run refills the series with as many points again.
+    m_points.resize(0);
+    m_maxY = 0;
+    m_minY = 0;
+    m_model->seriesCleared(m_index);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/data/DataPacket.h"
+
+#include <QHash>
+#include <QString>
+
+#include <memory>
+
+// The statistics server as a connection sees it: it learns the database locations through
+// StatParameter and answers a provider's request with all rows of the result.
+class TStatServer {
+public:
+    virtual ~TStatServer() = default;
+
+    // Index 1: the goods database location; 2: the fuel one. Another index raises EDatabaseError.
+    virtual void setStatParameter(int index, const QString& value) = 0;
+    virtual QString statParameter(int index) const = 0;
+
+    // Runs the provider's query (for the providers that take one, commandText unchanged) and
+    // returns every row. declaredTypes maps lower-case column names to the type a data set has
+    // stored for them; the other columns take the type of their values.
+    virtual std::shared_ptr<const TDataPacket>
+    provide(const QString& providerName, const QString& commandText,
+            const QHash<QString, TFieldType>& declaredTypes) = 0;
+};

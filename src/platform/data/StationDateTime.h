@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/core/DateTime.h"
+
+#include <QString>
+
+#include <string_view>
+
+// The station database's one date-time form, shared by every server kind and the data sets.
+namespace StationDateTime {
+
+// A date-time as the station stores it: 'yyyy-mm-dd hh:nn:ss.zzz' without the apostrophes. The
+// fixed width makes text order equal time order, so the quoted literals of the queries compare
+// correctly with plain text comparison.
+QString toText(TDateTime value);
+
+// Reads "yyyy-mm-dd", "yyyy-mm-dd hh:nn", "yyyy-mm-dd hh:nn:ss" or with ".z", ".zz", ".zzz" (a 'T'
+// in place of the blank too). False for anything else, including an impossible date.
+bool parse(std::string_view text, TDateTime& value);
+bool parse(const QString& text, TDateTime& value);
+
+} // namespace StationDateTime

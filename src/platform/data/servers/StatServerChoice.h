@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/data/StatServer.h"
+
+#include <QString>
+
+#include <memory>
+
+// The one place that decides which statistics server a computer name means: empty is the local
+// computer, served in-process over the station's SQLite files. Connections are handed this
+// function, so the connection itself knows no server kind.
+std::unique_ptr<TStatServer> chooseStatServer(const QString& computerName);

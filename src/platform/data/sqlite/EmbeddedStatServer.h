@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/data/StatServer.h"
+
+#include <QSqlDatabase>
+#include <QThread>
+
+// The statistics server of the local computer, run inside the process over the station's SQLite
+// files: fuel.sqlite in the fuel database folder and goods.sqlite in the goods one. The files are
+// opened read-only and every statement is checked by SQLite's authorizer, so no command text can
+// change the station's data.
+//
+// A Qt SQL connection belongs to the thread that opened it: the server is created by the thread
+// that connects and refuses to be asked from another one.
+class TEmbeddedStatServer final : public TStatServer {
+public:
+    TEmbeddedStatServer();
+    ~TEmbeddedStatServer() override;
+    TEmbeddedStatServer(const TEmbeddedStatServer&) = delete;
+    TEmbeddedStatServer& operator=(const TEmbeddedStatServer&) = delete;
+
+    void setStatParameter(int index, const QString& value) override;
+    QString statParameter(int index) const override;
+    std::shared_ptr<const TDataPacket>
+    provide(const QString& providerName, const QString& commandText,
+            const QHash<QString, TFieldType>& declaredTypes) override;
+
+    static QString fuelFileName() { return QStringLiteral("fuel.sqlite"); }
+    static QString goodsFileName() { return QStringLiteral("goods.sqlite"); }
+
+private:
+    enum class Database { Goods = 1, Fuel = 2 };
+    struct Handle {
+        QString connectionName;
+        QString filePath;
+        QSqlDatabase db;
+        void* sqlite = nullptr; // sqlite3*, owned by db
+    };
+
+    Handle& handle(Database which);
+    void closeHandle(Handle& handle);
+    std::shared_ptr<const TDataPacket> run(Handle& handle, const QString& sql,
+                                           const QHash<QString, TFieldType>& declaredTypes);
+
+    QString m_goodsFolder;
+    QString m_fuelFolder;
+    Handle m_goods;
+    Handle m_fuel;
+    QThread* m_owner;
+};

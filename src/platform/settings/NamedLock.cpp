@@ -1,0 +1,126 @@
+#include "platform/settings/NamedLock.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct NamedLock::Entry {
+    QString path;
+    int fd = -1;
+    std::recursive_mutex mutex;
+    int depth = 0; // only touched by the thread that holds `mutex`
+
+    ~Entry() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+namespace {
+
+// Entries by name, weakly held: the last object of a name closes the file.
+struct Registry {
+    std::mutex mutex;
+    QHash<QString, std::weak_ptr<NamedLock::Entry>> entries;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+// Opens or creates the lock file without following a link planted at its name. An existing file is
+// opened without O_CREAT, because with fs.protected_regular the kernel refuses O_CREAT on another
+// user's file in a sticky folder such as /tmp even when the mode would allow it.
+int openLockFile(const QByteArray& path) {
+    constexpr int common = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | common, 0666);
+    if (fd >= 0) {
+        // The umask would otherwise keep other users out of a lock they must share.
+        ::fchmod(fd, 0666);
+    } else if (errno == EEXIST) {
+        fd = ::open(path.constData(), O_RDWR | common);
+        // flock() needs no write access; a file whose owner narrowed its mode still locks.
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(path.constData(), O_RDONLY | common);
+    }
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+QString NamedLock::lockFolder() {
+    return QStringLiteral("/tmp");
+}
+
+NamedLock::NamedLock(const QString& name)
+    : m_name(name) {
+    const QByteArray encoded = QFile::encodeName(name);
+    if (name.isEmpty() || encoded.size() > NAME_MAX || name.contains(QLatin1Char('/')) ||
+        name == QLatin1String(".") || name == QLatin1String(".."))
+        return;
+    Registry& r = registry();
+    std::lock_guard guard(r.mutex);
+    if (std::shared_ptr<Entry> existing = r.entries.value(name).lock()) {
+        m_entry = std::move(existing);
+        return;
+    }
+    const QString path = lockFolder() + QLatin1Char('/') + name;
+    const int fd = openLockFile(QFile::encodeName(path));
+    if (fd < 0)
+        return;
+    auto entry = std::make_shared<Entry>();
+    entry->path = path;
+    entry->fd = fd;
+    r.entries.insert(name, entry);
+    m_entry = std::move(entry);
+}
+
+NamedLock::~NamedLock() {
+    if (!m_entry)
+        return;
+    Registry& r = registry();
+    std::lock_guard guard(r.mutex);
+    m_entry.reset();
+    const auto it = r.entries.find(m_name);
+    if (it != r.entries.end() && it->expired())
+        r.entries.erase(it);
+}
+
+QString NamedLock::filePath() const {
+    return m_entry ? m_entry->path : QString();
+}
+
+void NamedLock::lock() {
+    if (!m_entry)
+        return;
+    m_entry->mutex.lock();
+    if (m_entry->depth++ == 0) {
+        // Like the wait on a mutex, the outcome is not examined: a lock that cannot be had for a
+        // reason other than another holder would never be had, and the caller must go on.
+        while (::flock(m_entry->fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+void NamedLock::unlock() {
+    if (!m_entry)
+        return;
+    if (--m_entry->depth == 0)
+        ::flock(m_entry->fd, LOCK_UN);
+    m_entry->mutex.unlock();
+}

@@ -17,6 +17,9 @@ echo "== configure ($BUILD_DIR)"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DTORVI_SANITIZE=ON -DTORVI_WERROR=ON
 
+echo "== packages"
+bash scripts/check-packages.sh "$BUILD_DIR"
+
 echo "== build"
 cmake --build "$BUILD_DIR"
 

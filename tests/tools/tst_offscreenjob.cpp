@@ -87,6 +87,8 @@ private slots:
     void screenshotRefused();
     void jobOverGeneratedStation();
     void jobEndsOnMessageBox();
+    void jobEndsWithoutPlugin_data();
+    void jobEndsWithoutPlugin();
 };
 
 void TestOffscreenJob::period_data() {
@@ -223,6 +225,9 @@ void TestOffscreenJob::jobOverGeneratedStation() {
     QCOMPARE(run.out, (QStringList{exportFolder + QStringLiteral("fuel-statistics.png"),
                                    exportFolder + QStringLiteral("fuel-point-value.png")}));
     // The month 2024-01-31 to 2024-03-01, the first grade's point in the middle of it.
+    // Only the job's own lines: no notices of the toolkit about the missing screen.
+    for (const QString& line : run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY2(line.startsWith(QStringLiteral("torvi-host: ")), qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("31.01.2024 00:00 – 01.03.2024 00:00")),
              qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("АИ-80; 15.02.2024 00:00:00, Четверг")),
@@ -258,6 +263,39 @@ void TestOffscreenJob::jobEndsOnMessageBox() {
              qPrintable(run.err));
     QVERIFY2(!QFileInfo::exists(root.path() + QStringLiteral("/EXPORT/fuel-statistics.png")),
              "снимок оставлен, хотя построение не состоялось");
+}
+
+void TestOffscreenJob::jobEndsWithoutPlugin_data() {
+    QTest::addColumn<QString>("plugin"); // relative to the station's folder when not absolute
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "nowhere/libtorvistat9.so"
+                             << "файл не найден";
+    QTest::newRow("folder") << "."
+                            << "это папка, а не файл";
+    QTest::newRow("device") << "/dev/zero"
+                            << "это не обычный файл";
+    QTest::newRow("another library")
+        << NOT_A_PLUGIN_LIBRARY << "не является модулем статистики: в нём нет функции InitReports";
+    // "/a/a/…/a", as long as a single argument to a program may be.
+    QTest::newRow("128 KB path")
+        << (QStringLiteral("/") + QStringLiteral("a/").repeated(64 * 1024 - 1)).chopped(1)
+        << "слишком длинный путь";
+}
+
+void TestOffscreenJob::jobEndsWithoutPlugin() {
+    QFETCH(QString, plugin);
+    QFETCH(QString, reason);
+    QTemporaryDir root;
+    QVERIFY2(root.isValid(), qPrintable(root.errorString()));
+    const Run run =
+        runHost(root.path(), {QStringLiteral("--offscreen-job"), QStringLiteral("--plugin"),
+                              QDir(root.path()).filePath(plugin)});
+    QVERIFY2(run.finished, "torvi-host --offscreen-job не завершился за 50 с");
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.isEmpty(), qPrintable(run.out.join(QLatin1Char('\n'))));
+    QVERIFY2(run.err.startsWith(QStringLiteral("torvi-host: ")) && run.err.contains(reason) &&
+                 run.err.size() < 1000,
+             qPrintable(run.err.left(2000)));
 }
 
 QTEST_MAIN(TestOffscreenJob)

@@ -66,7 +66,7 @@ dpkg-query -W -f='${db:Status-Abbrev}\t${Package}\t${Provides}\t${Pre-Depends}, 
         sub(/:.*$/, "", dep)
         return dep
     }
-    $1 ~ /^ii/ {
+    $1 ~ /^.i/ {
         installed[$2] = 1
         deps[$2] = $4
         n = split($3, provided, /, */)

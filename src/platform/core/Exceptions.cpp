@@ -80,3 +80,18 @@ QString SysErrorMessage(int osError) {
         return QStringLiteral("Системная ошибка %1").arg(osError);
     }
 }
+
+QString ShortenedForMessage(const QString& value, qsizetype maxChars) {
+    if (value.size() <= maxChars)
+        return value;
+    const qsizetype tail = qMax<qsizetype>(maxChars / 5, 1);
+    qsizetype head = qMax<qsizetype>(maxChars - tail, 1);
+    qsizetype tailStart = value.size() - tail;
+    // Never cut a character made of two UTF-16 units in half.
+    if (value.at(head - 1).isHighSurrogate())
+        --head;
+    if (value.at(tailStart).isLowSurrogate())
+        ++tailStart;
+    return value.left(head) + QStringLiteral("…") + value.mid(tailStart) +
+           QStringLiteral(" (всего %1 символов)").arg(value.size());
+}

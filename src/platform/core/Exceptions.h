@@ -92,3 +92,8 @@ auto CallWithContext(const QString& context, Body&& body) -> decltype(body()) {
 // can act on (no access, missing, disk full, too many open files, read-only, ...) and in the
 // system's own words otherwise.
 QString SysErrorMessage(int osError);
+
+// What a message shows of a value that may be of any length (a folder name from the host, a
+// setting, a field): up to `maxChars` characters as they stand; a longer value keeps its start and
+// end around "…" and says how long it is, so that a message box stays readable and quick.
+QString ShortenedForMessage(const QString& value, qsizetype maxChars = 300);

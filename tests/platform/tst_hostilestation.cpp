@@ -1,0 +1,152 @@
+// Station databases as a broken disk or a hostile hand leaves them: every run ends, with a
+// Russian message that names the cause.
+#include "common/StationFixture.h"
+
+#include "platform/core/Exceptions.h"
+#include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/servers/StatServerChoice.h"
+#include "platform/data/sqlite/EmbeddedStatServer.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+void execute(const QString& file, const QStringList& statements) {
+    const QString name = QStringLiteral("hostile-") + file;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const QString& statement : statements)
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// Overwrites everything after the first page, where the tables are.
+void damage(const QString& file) {
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const qint64 size = f.size();
+    QVERIFY(f.seek(4096));
+    f.write(QByteArray(size - 4096, '\xA5'));
+}
+
+} // namespace
+
+class TestHostileStation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() {
+        TEmbeddedStatServer::setStatementLimits(TEmbeddedStatServer::kStatementTimeLimitMs,
+                                                TEmbeddedStatServer::kTemporaryBytesLimit);
+    }
+
+    void brokenStations_data() {
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("expected");
+        const QString endless =
+            QStringLiteral("CREATE VIEW LogTran AS WITH RECURSIVE r(x) AS (SELECT 1 UNION ALL "
+                           "SELECT x + 1 FROM r) SELECT x AS Data FROM r WHERE x < 0");
+        const QString growing =
+            QStringLiteral("CREATE VIEW LogTran AS WITH RECURSIVE r(x) AS (SELECT 1 UNION "
+                           "SELECT x + 1 FROM r) SELECT x AS Data FROM r WHERE x < 0");
+        const QString select = QStringLiteral("SELECT * FROM LogTran");
+        QTest::newRow("endless view")
+            << QStringList{"DROP TABLE LogTran", endless} << false << select << ""
+            << "запрос выполнялся дольше 0,3 с и прерван";
+        QTest::newRow("view filling the disk")
+            << QStringList{"DROP TABLE LogTran", growing} << false << select << ""
+            << "временные данные запроса превысили 1 МБ; запрос прерван";
+        QTest::newRow("tokenizer function")
+            << QStringList{} << false << "SELECT fts3_tokenizer('simple') AS Data"
+            << ""
+            << "не выполняет функцию «fts3_tokenizer»";
+        QTest::newRow("build options")
+            << QStringList{} << false << "SELECT sqlite_compileoption_get(0) AS Data"
+            << ""
+            << "не выполняет функцию «sqlite_compileoption_get»";
+        QTest::newRow("function in a view")
+            << QStringList{"DROP TABLE LogTran",
+                           "CREATE VIEW LogTran AS SELECT zeroblob(1000000000) AS Data"}
+            << false << select << ""
+            << "не выполняет функцию «zeroblob»";
+        QTest::newRow("missing column") << QStringList{} << false << "SELECT Data2 FROM LogTran"
+                                        << ""
+                                        << "отклонил запрос к базе «%1»: нет столбца «Data2»";
+        QTest::newRow("damaged file") << QStringList{} << true << select << ""
+                                      << "файл базы данных повреждён";
+        QTest::newRow("huge number in an integer field")
+            << QStringList{"UPDATE LogTran SET Liter = 1e300 WHERE ID_LogTran = 2"} << false
+            << "SELECT Liter FROM LogTran WHERE ID_LogTran = 2"
+            << "Liter"
+            << "Значение «1e+300» поля «Liter» (набор данных test) не помещается в 64-разрядное "
+               "целое число";
+    }
+    void brokenStations() {
+        QFETCH(QStringList, setup);
+        QFETCH(bool, damaged);
+        QFETCH(QString, sql);
+        QFETCH(QString, field);
+        QFETCH(QString, expected);
+        StationFixture station;
+        QVERIFY2(station.isValid(), qPrintable(station.error()));
+        if (!setup.isEmpty())
+            execute(station.fuelFile(), setup);
+        if (damaged)
+            damage(station.fuelFile());
+        TEmbeddedStatServer::setStatementLimits(300, 1 << 20);
+        TDCOMConnection connection{chooseStatServer};
+        const QString goods = station.goodsFolder();
+        const QString fuel = station.fuelFolder();
+        connection.setAfterConnect([goods, fuel](TDCOMConnection& sender) {
+            sender.setStatParameter(1, goods);
+            sender.setStatParameter(2, fuel);
+        });
+        TClientDataSet set(QStringLiteral("test"));
+        set.setRemoteServer(&connection);
+        set.setProviderName(QStringLiteral("dspLogtran"));
+        set.setCommandText(sql);
+        QString message;
+        try {
+            set.open();
+            if (!field.isEmpty())
+                set.fieldByName(field).asLargeInt();
+        } catch (const Exception& e) {
+            message = e.message();
+        }
+        if (expected.contains(QLatin1String("%1")))
+            expected = expected.arg(station.fuelFile());
+        QVERIFY2(message.contains(expected), qPrintable(message));
+    }
+
+    // A folder name of megabytes from the host is shown by its ends.
+    void longFolderIsShortened() {
+        TDCOMConnection connection{chooseStatServer};
+        const QString folder = QStringLiteral("/nowhere/") + QString(1 << 20, QLatin1Char('x'));
+        connection.setAfterConnect(
+            [folder](TDCOMConnection& sender) { sender.setStatParameter(2, folder); });
+        TClientDataSet set(QStringLiteral("test"));
+        set.setRemoteServer(&connection);
+        set.setProviderName(QStringLiteral("dspGSM"));
+        try {
+            set.open();
+            QFAIL("a missing folder was opened");
+        } catch (const EDatabaseError& e) {
+            QVERIFY2(e.message().size() < 1000, qPrintable(e.message().left(1000)));
+            QVERIFY(e.message().contains(QStringLiteral("/nowhere/xxx")));
+            QVERIFY(e.message().contains(QStringLiteral("(всего %1 символов)").arg(folder.size())));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostileStation)
+#include "tst_hostilestation.moc"

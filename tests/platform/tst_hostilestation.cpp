@@ -103,7 +103,10 @@ private slots:
             execute(station.fuelFile(), setup);
         if (damaged)
             damage(station.fuelFile());
-        TEmbeddedStatServer::setStatementLimits(300, 1 << 20);
+        // Only the endless view waits for the time limit; the others must end by their own cause
+        // however slow the machine.
+        TEmbeddedStatServer::setStatementLimits(
+            QByteArray(QTest::currentDataTag()) == "endless view" ? 300 : 60000, 1 << 20);
         TDCOMConnection connection{chooseStatServer};
         const QString goods = station.goodsFolder();
         const QString fuel = station.fuelFolder();

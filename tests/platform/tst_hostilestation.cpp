@@ -27,6 +27,26 @@ void execute(const QString& file, const QStringList& statements) {
     QSqlDatabase::removeDatabase(name);
 }
 
+// A copy of the station taken in the middle of a write: its journal is hot, and the server,
+// which only reads, cannot roll it back.
+QString copyWithHotJournal(const StationFixture& station) {
+    const QString copy = station.root() + QStringLiteral("/hot");
+    QDir().mkpath(copy);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hot"));
+    db.setDatabaseName(station.fuelFile());
+    // Without syncing, the journal's header is complete at once rather than at the commit.
+    if (db.open() && QSqlQuery(db).exec("PRAGMA synchronous = OFF") && db.transaction() &&
+        QSqlQuery(db).exec("UPDATE LogTran SET Liter = 0")) {
+        QFile::copy(station.fuelFile(), copy + QStringLiteral("/fuel.sqlite"));
+        QFile::copy(station.fuelFile() + "-journal", copy + QStringLiteral("/fuel.sqlite-journal"));
+        db.rollback();
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("hot"));
+    return copy;
+}
+
 // Overwrites everything after the first page, where the tables are.
 void damage(const QString& file) {
     QFile f(file);
@@ -82,6 +102,8 @@ private slots:
                                         << "отклонил запрос к базе «%1»: нет столбца «Data2»";
         QTest::newRow("damaged file") << QStringList{"damage"} << select << ""
                                       << "файл базы данных повреждён";
+        QTest::newRow("hot journal") << QStringList{"hot journal"} << select << ""
+                                     << "рядом с базой остался журнал незавершённой записи";
         QTest::newRow("folder name of 1 MB") // shown by its ends
             << QStringList{"/nowhere/" + QString(1 << 20, 'x')} << select << ""
             << "/nowhere/" + QString(231, 'x') + "…" + QString(60, 'x') +
@@ -103,6 +125,8 @@ private slots:
         QString fuel = station.fuelFolder();
         if (setup == QStringList{"damage"})
             damage(station.fuelFile());
+        else if (setup == QStringList{"hot journal"})
+            fuel = copyWithHotJournal(station);
         else if (!setup.isEmpty() && setup.first().startsWith('/'))
             fuel = setup.first(); // a folder from the host
         else if (!setup.isEmpty())

@@ -199,8 +199,9 @@ QString sqliteReason(int extendedCode, const QString& message) {
     case SQLITE_READONLY_ROLLBACK:
     case SQLITE_READONLY_RECOVERY:
     case SQLITE_READONLY_CANTINIT:
-        return QStringLiteral("рядом с базой остался журнал незавершённой записи, а восстановить "
-                              "базу нельзя: папка базы доступна только для чтения");
+        return QStringLiteral("рядом с базой остался журнал незавершённой записи; сервер "
+                              "статистики только читает базу и восстановить её не может, это "
+                              "сделает программа, которая ведёт базу");
     default:
         break;
     }

@@ -131,12 +131,8 @@ TFormatSettings TFormatSettings::fromLocale(const QLocale& locale) {
             fs.timeSeparator = c;
             break;
         }
-    // Day-month-year order and separators come from the locale, but years are always written
-    // with four digits, as the workstations of the suite are set up.
-    QString shortDate = qtFormatToPattern(qtShortDate);
-    if (!shortDate.contains(QLatin1String("yyyy")))
-        shortDate.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-    fs.shortDateFormat = shortDate;
+    // Years keep the width the workstation gives them: "dd.MM.yy" shows 24.08.09.
+    fs.shortDateFormat = qtFormatToPattern(qtShortDate);
     fs.longDateFormat = qtFormatToPattern(locale.dateFormat(QLocale::LongFormat));
     fs.shortTimeFormat = qtFormatToPattern(locale.timeFormat(QLocale::ShortFormat));
     fs.longTimeFormat = qtFormatToPattern(qtLongTime);

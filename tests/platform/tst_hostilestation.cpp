@@ -13,38 +13,22 @@
 
 namespace {
 
-void execute(const QString& file, const QStringList& statements) {
-    const QString name = QStringLiteral("hostile-") + file;
+// Runs `statements` on the file; with `copyTo`, copies the file and its journal into that folder
+// before closing, which rolls an open transaction back: the copy's journal is then hot, and the
+// server, which only reads, cannot roll it back.
+void execute(const QString& file, const QStringList& statements, const QString& copyTo = {}) {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), file);
         db.setDatabaseName(file);
         QVERIFY(db.open());
         QSqlQuery query(db);
         for (const QString& statement : statements)
             QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-        db.close();
+        if (!copyTo.isEmpty())
+            QVERIFY(QDir().mkpath(copyTo) && QFile::copy(file, copyTo + "/fuel.sqlite") &&
+                    QFile::copy(file + "-journal", copyTo + "/fuel.sqlite-journal"));
     }
-    QSqlDatabase::removeDatabase(name);
-}
-
-// A copy of the station taken in the middle of a write: its journal is hot, and the server,
-// which only reads, cannot roll it back.
-QString copyWithHotJournal(const StationFixture& station) {
-    const QString copy = station.root() + QStringLiteral("/hot");
-    QDir().mkpath(copy);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hot"));
-    db.setDatabaseName(station.fuelFile());
-    // Without syncing, the journal's header is complete at once rather than at the commit.
-    if (db.open() && QSqlQuery(db).exec("PRAGMA synchronous = OFF") && db.transaction() &&
-        QSqlQuery(db).exec("UPDATE LogTran SET Liter = 0")) {
-        QFile::copy(station.fuelFile(), copy + QStringLiteral("/fuel.sqlite"));
-        QFile::copy(station.fuelFile() + "-journal", copy + QStringLiteral("/fuel.sqlite-journal"));
-        db.rollback();
-    }
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("hot"));
-    return copy;
+    QSqlDatabase::removeDatabase(file);
 }
 
 // Overwrites everything after the first page, where the tables are.
@@ -126,7 +110,10 @@ private slots:
         if (setup == QStringList{"damage"})
             damage(station.fuelFile());
         else if (setup == QStringList{"hot journal"})
-            fuel = copyWithHotJournal(station);
+            // Without syncing, the journal's header is complete at once, not at the commit.
+            execute(station.fuelFile(),
+                    {"PRAGMA synchronous = OFF", "BEGIN", "UPDATE LogTran SET Liter = 0"},
+                    fuel = station.root() + "/hot");
         else if (!setup.isEmpty() && setup.first().startsWith('/'))
             fuel = setup.first(); // a folder from the host
         else if (!setup.isEmpty())

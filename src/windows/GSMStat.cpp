@@ -2,7 +2,6 @@
 
 #include "extraction/GSMExtractor.h"
 #include "platform/chart/ChartModel.h"
-#include "platform/chart/ChartView.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/FormatSettings.h"
 #include "platform/ui/FormStorage.h"
@@ -39,6 +38,7 @@ TfmGSMStat::TfmGSMStat(QWidget* parent)
     : TStatWindow(parent,
                   {.formName = QStringLiteral("fmGSMStat"),
                    .caption = kCaption,
+                   .schemaCaptionName = QStringLiteral("Label1"),
                    .minimumSize = QSize(926, 732),
                    .schemas = {QStringLiteral("Время - Литры"), QStringLiteral("Время - Суммы"),
                                QStringLiteral("Время - Заправок")},
@@ -58,23 +58,18 @@ TfmGSMStat::TfmGSMStat(QWidget* parent)
                        QStringLiteral("lbSmena.Caption")}}) {
     buildControls();
     buildSeries();
-    finishCreation(Label1, {gbGSM, gbLitre});
+    finishCreation({gbGSM, gbLitre});
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(cbSchema, &QComboBox::currentTextChanged, this, [this] { cbSchemaChange(); });
     connect(bbtSelectAll, &QPushButton::clicked, this, [this] { bbtSelectAllClick(); });
-    connect(bbtGo, &QPushButton::clicked, this, [this] { bbtGoClick(); });
-    connect(Chart1, &ChartView::pointClicked, this,
-            [this](int series, int point) { Chart1ClickSeries(series, point); });
 }
 
-TfmGSMStat::~TfmGSMStat() = default;
-
 TGSMExtractor* TfmGSMStat::Extractor() const {
-    return static_cast<TGSMExtractor*>(graphExtractor());
+    return extractorAs<TGSMExtractor>();
 }
 
 void TfmGSMStat::buildControls() {
-    Label1 = label(Panel1, "Label1", QStringLiteral("Схема выборки:"));
+    Label1 = schemaCaption();
 
     gbGSM = groupBox(Panel1, "gbGSM", QStringLiteral("Вид топлива"));
     CheckListBox1 = named(new QListWidget(gbGSM), "CheckListBox1");
@@ -221,10 +216,6 @@ void TfmGSMStat::bbtGoClick() {
     extractor.SetLiterLow(LiterBoundFromText(cbLiter_Low->currentText(), decimalSeparator));
     extractor.SetLiterHigh(LiterBoundFromText(cbLiter_Hi->currentText(), decimalSeparator));
     startRun(items, true);
-}
-
-void TfmGSMStat::Chart1ClickSeries(int seriesIndex, int pointIndex) {
-    showPointValue(seriesIndex, pointIndex);
 }
 
 std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow) {

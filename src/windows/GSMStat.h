@@ -21,7 +21,6 @@ class TfmGSMStat : public TStatWindow {
 
 public:
     explicit TfmGSMStat(QWidget* parent = nullptr);
-    ~TfmGSMStat() override;
 
     QLabel* Label1;
     QGroupBox* gbGSM;
@@ -44,8 +43,7 @@ public:
     void Timer1Timer();
     void cbSchemaChange();
     void bbtSelectAllClick();
-    void bbtGoClick();
-    void Chart1ClickSeries(int seriesIndex, int pointIndex);
+    void bbtGoClick() override;
 
 private:
     void buildControls();

@@ -145,6 +145,8 @@ void TStatWindow::buildSharedControls() {
     Panel1->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
     Panel2 = named(new QFrame(this), "Panel2");
 
+    m_schemaCaption = new QLabel(QStringLiteral("Схема выборки:"), Panel1);
+    m_schemaCaption->setObjectName(m_look.schemaCaptionName);
     cbSchema = comboBox(Panel1, "cbSchema", m_look.schemas, 0, true);
 
     gbPeriod = groupBox(Panel1, "gbPeriod", QStringLiteral("Период выборки"));
@@ -285,7 +287,7 @@ void TStatWindow::buildChartPanel() {
     main->addWidget(Panel2, 1);
 }
 
-void TStatWindow::finishCreation(QLabel* schemaCaption, const QList<QWidget*>& ownGroups) {
+void TStatWindow::finishCreation(const QList<QWidget*>& ownGroups) {
     QGroupBox* step = new QGroupBox(QStringLiteral("Шаг выборки"), Panel1);
     step->setObjectName(m_look.stepGroupName);
     auto* dim = new QHBoxLayout(step);
@@ -300,7 +302,7 @@ void TStatWindow::finishCreation(QLabel* schemaCaption, const QList<QWidget*>& o
     auto* left = new QVBoxLayout(Panel1);
     left->setContentsMargins(2, 4, 2, 4);
     left->setSpacing(4);
-    left->addWidget(schemaCaption);
+    left->addWidget(m_schemaCaption);
     left->addWidget(cbSchema);
     left->addWidget(gbPeriod);
     left->addWidget(step);
@@ -321,7 +323,10 @@ void TStatWindow::connectSharedHandlers() {
     for (QDateTimeEdit* edit : {dtpDateFrom, dtpTimeFrom, dtpDateTo, dtpTimeTo})
         connect(edit, &QDateTimeEdit::dateTimeChanged, this, [this] { dtpDateFromChange(); });
     connect(bbtSmena, &QPushButton::clicked, this, [this] { bbtSmenaClick(); });
+    connect(bbtGo, &QPushButton::clicked, this, [this] { bbtGoClick(); });
     connect(bbtPrint, &QPushButton::clicked, this, [this] { bbtPrintClick(); });
+    connect(Chart1, &ChartView::pointClicked, this,
+            [this](int series, int point) { ChartClickSeries(series, point); });
     for (QToolButton* button : {sbtBegin, sbtBack, sbtForward, sbtEnd})
         connect(button, &QToolButton::clicked, this, [this, button] { NavigBtnClick(button); });
     for (QToolButton* button : {sbtMult2, sbtDiv2})
@@ -377,7 +382,7 @@ void TStatWindow::startRun(const TQueryItems& items, bool fuelMode) {
         extractor.Resume();
 }
 
-void TStatWindow::showPointValue(int seriesIndex, int pointIndex) {
+void TStatWindow::ChartClickSeries(int seriesIndex, int pointIndex) {
     ShowChartPointValue(this, *m_chart, seriesIndex, pointIndex);
 }
 

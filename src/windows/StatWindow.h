@@ -75,6 +75,7 @@ public:
     ChartModel* Chart() const { return m_chart; }
 
     virtual void FormShow() = 0;
+    virtual void bbtGoClick() = 0;
     void dtpDateFromChange();
     void bbtSmenaClick();
     void bbtPrintClick();
@@ -86,6 +87,8 @@ public:
     void SpinEdit1Change();
     void chbShowLabelsClick();
     void pnButtonsResize();
+    // A click on a chart point (Chart1ClickSeries of the fuel window): the point's value window.
+    void ChartClickSeries(int seriesIndex, int pointIndex);
 
     void done(int result) override;
 
@@ -94,6 +97,8 @@ protected:
     struct TLook {
         QString formName;
         QString caption;
+        // The object name of the "Схема выборки:" caption.
+        QString schemaCaptionName;
         QSize minimumSize;
         QStringList schemas;
         QString stepGroupName;
@@ -110,10 +115,14 @@ protected:
     // window's own groups (the first takes the spare height), the buttons and the two boxes.
     // Then restores the kept values and connects the shared handlers; the window connects its
     // own after this, so that no restored value looks like the operator's edit.
-    void finishCreation(QLabel* schemaCaption, const QList<QWidget*>& ownGroups);
+    void finishCreation(const QList<QWidget*>& ownGroups);
 
+    QLabel* schemaCaption() const { return m_schemaCaption; }
     // The extractor the window has made at its first show; the frame frees it on closing.
-    TGraphExtractor* graphExtractor() const { return m_extractor.get(); }
+    template <class E>
+    E* extractorAs() const {
+        return static_cast<E*>(m_extractor.get());
+    }
     void setExtractor(std::unique_ptr<TGraphExtractor> extractor);
     // The chart emptied and out of the legend, the statistics at 0: the state before any run.
     void clearResults();
@@ -122,8 +131,6 @@ protected:
     // The run's settings that both windows hand over in the same way, then wakes the worker.
     // The window's own settings must be in place before.
     void startRun(const TQueryItems& items, bool fuelMode);
-    // A click on a chart point: the point's value window.
-    void showPointValue(int seriesIndex, int pointIndex);
 
     static QString exceptionText(const std::exception& e);
 
@@ -137,6 +144,7 @@ private:
     void connectSharedHandlers();
 
     TLook m_look;
+    QLabel* m_schemaCaption = nullptr;
     ChartModel* m_chart = nullptr;
     std::unique_ptr<TChartPager> m_pager;
     std::unique_ptr<TFormStorage> m_storage;

@@ -1,7 +1,6 @@
 #include "windows/TovarStat.h"
 
 #include "extraction/FoodExtractor.h"
-#include "platform/chart/ChartView.h"
 #include "platform/core/DateTime.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
@@ -24,6 +23,7 @@ TfmTovarStat::TfmTovarStat(QWidget* parent)
           parent,
           {.formName = QStringLiteral("fmTovarStat"),
            .caption = QStringLiteral("Статистика по товарам"),
+           .schemaCaptionName = QStringLiteral("Label5"),
            .minimumSize = QSize(926, 682),
            .schemas = {QStringLiteral("Время - Суммы"), QStringLiteral("Время - Количество"),
                        QStringLiteral("Время - Количество продаж")},
@@ -40,26 +40,17 @@ TfmTovarStat::TfmTovarStat(QWidget* parent)
                             QStringLiteral("lbSmena.Caption"),
                             QStringLiteral("lbSmenaNum.Caption")}}) {
     buildControls();
-    finishCreation(Label5, {gbTovar});
+    finishCreation({gbTovar});
     for (QRadioButton* mode : {rbtCateg, rbtGoodsName})
         connect(mode, &QRadioButton::toggled, this, [this](bool checked) {
             if (checked)
                 rbtCategClick();
         });
     connect(bbtChoose, &QPushButton::clicked, this, [this] { bbtChooseClick(); });
-    connect(bbtGo, &QPushButton::clicked, this, [this] { bbtGoClick(); });
-    connect(Chart1, &ChartView::pointClicked, this,
-            [this](int series, int point) { ChartClickSeries(series, point); });
-}
-
-TfmTovarStat::~TfmTovarStat() = default;
-
-TFoodExtractor* TfmTovarStat::Extractor() const {
-    return static_cast<TFoodExtractor*>(graphExtractor());
 }
 
 void TfmTovarStat::buildControls() {
-    Label5 = label(Panel1, "Label5", QStringLiteral("Схема выборки:"));
+    Label5 = schemaCaption();
     gbTovar = groupBox(Panel1, "gbTovar", QStringLiteral("Товары"));
     rbtCateg = named(new QRadioButton(QStringLiteral("по категориям"), gbTovar), "rbtCateg");
     rbtCateg->setChecked(true);
@@ -188,8 +179,8 @@ void TfmTovarStat::bbtGoClick() {
     }
 }
 
-void TfmTovarStat::ChartClickSeries(int seriesIndex, int pointIndex) {
-    showPointValue(seriesIndex, pointIndex);
+TFoodExtractor* TfmTovarStat::Extractor() const {
+    return extractorAs<TFoodExtractor>();
 }
 
 std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow) {

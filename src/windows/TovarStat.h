@@ -7,7 +7,6 @@
 
 #include <memory>
 
-class QLabel;
 class QListWidget;
 class QRadioButton;
 class TFoodExtractor;
@@ -23,7 +22,6 @@ public:
     static constexpr int MaxSplitItems = 50;
 
     explicit TfmTovarStat(QWidget* parent = nullptr);
-    ~TfmTovarStat() override;
 
     QLabel* Label5;
     QGroupBox* gbTovar;
@@ -40,8 +38,7 @@ public:
     void FormShow() override;
     void rbtCategClick();
     void bbtChooseClick();
-    void bbtGoClick();
-    void ChartClickSeries(int seriesIndex, int pointIndex);
+    void bbtGoClick() override;
 
 private:
     void buildControls();

@@ -46,16 +46,10 @@ TfmGSMStat::TfmGSMStat(QWidget* parent)
                    .multiGraphCaption = QStringLiteral("разбить по видам топлива"),
                    .leftAxisTitle = QStringLiteral("Литры"),
                    .reportTitle = QStringLiteral("Отчет по ГСМ"),
-                   // The schema, the grade checks, the points per page and the labels check box
-                   // start afresh every time.
-                   .storedValues = {
-                       QStringLiteral("cbDim.ItemIndex"), QStringLiteral("cbLiter_Hi.ItemIndex"),
-                       QStringLiteral("cbLiter_Low.ItemIndex"), QStringLiteral("cbMult.ItemIndex"),
-                       QStringLiteral("chbMultiGraph.Checked"), QStringLiteral("dtpDateFrom.Date"),
-                       QStringLiteral("dtpDateFrom.Time"), QStringLiteral("dtpDateTo.Date"),
-                       QStringLiteral("dtpDateTo.Time"), QStringLiteral("dtpTimeFrom.Time"),
-                       QStringLiteral("dtpTimeTo.Time"), QStringLiteral("lbSmenaNum.Caption"),
-                       QStringLiteral("lbSmena.Caption")}}) {
+                   // Beyond the frame's own: the litre range. The schema, the grade checks, the
+                   // points per page and the labels check box start afresh every time.
+                   .storedValues = {QStringLiteral("cbLiter_Hi.ItemIndex"),
+                                    QStringLiteral("cbLiter_Low.ItemIndex")}}) {
     buildControls();
     buildSeries();
     finishCreation({gbGSM, gbLitre});

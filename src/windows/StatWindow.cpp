@@ -313,7 +313,14 @@ void TStatWindow::finishCreation(const QList<QWidget*>& ownGroups) {
     left->addWidget(gbDiagram);
 
     // Restored before the handlers are connected: a restored value is no edit of the operator.
-    m_storage = std::make_unique<TFormStorage>(this, m_look.storedValues);
+    const QStringList framesValues{
+        QStringLiteral("cbDim.ItemIndex"),       QStringLiteral("cbMult.ItemIndex"),
+        QStringLiteral("chbMultiGraph.Checked"), QStringLiteral("dtpDateFrom.Date"),
+        QStringLiteral("dtpDateFrom.Time"),      QStringLiteral("dtpDateTo.Date"),
+        QStringLiteral("dtpDateTo.Time"),        QStringLiteral("dtpTimeFrom.Time"),
+        QStringLiteral("dtpTimeTo.Time"),        QStringLiteral("lbSmenaNum.Caption"),
+        QStringLiteral("lbSmena.Caption")};
+    m_storage = std::make_unique<TFormStorage>(this, framesValues + m_look.storedValues);
     m_storage->restore();
     connectSharedHandlers();
     qApp->installEventFilter(this);

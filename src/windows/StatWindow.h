@@ -92,7 +92,6 @@ public:
 
     void done(int result) override;
 
-protected:
     // What tells one use of the frame from the other.
     struct TLook {
         QString formName;
@@ -105,10 +104,12 @@ protected:
         QString multiGraphCaption;
         QString leftAxisTitle;
         QString reportTitle;
-        // "Control.Property" as the form storage names them.
+        // Values the window keeps between sessions besides the frame's step, split check box,
+        // period and shift caption; "Control.Property" as the form storage names them.
         QStringList storedValues;
     };
 
+protected:
     TStatWindow(QWidget* parent, TLook look);
 
     // Lays the left panel out: the schema caption and box, the period, the step, then the

@@ -18,27 +18,29 @@ QPointer<TfmTovarStat> fmTovarStat;
 
 using namespace StatControls;
 
+namespace {
+
+TStatWindow::TLook goodsLook() {
+    TStatWindow::TLook look;
+    look.formName = QStringLiteral("fmTovarStat");
+    look.caption = QStringLiteral("Статистика по товарам");
+    look.schemaCaptionName = QStringLiteral("Label5");
+    look.minimumSize = QSize(926, 682);
+    look.schemas =
+        QStringList{QStringLiteral("Время - Суммы"), QStringLiteral("Время - Количество"),
+                    QStringLiteral("Время - Количество продаж")};
+    look.stepGroupName = QStringLiteral("gbLiter");
+    look.multiGraphCaption = QStringLiteral("разбить по видам товаров");
+    look.leftAxisTitle = QStringLiteral("Продажа");
+    look.reportTitle = QStringLiteral("Отчет по товарам");
+    // Beyond the frame's own: nothing. The scheme, the mode and the item list start afresh.
+    return look;
+}
+
+} // namespace
+
 TfmTovarStat::TfmTovarStat(QWidget* parent)
-    : TStatWindow(
-          parent,
-          {.formName = QStringLiteral("fmTovarStat"),
-           .caption = QStringLiteral("Статистика по товарам"),
-           .schemaCaptionName = QStringLiteral("Label5"),
-           .minimumSize = QSize(926, 682),
-           .schemas = {QStringLiteral("Время - Суммы"), QStringLiteral("Время - Количество"),
-                       QStringLiteral("Время - Количество продаж")},
-           .stepGroupName = QStringLiteral("gbLiter"),
-           .multiGraphCaption = QStringLiteral("разбить по видам товаров"),
-           .leftAxisTitle = QStringLiteral("Продажа"),
-           .reportTitle = QStringLiteral("Отчет по товарам"),
-           // The scheme, the mode and the item list start afresh every time.
-           .storedValues = {QStringLiteral("cbDim.ItemIndex"), QStringLiteral("cbMult.ItemIndex"),
-                            QStringLiteral("chbMultiGraph.Checked"),
-                            QStringLiteral("dtpDateFrom.Date"), QStringLiteral("dtpDateFrom.Time"),
-                            QStringLiteral("dtpDateTo.Date"), QStringLiteral("dtpDateTo.Time"),
-                            QStringLiteral("dtpTimeFrom.Time"), QStringLiteral("dtpTimeTo.Time"),
-                            QStringLiteral("lbSmena.Caption"),
-                            QStringLiteral("lbSmenaNum.Caption")}}) {
+    : TStatWindow(parent, goodsLook()) {
     buildControls();
     finishCreation({gbTovar});
     for (QRadioButton* mode : {rbtCateg, rbtGoodsName})

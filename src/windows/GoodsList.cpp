@@ -164,8 +164,20 @@ void TfmGoodsList::Load(bool byCategory, const TQueryItems& items, TClientDataSe
     TreeView1->clear();
     m_goodsNames.Clear();
     m_categoryMode = byCategory;
+    // The goods of every category, in the data set's order: one walk over the goods instead of
+    // one filtered walk per category, which a catalogue of thousands of goods would feel.
+    QHash<qint32, TNamedIdList> goodsOf;
+    if (!byCategory) {
+        goods.setFiltered(false);
+        goods.open();
+        const TField& goodsCategory = goods.fieldByName(QStringLiteral("ID_Category"));
+        const TField& goodsId = goods.fieldByName(QStringLiteral("ID_Goods"));
+        const TField& goodsName = goods.fieldByName(QStringLiteral("Name"));
+        for (goods.first(); !goods.eof(); goods.next())
+            goodsOf[goodsCategory.asInteger()].append({goodsName.asString(), goodsId.asInteger()});
+    }
     // The nodes are made apart and handed to the tree at once: one insertion instead of one per
-    // node, which is what a catalogue of thousands of goods would otherwise cost.
+    // node.
     QList<QTreeWidgetItem*> nodes;
     const auto keep = qScopeGuard([&nodes] { qDeleteAll(nodes); });
     categories.open();
@@ -180,19 +192,11 @@ void TfmGoodsList::Load(bool byCategory, const TQueryItems& items, TClientDataSe
         const QString text = m_goodsNames.Names()[c].Name;
         QTreeWidgetItem* category = node(text, id, byCategory && pickedNames.contains(text));
         nodes.append(category);
-        if (byCategory)
-            continue;
-        goods.setFilter(QStringLiteral("ID_Category = ") + QString::number(id));
-        goods.setFiltered(true);
-        goods.open();
-        const TField& goodsId = goods.fieldByName(QStringLiteral("ID_Goods"));
-        const TField& goodsName = goods.fieldByName(QStringLiteral("Name"));
         QList<QTreeWidgetItem*> children;
-        for (goods.first(); !goods.eof(); goods.next()) {
-            const QString article = goodsName.asString();
-            if (article.isEmpty())
+        for (const TNamedId& article : goodsOf.value(id)) {
+            if (article.Name.isEmpty())
                 continue;
-            const int g = m_goodsNames.AddGoods(c, goodsId.asInteger(), article);
+            const int g = m_goodsNames.AddGoods(c, article.Id, article.Name);
             const TNamedId& entry = m_goodsNames.GetGoodsList(c)[g];
             children.append(node(entry.Name, entry.Id, pickedNames.contains(entry.Name)));
         }
@@ -236,11 +240,24 @@ void TfmGoodsList::UpdateSelection(const QString& name, bool checked, qint32 id)
 void TfmGoodsList::ToggleNode(QTreeWidgetItem* node, bool checked) {
     setChecked(node, checked);
     if (!m_categoryMode && !node->parent()) {
+        // UpdateSelection for each of the goods in turn, with the new names handed to the list
+        // at once: a category may hold a thousand goods.
+        QStringList added;
         for (int i = 0; i < node->childCount(); ++i) {
             QTreeWidgetItem* child = node->child(i);
             setChecked(child, checked);
-            UpdateSelection(child->text(0), checked, nodeId(child));
+            const QString name = child->text(0);
+            const qint32 id = nodeId(child);
+            if (!checked)
+                UpdateSelection(name, false, id);
+            else if (!name.isEmpty() && !m_picked.contains(id)) {
+                added << name;
+                m_selectedIds.append(id);
+                m_picked.insert(id, 1);
+            }
         }
+        ListBox1->addItems(added);
+        refreshCount();
         return;
     }
     UpdateSelection(node->text(0), checked, nodeId(node));

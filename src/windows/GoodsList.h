@@ -47,8 +47,9 @@ public:
     const QList<qint32>& SelectedIds() const { return m_selectedIds; }
     bool CategoryMode() const { return m_categoryMode; }
 
-    // Fills the picked list from `items` and the tree from the two data sets (the goods filtered
-    // per category), checking every node whose name is picked. Errors of the data sets pass on.
+    // Fills the picked list from `items` and the tree from the two data sets, each category with
+    // its goods in goods mode, checking every node whose name is picked (a category only in
+    // category mode). Errors of the data sets pass on.
     void Load(bool byCategory, const TQueryItems& items, TClientDataSet& categories,
               TClientDataSet& goods);
     // The picked list as the caller takes it over.

@@ -218,6 +218,8 @@ void TStatWindow::buildSharedControls() {
     SpinEdit1 = named(new QSpinBox(gbDiagram), "SpinEdit1");
     SpinEdit1->setRange(2, 1500);
     SpinEdit1->setValue(30);
+    // The goods window's panel is tight: squeezed, the box would lose its arrows.
+    SpinEdit1->setMinimumHeight(SpinEdit1->sizeHint().height());
     sbtMult2 = speedButton(gbDiagram, "sbtMult2", Qt::NoArrow, QStringLiteral("Увеличить вдвое"));
     sbtMult2->setText(QStringLiteral("×2"));
     sbtDiv2 = speedButton(gbDiagram, "sbtDiv2", Qt::NoArrow, QStringLiteral("Уменьшить вдвое"));

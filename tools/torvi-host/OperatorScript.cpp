@@ -194,6 +194,14 @@ void OperatorScript::openWindow(int stageIndex) {
         });
 }
 
+bool OperatorScript::allFound(const QStringList& missing) {
+    if (missing.isEmpty())
+        return true;
+    fail(QStringLiteral("В окне статистики %1 нет элементов: %2")
+             .arg(stage().what, missing.join(QStringLiteral(", "))));
+    return false;
+}
+
 bool OperatorScript::choosePeriodAndStep(QWidget* window) {
     QStringList missing;
     auto* schema = control<QComboBox>(window, "cbSchema", missing);
@@ -203,11 +211,8 @@ bool OperatorScript::choosePeriodAndStep(QWidget* window) {
     auto* timeFrom = control<QDateTimeEdit>(window, "dtpTimeFrom", missing);
     auto* dateTo = control<QDateTimeEdit>(window, "dtpDateTo", missing);
     auto* timeTo = control<QDateTimeEdit>(window, "dtpTimeTo", missing);
-    if (!missing.isEmpty()) {
-        fail(QStringLiteral("В окне статистики %1 нет элементов: %2")
-                 .arg(stage().what, missing.join(QStringLiteral(", "))));
+    if (!allFound(missing))
         return false;
-    }
     const auto choose = [this](QComboBox* box, const QString& text) {
         const int index = box->findText(text);
         if (index < 0) {
@@ -244,11 +249,8 @@ bool OperatorScript::chooseFuelGrades(QWidget* window, QStringList& names) {
     QStringList missing;
     auto* grades = control<QListWidget>(window, "CheckListBox1", missing);
     auto* selectAll = control<QAbstractButton>(window, "bbtSelectAll", missing);
-    if (!missing.isEmpty()) {
-        fail(QStringLiteral("В окне статистики по ГСМ нет элементов: %1")
-                 .arg(missing.join(QStringLiteral(", "))));
+    if (!allFound(missing))
         return false;
-    }
     const auto allChecked = [grades] {
         for (int i = 0; i < grades->count(); ++i)
             if (grades->item(i)->checkState() != Qt::Checked)
@@ -270,11 +272,8 @@ bool OperatorScript::chooseGoodsCategories(QWidget* window, QStringList& names) 
     QStringList missing;
     auto* byCategory = control<QAbstractButton>(window, "rbtCateg", missing);
     auto* list = control<QListWidget>(window, "clbTovarList", missing);
-    if (!missing.isEmpty()) {
-        fail(QStringLiteral("В окне статистики по товарам нет элементов: %1")
-                 .arg(missing.join(QStringLiteral(", "))));
+    if (!allFound(missing))
         return false;
-    }
     if (!byCategory->isChecked()) {
         fail(QStringLiteral("Окно статистики по товарам открылось не в режиме «%1»")
                  .arg(byCategory->text()));
@@ -306,11 +305,8 @@ void OperatorScript::fillInAndBuild() {
     auto* go = control<QAbstractButton>(window, "bbtGo", missing);
     // Read when the run has finished; missing it now would only fail later.
     control<QLabel>(window, "RecordCountLabel", missing);
-    if (!missing.isEmpty()) {
-        fail(QStringLiteral("В окне статистики %1 нет элементов: %2")
-                 .arg(stage().what, missing.join(QStringLiteral(", "))));
+    if (!allFound(missing))
         return;
-    }
     QStringList names;
     if (!choosePeriodAndStep(window) ||
         !(m_stage == 0 ? chooseFuelGrades(window, names) : chooseGoodsCategories(window, names)))

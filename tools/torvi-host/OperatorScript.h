@@ -80,6 +80,8 @@ private:
 
     void openWindow(int stage);
     void fillInAndBuild();
+    // False, and the job failed, when a control was not found.
+    bool allFound(const QStringList& missing);
     bool choosePeriodAndStep(QWidget* window);
     bool chooseFuelGrades(QWidget* window, QStringList& names);
     bool chooseGoodsCategories(QWidget* window, QStringList& names);

@@ -154,12 +154,14 @@ void TfmGoodsList::Load(bool byCategory, const TQueryItems& items, TClientDataSe
     m_picked.clear();
     ListBox1->clear();
     QSet<QString> pickedNames;
+    QStringList names;
     for (const TQueryItem& item : items) {
-        ListBox1->addItem(item.Name);
+        names << item.Name;
         m_selectedIds.append(item.Id);
         ++m_picked[item.Id];
         pickedNames.insert(item.Name);
     }
+    ListBox1->addItems(names);
 
     TreeView1->clear();
     m_goodsNames.Clear();

@@ -181,7 +181,7 @@ void TfmGoodsList::Load(bool byCategory, const TQueryItems& items, TClientDataSe
     // The nodes are made apart and handed to the tree at once: one insertion instead of one per
     // node.
     QList<QTreeWidgetItem*> nodes;
-    const auto keep = qScopeGuard([&nodes] { qDeleteAll(nodes); });
+    const auto dropOnError = qScopeGuard([&nodes] { qDeleteAll(nodes); });
     categories.open();
     const TField& categoryId = categories.fieldByName(QStringLiteral("ID_Category"));
     const TField& categoryName = categories.fieldByName(QStringLiteral("Name"));

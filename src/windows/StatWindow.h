@@ -7,6 +7,7 @@
 #include <QSize>
 #include <QStringList>
 
+#include <exception>
 #include <memory>
 
 class ChartModel;

@@ -6,6 +6,7 @@
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/ui/FormStorage.h"
+#include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "windows/ChartPager.h"
@@ -132,7 +133,6 @@ TStatWindow::TStatWindow(QWidget* parent, TLook look)
 }
 
 TStatWindow::~TStatWindow() {
-    qApp->removeEventFilter(this);
     // The worker draws into this window's chart and labels: it must be gone before they are.
     m_extractor.reset();
 }
@@ -325,7 +325,12 @@ void TStatWindow::finishCreation(const QList<QWidget*>& ownGroups) {
     m_storage = std::make_unique<TFormStorage>(this, framesValues + m_look.storedValues);
     m_storage->restore();
     connectSharedHandlers();
-    qApp->installEventFilter(this);
+    new KeyPreview(this, [this](QKeyEvent* key) {
+        if (key->key() != Qt::Key_Escape)
+            return false;
+        FormKeyDown(key->key());
+        return true;
+    });
 }
 
 void TStatWindow::connectSharedHandlers() {
@@ -491,16 +496,8 @@ void TStatWindow::done(int result) {
 }
 
 bool TStatWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && watched == pnButtons) {
+    if (event->type() == QEvent::Resize && watched == pnButtons)
         pnButtonsResize();
-    } else if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-               static_cast<QWidget*>(watched)->window() == this) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape) {
-            FormKeyDown(key);
-            return true;
-        }
-    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -137,7 +137,7 @@ protected:
     static QString exceptionText(const std::exception& e);
 
     void showEvent(QShowEvent* event) override;
-    // Key preview: the window sees the keys of all its controls first.
+    // The navigation bar's resize places its buttons.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -33,20 +33,22 @@ QByteArray lines(const QByteArray& head, const QByteArray& unit, int count) {
     return out;
 }
 
-// Runs `body` as a user other than the files' owner and returns the message of its error, or
-// the empty text: as root, in a child that has become nobody; as anybody else right here, since
-// the files are then closed to their own owner by their modes.
+// The message of the error `body` raises, or the empty text.
+QString errorOf(const std::function<void()>& body) {
+    try {
+        body();
+        return {};
+    } catch (const Exception& e) {
+        return e.message();
+    }
+}
+
+// errorOf(body) run as a user other than the files' owner: as root, in a child that has become
+// nobody; as anybody else right here, since the files are then closed to their own owner by their
+// modes.
 QString asOtherUser(const std::function<void()>& body) {
-    auto run = [&]() -> QString {
-        try {
-            body();
-            return {};
-        } catch (const Exception& e) {
-            return e.message();
-        }
-    };
     if (::geteuid() != 0)
-        return run();
+        return errorOf(body);
     int fds[2];
     if (::pipe(fds) != 0)
         return QStringLiteral("pipe failed");
@@ -54,7 +56,7 @@ QString asOtherUser(const std::function<void()>& body) {
     if (pid == 0) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(2);
-        const QByteArray message = run().toUtf8();
+        const QByteArray message = errorOf(body).toUtf8();
         ::_exit(::write(fds[1], message.constData(), size_t(message.size())) < 0);
     }
     ::close(fds[1]);
@@ -144,15 +146,10 @@ private slots:
         f.close();
         TSafeIniFile ini(m_path);
         QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.ReadString("S", "K", {}));
-        try {
-            ini.WriteString("S", "K", "v");
-            QFAIL("a file of 40 MB was accepted");
-        } catch (const EIniFileException& e) {
-            QCOMPARE(e.message(), QStringLiteral("TSafeIniFile.WriteString -> Файл настроек %1 "
-                                                 "слишком велик (40.0 МБ, допустимо не более "
-                                                 "32.0 МБ); проверьте, тот ли это файл")
-                                      .arg(m_path));
-        }
+        QCOMPARE(errorOf([&] { ini.WriteString("S", "K", "v"); }),
+                 "TSafeIniFile.WriteString -> Файл настроек " + m_path +
+                     " слишком велик (40.0 МБ, допустимо не более 32.0 МБ); проверьте, тот ли это "
+                     "файл");
         QCOMPARE(QFileInfo(m_path).size(), qint64(40) << 20);
     }
 

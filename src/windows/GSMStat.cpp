@@ -586,8 +586,11 @@ void TfmGSMStat::bbtPrintClick() {
         MessageBoxes::information(this, QStringLiteral("Нет данных для выборки!"));
         return;
     }
-    MessageBoxes::information(this, QStringLiteral("Отчет по ГСМ не может быть показан: просмотр "
-                                                   "отчетов не входит в эту сборку модуля."));
+    try {
+        m_extractor->ShowStatReport(QStringLiteral("Отчет по ГСМ"));
+    } catch (const std::exception& e) {
+        MessageBoxes::error(this, exceptionText(e));
+    }
 }
 
 void TfmGSMStat::FormKeyDown(int key) {

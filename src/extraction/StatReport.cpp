@@ -19,7 +19,7 @@ namespace {
 
 // Names and titles come from the station's database: a "<" or "&" in a goods name must show as
 // itself, not open a tag.
-QString htmlText(const QString& text) {
+QString htmlText(const QString& text, bool attribute = false) {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
@@ -34,7 +34,7 @@ QString htmlText(const QString& text) {
             out += QLatin1String("&gt;");
             break;
         case '"':
-            out += QLatin1String("&quot;");
+            out += attribute ? QStringLiteral("&quot;") : QStringLiteral("\"");
             break;
         default:
             out += c;
@@ -137,7 +137,7 @@ QStringList StatReportLines(const TStatReportFacts& facts, const TFormatSettings
     lines << QStringLiteral("   </td>") << QStringLiteral("  <td width=85% valign=top>");
     if (facts.chart)
         lines << QStringLiteral("    <img src=\"%1\" width=%2 height=%3 ></td>")
-                     .arg(htmlText(facts.picturePath))
+                     .arg(htmlText(facts.picturePath, true))
                      .arg(facts.pictureSize.width())
                      .arg(facts.pictureSize.height());
     lines << QStringLiteral("  </tr>") << QStringLiteral("</table>") << QString() << QString()

@@ -5,6 +5,8 @@
 #include "platform/ui/MessageBoxes.h"
 #include "support/SafeIniFile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QVersionNumber>
 
 namespace {
@@ -27,6 +29,16 @@ int registryInteger(const TRegistry& registry, const QString& name, int defaultV
 QString CnfIniPath() {
     return daraRoot() + QStringLiteral("/etc/cnf.INI");
 }
+
+namespace {
+
+// The system folder always exists where the suite was installed; its stand-in under the suite's
+// root may not yet on a fresh station, and a write must not fail for that alone.
+void makeSettingsFolder() {
+    QDir().mkpath(QFileInfo(CnfIniPath()).absolutePath());
+}
+
+} // namespace
 
 TPrintSettings& PrinterSettings() {
     static TPrintSettings settings;
@@ -54,6 +66,7 @@ TViewerSettings ReadViewerSettings() {
 }
 
 void WriteViewerSettings(const TViewerSettings& settings) {
+    makeSettingsFolder();
     TSafeIniFile ini(CnfIniPath());
     const TPrintSettings& print = PrinterSettings();
     ini.WriteBool(kMisc, QStringLiteral("OSP"), print.portrait);
@@ -66,6 +79,7 @@ void WriteViewerSettings(const TViewerSettings& settings) {
 }
 
 void WritePrinterFont() {
+    makeSettingsFolder();
     TSafeIniFile ini(CnfIniPath());
     const TPrintSettings& print = PrinterSettings();
     ini.WriteString(kMisc, QStringLiteral("FNP"), print.fontName);
@@ -74,6 +88,7 @@ void WritePrinterFont() {
 }
 
 void WritePrinterOrientation() {
+    makeSettingsFolder();
     TSafeIniFile ini(CnfIniPath());
     ini.WriteBool(kMisc, QStringLiteral("OSP"), PrinterSettings().portrait);
 }

@@ -221,7 +221,15 @@ void TestOffscreenJob::jobOverGeneratedStation() {
              qPrintable(QStringLiteral("код завершения %1:\n%2").arg(run.exitCode).arg(run.err)));
     const QString exportFolder = root.path() + QStringLiteral("/EXPORT/");
     QCOMPARE(run.out, (QStringList{exportFolder + QStringLiteral("fuel-statistics.png"),
-                                   exportFolder + QStringLiteral("fuel-point-value.png")}));
+                                   exportFolder + QStringLiteral("fuel-point-value.png"),
+                                   exportFolder + QStringLiteral("fuel-report-viewer.png"),
+                                   exportFolder + QStringLiteral("fuel-report.pdf"),
+                                   exportFolder + QStringLiteral("fuel-report.html")}));
+    // The saved page names the chart's picture where the plug-in left it, under the suite root.
+    QFile page(run.out.value(4));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QVERIFY(page.readAll().contains("<img src=\"" + QFile::encodeName(root.path()) +
+                                    "/TEMP/chartimage.bmp\" width=550 "));
     // The month 2024-01-31 to 2024-03-01, the first grade's point in the middle of it.
     QVERIFY2(run.err.contains(QStringLiteral("31.01.2024 00:00 – 01.03.2024 00:00")),
              qPrintable(run.err));

@@ -23,7 +23,8 @@ JobPeriod jobPeriod(QDate end, int days);
 
 // Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
 // builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
-// value of one point and leaves pictures of both windows in the export folder. The plug-in is
+// value of one point, leaves pictures of both windows in the export folder, then opens the
+// report with "Печать", prints it to a PDF file and saves its HTML there too. The plug-in is
 // known only through what Qt shows of it: window and control names and Qt's own classes.
 //
 // The plug-in's windows are modal, so the job never waits in a call of its own: it triggers and
@@ -46,7 +47,7 @@ public:
 
     // Starts the job from the event loop; finished() tells the outcome.
     void start();
-    // The pictures written, in the order they were taken.
+    // The files written (pictures, then the report's PDF and HTML), in the order written.
     const QStringList& screenshots() const { return m_screenshots; }
 
 signals:
@@ -69,7 +70,11 @@ private:
     bool runFinished() const;
     void takeFuelPicture();
     void takeValuePicture();
-    void closeWindows();
+    void closeValueWindow();
+    void openReport();
+    void printReport();
+    void saveReport();
+    void closeFuelWindow();
     bool savePicture(QWidget* window, const QString& fileName);
 
     QPointer<QMenu> m_reports;
@@ -82,6 +87,7 @@ private:
     Then m_then;
     QPointer<QDialog> m_fuelWindow;
     QPointer<QDialog> m_valueWindow;
+    QPointer<QDialog> m_reportWindow;
     QStringList m_screenshots;
     bool m_done = false;
 };

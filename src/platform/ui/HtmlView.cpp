@@ -4,12 +4,16 @@
 #include "platform/core/DaraPaths.h"
 #include "platform/core/Exceptions.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -79,6 +83,7 @@ void HtmlView::navigate(const QString& filePath) {
     setSource(QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath()),
               QTextDocument::HtmlResource);
     m_basePointSize = font().pointSizeF();
+    fitColumnsToContent();
     m_loaded = true;
     applyLook();
     // A browser reports completion after the navigation call has returned; callers count on it.
@@ -86,6 +91,29 @@ void HtmlView::navigate(const QString& filePath) {
         if (m_loaded)
             emit documentComplete();
     });
+}
+
+void HtmlView::fitColumnsToContent() {
+    QList<QTextFrame*> frames{document()->rootFrame()};
+    while (!frames.isEmpty()) {
+        QTextFrame* frame = frames.takeFirst();
+        frames += frame->childFrames();
+        auto* table = qobject_cast<QTextTable*>(frame);
+        if (!table)
+            continue;
+        QTextTableFormat format = table->format();
+        QList<QTextLength> widths = format.columnWidthConstraints();
+        bool changed = false;
+        for (QTextLength& width : widths)
+            if (width.type() == QTextLength::PercentageLength) {
+                width = QTextLength();
+                changed = true;
+            }
+        if (changed) {
+            format.setColumnWidthConstraints(widths);
+            table->setFormat(format);
+        }
+    }
 }
 
 void HtmlView::setTextSize(int size) {
@@ -156,10 +184,36 @@ void HtmlView::applyLook() {
 
 void HtmlView::printDocument(QPrinter* printer, bool printBackground) {
     std::unique_ptr<QTextDocument> copy(document()->clone(this));
-    copy->setBaseUrl(source());
     if (!printBackground)
         clearBackgrounds(*copy);
-    copy->print(printer);
+    QPainter painter;
+    if (!painter.begin(printer))
+        throw EOSError(QStringLiteral("Принтер не готов к печати"));
+    // The document is laid out in screen pixels over the printable width, as a browser prints;
+    // a page whose content is wider than that is shrunk to fit rather than cut off.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double screenDpi = screen ? screen->logicalDotsPerInchX() : 96.0;
+    const double toDevice = printer->logicalDpiX() / screenDpi;
+    const QRectF printable = printer->pageRect(QPrinter::DevicePixel);
+    const QSizeF page(printable.width() / toDevice, printable.height() / toDevice);
+    copy->setPageSize(page);
+    double shrink = 1;
+    const double used = copy->documentLayout()->documentSize().width();
+    if (used > page.width() + 0.5) {
+        shrink = page.width() / used;
+        copy->setPageSize(page / shrink);
+    }
+    const QSizeF laidOut = copy->pageSize();
+    painter.scale(toDevice * shrink, toDevice * shrink);
+    for (int i = 0; i < copy->pageCount(); ++i) {
+        if (i > 0 && !printer->newPage())
+            throw EOSError(QStringLiteral("Принтер не принял следующую страницу"));
+        const QRectF area(0, i * laidOut.height(), laidOut.width(), laidOut.height());
+        painter.save();
+        painter.translate(0, -area.top());
+        copy->drawContents(&painter, area);
+        painter.restore();
+    }
 }
 
 QString HtmlView::localPath(const QUrl& name) const {

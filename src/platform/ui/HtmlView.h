@@ -38,6 +38,10 @@ signals:
 
 private:
     void applyLook();
+    // A browser never makes a column narrower than its longest word, whatever share of the
+    // width the page asks for; the rich-text layout would break the words. Columns given as a
+    // share of the width are therefore sized by their content, as a browser ends up doing.
+    void fitColumnsToContent();
     QString localPath(const QUrl& name) const;
 
     bool m_loaded = false;

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <memory>
@@ -152,6 +153,14 @@ void TestRptForm::f5PrintsOnce() {
     QCOMPARE(w->HtmlPrints(), 1);
     QVERIFY(QFileInfo(pdfPath()).size() > 0);
     QVERIFY(m_env->boxes.isEmpty());
+
+    // Page keys move the view by half its height, also while it has the focus.
+    w->edScale->editor()->setText(QStringLiteral("300"));
+    QTRY_VERIFY(w->wb->verticalScrollBar()->maximum() > w->wb->height());
+    QTest::keyClick(w->wb, Qt::Key_PageDown);
+    QCOMPARE(w->wb->verticalScrollBar()->value(), w->wb->height() / 2);
+    QTest::keyClick(w->wb, Qt::Key_PageUp);
+    QCOMPARE(w->wb->verticalScrollBar()->value(), 0);
 }
 
 void TestRptForm::escapeClosesPanelFirst() {

@@ -2,11 +2,15 @@
 // when it is loaded and unloaded.
 
 #include "extraction/QueryLiterals.h"
+#include "extraction/StatReport.h"
+#include "platform/ui/UserTempFolder.h"
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"
 #include "plugin/StatInternal.h"
 #include "plugin/StatisticsWindows.h"
+#include "report_viewer/RptForm.h"
 #include "windows/GSMStat.h"
+#include "windows/TovarStat.h"
 
 #include "torvistat/plugin_abi.h"
 
@@ -24,8 +28,20 @@ struct ModuleInitialisation {
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Fuel,
             [](QWidget* parent, const QString&) { return CreateFuelStatistics(parent); });
+        StatisticsWindows::registerFactory(
+            StatisticsWindows::Kind::Goods,
+            [](QWidget* parent, const QString&) { return CreateGoodsStatistics(parent); });
+        // The report reaches the viewer through this entry, so extraction never links it.
+        SetReportViewerEntry(&ShowReport);
+        try {
+            SetTempHtmlFileName(userTempFolder() + QStringLiteral("torvihtmlreport.html"));
+        } catch (const std::exception&) {
+            // Asked again when a report is shown, where the operator can be told why it fails.
+        }
     }
     ~ModuleInitialisation() {
+        SetReportViewerEntry({});
+        FinalizeReportViewer();
         FinalizeStatistics();
         HostFunctions::reset();
     }

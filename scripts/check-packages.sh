@@ -7,9 +7,10 @@
 #
 # Usage: scripts/check-packages.sh BUILD_DIR
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
-build_dir=${1:?usage: scripts/check-packages.sh BUILD_DIR}
+# BUILD_DIR is taken from the caller's folder, before the script moves to the project's root.
+build_dir=$(realpath -m -- "${1:?usage: scripts/check-packages.sh BUILD_DIR}")
+cd "$(dirname "$0")/.."
 cache="$build_dir/CMakeCache.txt"
 [ -f "$cache" ] || { echo "check-packages: $cache is missing; configure first" >&2; exit 2; }
 

@@ -68,3 +68,13 @@ void TfmProgress::closeEvent(QCloseEvent* event) {
     else
         event->ignore();
 }
+
+TProgressSteps::TProgressSteps(TfmProgress& progress)
+    : m_bar(progress.ProgressBar1())
+    , m_wasEnabled(m_bar->updatesEnabled()) {
+    m_bar->setUpdatesEnabled(false);
+}
+
+TProgressSteps::~TProgressSteps() {
+    m_bar->setUpdatesEnabled(m_wasEnabled);
+}

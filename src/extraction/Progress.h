@@ -40,3 +40,18 @@ private:
     int m_maxValue = 0;
     int m_stepValue = 0;
 };
+
+// Holds back the bar's repaints while the user interface thread applies a batch of steps: the bar
+// repaints itself at once for every step that moves it by a pixel, and once after the batch is
+// enough.
+class TProgressSteps {
+public:
+    explicit TProgressSteps(TfmProgress& progress);
+    ~TProgressSteps();
+    TProgressSteps(const TProgressSteps&) = delete;
+    TProgressSteps& operator=(const TProgressSteps&) = delete;
+
+private:
+    QProgressBar* m_bar;
+    bool m_wasEnabled;
+};

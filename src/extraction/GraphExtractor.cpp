@@ -12,6 +12,8 @@
 #include <QSlider>
 
 #include <chrono>
+#include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,7 +22,7 @@ namespace {
 // bar moves smoothly, and holds at most so many buckets, so that the thread is back in its event
 // loop within a few milliseconds.
 constexpr auto kBatchInterval = std::chrono::milliseconds(16);
-constexpr std::size_t kBatchBuckets = 1024;
+constexpr std::size_t kBatchBuckets = 4096;
 
 // Thrown inside the bucket pass when the extractor is being destroyed: nobody will look at the
 // chart any more, so the run stops at the next bucket and only cleans up.
@@ -189,13 +191,15 @@ void TGraphExtractor::AddSeries() {
 }
 
 void TGraphExtractor::AddPoint() {
+    QString label = std::exchange(m_pointLabel, QString());
     if (!m_chart)
         return;
     ChartSeries* series = m_chart->series(m_seriesIndex);
     if (!series)
         return;
-    series->addPoint(m_pointTime, m_pointValue, PointLabelText(m_pointTime, m_settings),
-                     series->color());
+    if (label.isNull())
+        label = PointLabelText(m_pointTime, m_settings);
+    series->addPoint(m_pointTime, m_pointValue, std::move(label), series->color());
 }
 
 void TGraphExtractor::TitleSeries() {
@@ -339,10 +343,12 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     // The buckets travel to the user interface thread in batches: a thread round trip per bucket
     // would cost more than the bucket itself. On that thread every bucket still gets its AddPoint
     // and then its ProgressApplyStep, in order, through the hand-over fields as one call would.
+    // The labels are written here on the worker, which would otherwise only wait meanwhile.
     struct TBucket {
         TDateTime start;
         double sum;
         int rows;
+        QString label;
     };
     std::vector<TBucket> batch;
     batch.reserve(kBatchBuckets);
@@ -352,9 +358,10 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
             return;
         Synchronize([&] {
             const TProgressSteps steps(progress);
-            for (const TBucket& bucket : batch) {
+            for (TBucket& bucket : batch) {
                 m_pointTime = bucket.start;
                 m_pointValue = bucket.sum;
+                m_pointLabel = std::move(bucket.label);
                 progress.SetStepValue(bucket.rows);
                 AddPoint();
                 progress.ProgressApplyStep();
@@ -367,15 +374,16 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     };
     TDataSetRows<TRowAmount> rows{set, data, amount};
     try {
-        RunBucketPass(DateFrom(), DateTo(), m_stepLength, rows,
-                      [&](TDateTime start, double sum, int consumed) {
-                          if (Terminated())
-                              throw TRunAbandoned();
-                          batch.push_back({start, sum, consumed});
-                          if (batch.size() >= kBatchBuckets ||
-                              std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
-                              handOver();
-                      });
+        RunBucketPass(
+            DateFrom(), DateTo(), m_stepLength, rows,
+            [&](TDateTime start, double sum, int consumed) {
+                if (Terminated())
+                    throw TRunAbandoned();
+                batch.push_back({start, sum, consumed, PointLabelText(start, m_settings)});
+                if (batch.size() >= kBatchBuckets ||
+                    std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
+                    handOver();
+            });
     } catch (const TRunAbandoned&) {
         throw;
     } catch (...) {

@@ -468,7 +468,9 @@ QList<CaseFigures> medianOf(const QList<QList<CaseFigures>>& runs) {
         c.run.ms = pick([](const CaseFigures& f) { return f.run.ms; });
         c.run.uiCpuMs = pick([](const CaseFigures& f) { return f.run.uiCpuMs; });
         c.sqlMs = pick([](const CaseFigures& f) { return f.sqlMs; });
-        c.peakMiB = long(pick([](const CaseFigures& f) { return double(f.peakMiB); }));
+        // The peak only grows from pass to pass: the first pass's is the one of this case.
+        for (const QList<CaseFigures>& run : runs)
+            c.peakMiB = std::min(c.peakMiB, run[i].peakMiB);
         if (c.paging) {
             c.paging->page = pick([](const CaseFigures& f) { return f.paging->page; });
             c.paging->twice = pick([](const CaseFigures& f) { return f.paging->twice; });
@@ -489,7 +491,7 @@ const CaseFigures& find(const QList<CaseFigures>& cases, const char* name) {
 
 bool check(const char* what, double value, double limit, const char* unit) {
     const bool ok = value <= limit;
-    std::printf("  %-62s %8.2f%s (goal <= %g%s) %s\n", what, value, unit, limit, unit,
+    std::printf("  %-72s %8.2f%s (goal <= %g%s) %s\n", what, value, unit, limit, unit,
                 ok ? "ok" : "MISSED");
     return ok;
 }
@@ -508,8 +510,11 @@ bool summarise(const QList<CaseFigures>& idle, const QList<CaseFigures>& busy) {
     }
     ok &= check("fuel, month, 1 min, summed, idle", find(idle, "fuel, month, 1 min, summed").run.ms,
                 200, " ms");
+    // The GROUP BY's own slow-down tells what the busy core costs any one thread on this machine.
     for (qsizetype i = 0; i < busy.size(); ++i)
-        ok &= check(qPrintable(QStringLiteral("%1, busy / idle").arg(idle[i].name)),
+        ok &= check(qPrintable(QStringLiteral("%1, busy / idle (GROUP BY: %2x)")
+                                   .arg(idle[i].name)
+                                   .arg(busy[i].sqlMs / idle[i].sqlMs, 0, 'f', 2)),
                     busy[i].run.ms / idle[i].run.ms, 1.5, "x");
     for (const QList<CaseFigures>* pass : {&idle, &busy})
         for (const CaseFigures& c : *pass)

@@ -1,5 +1,8 @@
 #pragma once
 
+// QPointer needs the complete type wherever the view is included.
+#include "platform/chart/ChartModel.h"
+
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -8,7 +11,6 @@
 
 class ChartCanvas;
 class ChartMarks;
-class ChartModel;
 class ChartSeries;
 class QCategoryAxis;
 class QChart;

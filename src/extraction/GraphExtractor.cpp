@@ -12,7 +12,6 @@
 #include <QSlider>
 
 #include <chrono>
-#include <cstdio>
 #include <utility>
 #include <vector>
 

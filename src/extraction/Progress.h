@@ -20,8 +20,6 @@ public:
     void SetMaxValue(int value);
     int StepValue() const { return m_stepValue; }
     void SetStepValue(int value);
-    // The worker counts rows here between two advances of the bar.
-    void AddStepValue(int count) { m_stepValue += count; }
 
     void ProgressStart();
     void ProgressApplyMax();

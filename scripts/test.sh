@@ -20,6 +20,12 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 echo "== build"
 cmake --build "$BUILD_DIR"
 
+echo "== PostgreSQL test cluster"
+# Stopped however the tests end; the tests that need the server find it through the exports.
+PG_TEST_DIR=$(mktemp -d /tmp/torvi-pg.XXXXXX)
+trap 'bash scripts/pg-test-cluster.sh stop "$PG_TEST_DIR"' EXIT
+eval "$(bash scripts/pg-test-cluster.sh start "$PG_TEST_DIR" "${TORVI_PG_PORT:-55432}")"
+
 echo "== tests"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 900 -j2

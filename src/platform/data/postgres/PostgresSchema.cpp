@@ -49,6 +49,31 @@ QStringList goodsIndexStatements() {
     };
 }
 
+bool splitServerName(const QString& name, QString& host, int& port) {
+    const QString text = name.trimmed();
+    host = text;
+    port = -1;
+    // A bare v6 address has more than one colon and no port.
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    const bool bracketed = text.startsWith(QLatin1Char('['));
+    if (colon > 0 && (bracketed || text.count(QLatin1Char(':')) == 1)) {
+        bool ok = false;
+        port = text.mid(colon + 1).toInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            return false;
+        host = text.left(colon);
+    }
+    if (bracketed && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    return !host.isEmpty();
+}
+
+QString badServerName(const QString& name) {
+    return QStringLiteral("Неверное имя сервера PostgreSQL «%1»: ожидается ИМЯ или ИМЯ:ПОРТ, "
+                          "порт от 1 до 65535")
+        .arg(name);
+}
+
 QString quotedName(const QString& name) {
     QString doubled = name;
     doubled.replace(QLatin1Char('"'), QLatin1String("\"\""));

@@ -17,6 +17,12 @@ QStringList goodsIndexStatements();
 
 // A new station database. Byte order for texts, so that ORDER BY GsmName sorts as on SQLite.
 QString createDatabase(const QString& name);
+// Splits "host" or "host:port" (also "[v6-address]:port"); port -1 when none is given. False for
+// a port that is not a number from 1 to 65535.
+bool splitServerName(const QString& name, QString& host, int& port);
+// The text for a server name that splitServerName refused.
+QString badServerName(const QString& name);
+
 // A database name as an SQL identifier.
 QString quotedName(const QString& name);
 

@@ -216,22 +216,8 @@ TPostgresStatServer::TPostgresStatServer(const QString& computerName)
     : m_computerName(computerName.trimmed())
     , m_host(m_computerName)
     , m_owner(QThread::currentThread()) {
-    // host:port, also [v6-address]:port; a bare v6 address has more than one colon and no port.
-    const qsizetype colon = m_computerName.lastIndexOf(QLatin1Char(':'));
-    const bool bracketed = m_computerName.startsWith(QLatin1Char('['));
-    if (colon > 0 && (bracketed || m_computerName.count(QLatin1Char(':')) == 1)) {
-        bool ok = false;
-        const int port = m_computerName.mid(colon + 1).toInt(&ok);
-        if (!ok || port < 1 || port > 65535)
-            throw EDatabaseError(QStringLiteral("Неверный номер порта в имени сервера статистики "
-                                                "«%1»: ожидается ИМЯ или ИМЯ:ПОРТ, порт от 1 до "
-                                                "65535")
-                                     .arg(m_computerName));
-        m_port = port;
-        m_host = m_computerName.left(colon);
-    }
-    if (bracketed && m_host.endsWith(QLatin1Char(']')))
-        m_host = m_host.mid(1, m_host.size() - 2);
+    if (!PostgresSchema::splitServerName(m_computerName, m_host, m_port))
+        throw EDatabaseError(PostgresSchema::badServerName(m_computerName));
 }
 
 TPostgresStatServer::~TPostgresStatServer() {

@@ -172,7 +172,7 @@ void TestPostgresServer::failures_data() {
     QTest::newRow("login refused") << server << goods << QByteArray("wrong") << query
                                    << QStringList{"отказал в доступе", server, goods, "PGPASSWORD"};
     QTest::newRow("database missing")
-        << server << "torvi_no_such_station" << QByteArray("torvi") << query
+        << server << "C:\\DARA\\torvi_no_such_station\\" << QByteArray("torvi") << query
         << QStringList{"нет базы данных товаров «torvi_no_such_station»", server};
     QTest::newRow("statement rejected")
         << server << goods << QByteArray("torvi") << "SELECT * FROM NoSuchTable"

@@ -235,9 +235,15 @@ QString TPostgresStatServer::statParameter(int index) const {
     return m_parameters.get(index);
 }
 
+QString TPostgresStatServer::databaseName(Database which) const {
+    QString name = m_parameters[which].trimmed();
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return name.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+}
+
 QString TPostgresStatServer::where(Database which) const {
     return QStringLiteral("база данных %1 «%2» на сервере PostgreSQL «%3»")
-        .arg(StationProviders::databaseWord(which), m_parameters[which], m_computerName);
+        .arg(StationProviders::databaseWord(which), databaseName(which), m_computerName);
 }
 
 void TPostgresStatServer::closeHandle(Handle& h) {
@@ -253,7 +259,7 @@ void TPostgresStatServer::closeHandle(Handle& h) {
 void TPostgresStatServer::raiseOpenError(Database which, const QString& reason) const {
     const QByteArray host = m_host.toUtf8();
     const QByteArray port = m_port > 0 ? QByteArray::number(m_port) : QByteArray();
-    const QByteArray name = m_parameters[which].toUtf8();
+    const QByteArray name = databaseName(which).toUtf8();
     const char* keys[] = {"host", "port", "dbname", "connect_timeout", nullptr};
     const char* values[] = {host.constData(), port.isEmpty() ? nullptr : port.constData(),
                             name.constData(), "5", nullptr};
@@ -266,7 +272,7 @@ void TPostgresStatServer::raiseOpenError(Database which, const QString& reason) 
         mentions(reason, {"does not exist", "не существует"}))
         throw EDatabaseError(
             QStringLiteral("На сервере PostgreSQL «%1» нет базы данных %2 «%3»")
-                .arg(m_computerName, StationProviders::databaseWord(which), m_parameters[which]));
+                .arg(m_computerName, StationProviders::databaseWord(which), databaseName(which)));
     if (mentions(reason, {"authentication", "password", "pg_hba.conf", "role \"", "роль \"",
                           "парол", "подлинност"}))
         throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» отказал в доступе: %2 не "
@@ -280,7 +286,7 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
     Handle& h = which == Database::Fuel ? m_fuel : m_goods;
     if (h.pg)
         return h;
-    if (m_parameters[which].trimmed().isEmpty())
+    if (databaseName(which).isEmpty())
         throw EDatabaseError(QStringLiteral("Серверу статистики не передано имя базы данных %1 "
                                             "(параметр %2)")
                                  .arg(StationProviders::databaseWord(which))
@@ -299,7 +305,7 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
     h.db.setHostName(m_host);
     if (m_port > 0)
         h.db.setPort(m_port);
-    h.db.setDatabaseName(m_parameters[which]);
+    h.db.setDatabaseName(databaseName(which));
     h.db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=torvistat"));
     if (!h.db.open()) {
         const QString reason = h.db.lastError().databaseText().trimmed();
@@ -307,7 +313,8 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
         raiseOpenError(which, reason);
     }
     const QVariant native = h.db.driver()->handle();
-    if (native.isValid() && qstrcmp(native.typeName(), "PGconn*") == 0)
+    if (native.isValid() &&
+        (qstrcmp(native.typeName(), "PGconn*") == 0 || qstrcmp(native.typeName(), "pg_conn*") == 0))
         h.pg = *static_cast<PGconn* const*>(native.constData());
     if (!h.pg) {
         closeHandle(h);

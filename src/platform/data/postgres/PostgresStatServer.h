@@ -7,8 +7,10 @@
 #include <QThread>
 
 // The statistics server of a chain: a PostgreSQL server holding each station's goods and fuel
-// databases, named by StatParameter 1 and 2. The computer name is "host" or "host:port"; the user
-// and the password come from the usual libpq places (PGUSER, PGPASSWORD, ~/.pgpass).
+// databases, named by StatParameter 1 and 2. A parameter given as a folder, as the plug-in sends
+// the suite's default goods folder, names the database after its last folder ("TradeDB"). The
+// computer name is "host" or "host:port"; the user and the password come from the usual libpq
+// places (PGUSER, PGPASSWORD, ~/.pgpass).
 //
 // Each command text runs unchanged inside a read-only transaction with a statement timeout, and
 // its rows are read in binary batches straight into the packet's typed columns.
@@ -46,6 +48,7 @@ private:
     bool begin(Handle& handle, QString& reason);
     std::shared_ptr<const TDataPacket> run(Database which, const QString& sql,
                                            const QHash<QString, TFieldType>& declaredTypes);
+    QString databaseName(Database which) const;
     QString where(Database which) const;
 
     QString m_computerName;

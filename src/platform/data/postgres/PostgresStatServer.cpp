@@ -218,6 +218,25 @@ TPostgresStatServer::TPostgresStatServer(const QString& computerName)
     , m_owner(QThread::currentThread()) {
     if (!PostgresSchema::splitServerName(m_computerName, m_host, m_port))
         throw EDatabaseError(PostgresSchema::badServerName(m_computerName));
+    // Connecting reaches the computer, as a connection to a remote server always has: an
+    // unreachable one fails here and the connection stays closed. The databases are opened on
+    // the first request, once StatParameter has named them.
+    const QByteArray host = m_host.toUtf8();
+    const QByteArray port = QByteArray::number(m_port);
+    const char* keys[] = {"host", "port", "connect_timeout", nullptr};
+    const char* values[] = {host.constData(), m_port > 0 ? port.constData() : nullptr, "10",
+                            nullptr};
+    const PGPing ping = PQpingParams(keys, values, 0);
+    if (ping == PQPING_OK)
+        return;
+    throw EDatabaseError(
+        QStringLiteral("Не удалось подключиться к серверу статистики на компьютере «%1»: %2")
+            .arg(m_computerName,
+                 ping == PQPING_REJECT
+                     ? QStringLiteral("сервер PostgreSQL сейчас не принимает подключений "
+                                      "(запускается или останавливается)")
+                     : QStringLiteral("сервер PostgreSQL не отвечает (компьютер недоступен, "
+                                      "имя или порт неверны)")));
 }
 
 TPostgresStatServer::~TPostgresStatServer() {

@@ -29,7 +29,8 @@ echo "== PostgreSQL test cluster"
 # Stopped however the tests end; the tests that need the server find it through the exports.
 PG_TEST_DIR=$(mktemp -d /tmp/torvi-pg.XXXXXX)
 trap 'bash scripts/pg-test-cluster.sh stop "$PG_TEST_DIR"' EXIT
-eval "$(bash scripts/pg-test-cluster.sh start "$PG_TEST_DIR" "${TORVI_PG_PORT:-55432}")"
+PG_TEST_ENV=$(bash scripts/pg-test-cluster.sh start "$PG_TEST_DIR" "${TORVI_PG_PORT:-55432}")
+eval "$PG_TEST_ENV"
 
 echo "== tests"
 export QT_QPA_PLATFORM=offscreen

@@ -1,6 +1,7 @@
 #include "extraction/GraphExtractor.h"
 
 #include "extraction/BucketPass.h"
+#include "extraction/StatReport.h"
 #include "extraction/StatTexts.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
@@ -235,6 +236,10 @@ void TGraphExtractor::GetMinValue(double& value, QString& name) const {
             name = series->title();
         }
     }
+}
+
+void TGraphExtractor::ShowStatReport(const QString& subject) const {
+    ShowStatisticsReport(*this, subject);
 }
 
 int TGraphExtractor::GetPointCount() const {

@@ -53,13 +53,17 @@ Decimal roundDigits(Decimal d, int keep) {
 } // namespace
 
 QString StatValueText(double value, const TFormatSettings& settings) {
+    return StatNumberText(value, 8, settings);
+}
+
+QString StatNumberText(double value, int significant, const TFormatSettings& settings) {
     if (!std::isfinite(value))
         return floatToStrGeneral(value, 15, settings);
     const QChar point = settings.decimalSeparator;
     if (value == 0)
         return QStringLiteral("0") + point + QStringLiteral("00");
     Decimal d = shortestDecimal(std::fabs(value));
-    d = roundDigits(d, std::min(8, d.exponent + 2));
+    d = roundDigits(d, std::min(significant, d.exponent + 2));
     const bool zero = d.digits.find_first_not_of('0') == std::string::npos;
     QString out;
     if (value < 0 && !zero)
@@ -67,7 +71,7 @@ QString StatValueText(double value, const TFormatSettings& settings) {
     if (zero)
         return QStringLiteral("0") + point + QStringLiteral("00");
     const QString digits = QString::fromLatin1(d.digits.data(), int(d.digits.size()));
-    if (d.exponent > 8) {
+    if (d.exponent > significant) {
         QString mantissa = digits;
         while (mantissa.size() > 1 && mantissa.endsWith(QLatin1Char('0')))
             mantissa.chop(1);

@@ -13,6 +13,8 @@
 // exactly two decimals and no thousands separator; beyond 8 integer digits in scientific form
 // (1,2345679E8).
 QString StatValueText(double value, const TFormatSettings& settings);
+// The same with `digits` significant digits instead of 8; the report's totals use 10.
+QString StatNumberText(double value, int digits, const TFormatSettings& settings);
 
 // A point's label: "dd.mm.yy hh:mm" with the workstation's time separator.
 QString PointLabelText(TDateTime value, const TFormatSettings& settings);

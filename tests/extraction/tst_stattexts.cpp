@@ -53,6 +53,10 @@ void TestStatTexts::pointLabel_data() {
     QTest::newRow("midnight") << encodeDateTime(2010, 1, 1) << "01.01.10 00:00";
     QTest::newRow("seconds are dropped")
         << encodeDateTime(2009, 8, 24, 23, 59, 59, 400) << "24.08.09 23:59";
+    QTest::newRow("rounded into the next day")
+        << encodeDateTime(2009, 12, 31, 23, 59, 59, 999) + 0.6 / kMsecPerDay << "01.01.10 00:00";
+    QTest::newRow("year 2000") << encodeDateTime(2000, 2, 29, 12, 30) << "29.02.00 12:30";
+    QTest::newRow("before the epoch") << -1.25 << "29.12.99 06:00";
 }
 
 void TestStatTexts::pointLabel() {

@@ -27,6 +27,9 @@ PACKAGES=(
     sqlite3 libsqlite3-dev poppler-utils
     # a virtual display for screenshots of the host when no display is there
     xvfb xauth
+    # PostgreSQL: the server the tests start a private cluster of, and the client library the
+    # PostgreSQL statistics server and the generator read and load with
+    postgresql libpq-dev
 )
 
 # --list names the packages, one a line, for scripts/check-packages.sh.

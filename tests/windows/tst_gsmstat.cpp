@@ -92,7 +92,10 @@ void TestGSMStat::cleanupTestCase() {
 void TestGSMStat::init() {
     m_env->forgetSettings();
     m_env->boxes.clear();
-    dmStatistic->FuelDbPath = m_station->fuelFolder();
+    dmStatistic->FuelDbPath = m_station->fuelParameter();
+    // Without a host to ask, the connections keep the name they are given: the station's server.
+    dmStatistic->DCOMConnection1.setComputerName(m_station->computerName());
+    dmStatistic->DCOMConnectionThread.setComputerName(m_station->computerName());
 }
 
 void TestGSMStat::cleanup() {

@@ -22,13 +22,11 @@
 class ExtractorHarness {
 public:
     explicit ExtractorHarness(const QString& providerName) {
-        const QString goods = station.goodsFolder(), fuel = station.fuelFolder();
+        // The folders are read at each connect, so that a test can move them between runs.
         connection.setAfterConnect([this](TDCOMConnection& sender) {
             sender.setStatParameter(1, goodsFolder);
             sender.setStatParameter(2, fuelFolder);
         });
-        goodsFolder = goods;
-        fuelFolder = fuel;
         dataSet.setProviderName(providerName);
         dataSet.setRemoteServer(&connection);
         MessageBoxes::setHandler([this](const MessageBoxes::Shown& box) {
@@ -39,20 +37,6 @@ public:
         });
     }
     ~ExtractorHarness() { MessageBoxes::setHandler({}); }
-
-    // Runs SQL on the station's file, for rows a test needs beyond the fixture's.
-    void exec(const QString& file, const QStringList& statements) {
-        const QString name = QStringLiteral("harness-") + file;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file);
-            QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-            QSqlQuery query(db);
-            for (const QString& statement : statements)
-                QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
 
     // Wakes the worker and serves its synchronised calls until it waits again.
     static void run(TExtractor& extractor) {
@@ -69,8 +53,8 @@ public:
     }
 
     StationFixture station;
-    QString goodsFolder;
-    QString fuelFolder;
+    QString goodsFolder = station.goodsFolder();
+    QString fuelFolder = station.fuelFolder();
     TDCOMConnection connection{chooseStatServer};
     TClientDataSet dataSet;
     ChartModel chart;

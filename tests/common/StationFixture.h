@@ -1,8 +1,11 @@
 #pragma once
 
 // A small hand-built station: a few fillings, shifts, goods and documents around the period
-// 2009-08-24 00:00 to 2009-08-25 00:00, each row placed to test one boundary.
+// 2009-08-24 00:00 to 2009-08-25 00:00, each row placed to test one boundary. The station is
+// served by one kind of statistics server; tests that do not care take the embedded one.
 
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/servers/StatServerChoice.h"
 #include "platform/data/sqlite/StationSchema.h"
 
 #include <QDir>
@@ -12,20 +15,56 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+enum class StationServerKind { Embedded };
+
 class StationFixture {
 public:
-    StationFixture() {
+    explicit StationFixture(StationServerKind kind = StationServerKind::Embedded)
+        : m_kind(kind) {
         QDir(m_dir.path()).mkpath(QStringLiteral("DB/TradeDB"));
-        build(fuelFolder() + QStringLiteral("/fuel.sqlite"), fuel());
-        build(goodsFolder() + QStringLiteral("/goods.sqlite"), goods());
+        exec(fuelFile(), fuel());
+        exec(goodsFile(), goods());
     }
 
     bool isValid() const { return m_dir.isValid() && m_error.isEmpty(); }
     const QString& error() const { return m_error; }
+    StationServerKind kind() const { return m_kind; }
     QString root() const { return m_dir.path(); }
     QString fuelFolder() const { return m_dir.path() + QStringLiteral("/DB"); }
     QString goodsFolder() const { return m_dir.path() + QStringLiteral("/DB/TradeDB"); }
     QString fuelFile() const { return fuelFolder() + QStringLiteral("/fuel.sqlite"); }
+    QString goodsFile() const { return goodsFolder() + QStringLiteral("/goods.sqlite"); }
+
+    // Points a connection at this station's server and folders, as the data module does.
+    void attach(TDCOMConnection& connection, const QString& goods, const QString& fuel) const {
+        connection.setComputerName(QString());
+        connection.setAfterConnect([goods, fuel](TDCOMConnection& sender) {
+            sender.setStatParameter(1, goods);
+            sender.setStatParameter(2, fuel);
+        });
+    }
+    void attach(TDCOMConnection& connection) const {
+        attach(connection, goodsFolder(), fuelFolder());
+    }
+
+    // Runs statements on one of the station's databases; the first failure is kept in error().
+    bool exec(const QString& file, const QStringList& statements) {
+        const QString name = QStringLiteral("fixture-") + file;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(file);
+            if (!db.open())
+                m_error = db.lastError().text();
+            QSqlQuery query(db);
+            for (const QString& statement : statements) {
+                if (m_error.isEmpty() && !query.exec(statement))
+                    m_error = query.lastError().text() + QStringLiteral(": ") + statement;
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return m_error.isEmpty();
+    }
 
 private:
     static QStringList fuel() {
@@ -82,25 +121,7 @@ private:
         return s;
     }
 
-    void build(const QString& file, const QStringList& statements) {
-        const QString name = QStringLiteral("fixture-") + file;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file);
-            if (!db.open()) {
-                m_error = db.lastError().text();
-            } else {
-                QSqlQuery query(db);
-                for (const QString& statement : statements) {
-                    if (m_error.isEmpty() && !query.exec(statement))
-                        m_error = query.lastError().text() + QStringLiteral(": ") + statement;
-                }
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
-
+    StationServerKind m_kind;
     QTemporaryDir m_dir;
     QString m_error;
 };

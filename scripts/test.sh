@@ -12,6 +12,9 @@ echo "== clang-format"
 mapfile -t sources < <(git ls-files -- '*.cpp' '*.h' 2>/dev/null || find src tools tests bench include -name '*.cpp' -o -name '*.h')
 clang-format --dry-run -Werror "${sources[@]}"
 
+echo "== layers"
+bash scripts/check-layers.sh
+
 BUILD_DIR=${BUILD_DIR:-build-sanitize}
 echo "== configure ($BUILD_DIR)"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
@@ -19,6 +22,8 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 
 echo "== build"
 cmake --build "$BUILD_DIR"
+echo "== every header on its own"
+cmake --build "$BUILD_DIR" --target torvi_header_check
 
 echo "== tests"
 export QT_QPA_PLATFORM=offscreen

@@ -1,12 +1,14 @@
 #pragma once
 
+// QPointer needs the complete type wherever the view is included.
+#include "platform/chart/ChartModel.h"
+
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 class ChartCanvas;
-class ChartModel;
 class ChartSeries;
 class QCategoryAxis;
 class QChart;

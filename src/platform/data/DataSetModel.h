@@ -1,9 +1,10 @@
 #pragma once
 
+// QPointer needs the complete type wherever the model is included.
+#include "platform/data/ClientDataSet.h"
+
 #include <QAbstractTableModel>
 #include <QPointer>
-
-class TClientDataSet;
 
 // A read-only table over a data set for the grids: one row per visible record in index order,
 // one column per field, the fields' display labels as titles. It follows the set's opening,

@@ -161,20 +161,13 @@ private slots:
         QVERIFY2(run.err.contains(QStringLiteral("АИ-80; 15.02.2024 00:00:00, Четверг")),
                  qPrintable(run.err));
 
+        // Both pictures show a whole window, the value window smaller than the statistics one.
         const QImage window(run.out.value(0));
-        QVERIFY2(!window.isNull(), "снимок окна статистики не читается");
-        QVERIFY2(window.width() >= 926 && window.height() >= 732,
-                 qPrintable(QStringLiteral("окно статистики снято размером %1 × %2")
-                                .arg(window.width())
-                                .arg(window.height())));
-        QVERIFY2(colourCount(window) > 50, "снимок окна статистики почти одноцветный");
         const QImage value(run.out.value(1));
-        QVERIFY2(!value.isNull(), "снимок окна значения не читается");
-        QVERIFY2(value.width() >= 425 && value.height() >= 86,
-                 qPrintable(QStringLiteral("окно значения снято размером %1 × %2")
-                                .arg(value.width())
-                                .arg(value.height())));
-        QVERIFY2(value.width() < window.width(), "вместо окна значения снято другое окно");
+        QVERIFY2(window.width() >= 926 && window.height() >= 732 && colourCount(window) > 50,
+                 "снимок окна статистики не читается, мал или почти одноцветный");
+        QVERIFY2(value.width() >= 425 && value.height() >= 86 && value.width() < window.width(),
+                 "снимок окна значения не читается или снято другое окно");
     }
 
     void jobEndsOnMessageBox() {
@@ -186,7 +179,6 @@ private slots:
         QVERIFY2(run.finished, "torvi-host --offscreen-job не завершился за 50 с");
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.out.isEmpty(), qPrintable(run.out.join(QLatin1Char('\n'))));
-        QVERIFY2(run.err.contains(QStringLiteral("сообщение «Ошибка»")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("ошибка: Неожиданное сообщение «Ошибка»")),
                  qPrintable(run.err));
         QVERIFY2(!QFileInfo::exists(root.path() + QStringLiteral("/EXPORT/fuel-statistics.png")),

@@ -147,9 +147,7 @@ private slots:
         QCOMPARE(menuTexts(window.reportsMenu()), expected);
         QAction* statistics = window.reportsMenu()->actions().at(before.size() - 1);
         QVERIFY(statistics->menu());
-        QCOMPARE(menuTexts(statistics->menu()),
-                 (QStringList{QStringLiteral("ГСМ"), QStringLiteral("Товары")}));
-
+        QCOMPARE(menuTexts(statistics->menu()), (QStringList{"ГСМ", "Товары"}));
         // Hovering an entry puts its hint into the status bar.
         statistics->menu()->actions().at(1)->showStatusText(window.menuBar());
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Товары"));

@@ -7,6 +7,7 @@
 #include "plugin/StatInternal.h"
 #include "plugin/StatisticsWindows.h"
 #include "windows/GSMStat.h"
+#include "windows/TovarStat.h"
 
 #include "torvistat/plugin_abi.h"
 
@@ -24,6 +25,9 @@ struct ModuleInitialisation {
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Fuel,
             [](QWidget* parent, const QString&) { return CreateFuelStatistics(parent); });
+        StatisticsWindows::registerFactory(
+            StatisticsWindows::Kind::Goods,
+            [](QWidget* parent, const QString&) { return CreateGoodsStatistics(parent); });
     }
     ~ModuleInitialisation() {
         FinalizeStatistics();

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <cmath>
 
 namespace {
 const double kHalfMsec = 0.5 / kMsecPerDay;
@@ -56,6 +57,10 @@ private slots:
         QTest::newRow("below fixed") << 0.0000099 << "9.9E-6";
         QTest::newRow("negative small") << -2.5e-7 << "-2.5E-7";
         QTest::newRow("rounding to 15 digits") << 9.999999999999998 << "10";
+        QTest::newRow("exact half away from zero") << 84.44000244140625 << "84.4400024414063";
+        QTest::newRow("just below the half")
+            << std::nextafter(84.44000244140625, 0.0) << "84.4400024414062";
+        QTest::newRow("negative exact half") << -229475799016654.5 << "-229475799016655";
     }
     void floatText() {
         QFETCH(double, value);

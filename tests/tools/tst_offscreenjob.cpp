@@ -154,7 +154,13 @@ private slots:
             qPrintable(QStringLiteral("код завершения %1:\n%2").arg(run.exitCode).arg(run.err)));
         const QString exportFolder = root.path() + QStringLiteral("/EXPORT/");
         QCOMPARE(run.out, (QStringList{exportFolder + QStringLiteral("fuel-statistics.png"),
-                                       exportFolder + QStringLiteral("fuel-point-value.png")}));
+                                       exportFolder + QStringLiteral("fuel-point-value.png"),
+                                       exportFolder + QStringLiteral("goods-statistics.png")}));
+        // The shop's first three categories, one line each, over the same month.
+        QVERIFY2(run.err.contains(QStringLiteral("«Время - Суммы», 31.01.2024 00:00 – 01.03.2024 "
+                                                 "00:00, шаг 1 сутки, разбить по видам товаров: "
+                                                 "Вода, Газированные напитки, Соки")),
+                 qPrintable(run.err));
         // The month 2024-01-31 to 2024-03-01, the first grade's point in the middle of it.
         QVERIFY2(run.err.contains(QStringLiteral("31.01.2024 00:00 – 01.03.2024 00:00")),
                  qPrintable(run.err));
@@ -168,6 +174,9 @@ private slots:
                  "снимок окна статистики не читается, мал или почти одноцветный");
         QVERIFY2(value.width() >= 425 && value.height() >= 86 && value.width() < window.width(),
                  "снимок окна значения не читается или снято другое окно");
+        const QImage goods(run.out.value(2));
+        QVERIFY2(goods.width() >= 926 && goods.height() >= 682 && colourCount(goods) > 50,
+                 "снимок окна статистики по товарам не читается или почти одноцветный");
     }
 
     void jobEndsOnMessageBox() {

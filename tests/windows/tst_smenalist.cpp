@@ -98,6 +98,9 @@ private slots:
             << QList<int>{120} << "ok" << QList<int>{120, 120} << QList<TDateTime>{at(25, 8), 0.0};
         QTest::newRow("double click") << QList<int>{110} << "double click" << QList<int>{110, 110}
                                       << QList<TDateTime>{at(20, 8), at(20, 20)};
+        QTest::newRow("double click below the rows: the current row")
+            << QList<int>{110} << "double click below" << QList<int>{110, 110}
+            << QList<TDateTime>{at(20, 8), at(20, 20)};
         QTest::newRow("cancel") << QList<int>{116} << "cancel" << QList<int>{-1, -1}
                                 << QList<TDateTime>{-1.0, -1.0};
         QTest::newRow("Esc cancels")
@@ -122,8 +125,14 @@ private slots:
                 form->BitBtn2->click();
             } else if (close == "esc") {
                 QTest::keyClick(form->DBGrid1, Qt::Key_Escape);
-            } else if (close == "double click") {
-                emit form->DBGrid1->doubleClicked(rowOf(form, clicked.first()));
+            } else if (close.startsWith("double click")) {
+                QWidget* grid = form->DBGrid1->viewport();
+                const bool below = close.endsWith("below");
+                const QPoint at =
+                    below ? QPoint(5, grid->height() - 3)
+                          : form->DBGrid1->visualRect(rowOf(form, clicked.first())).center();
+                QVERIFY(form->DBGrid1->indexAt(at).isValid() == !below);
+                QTest::mouseDClick(grid, Qt::LeftButton, {}, at);
             } else {
                 QTest::keyClick(form->DBGrid1, Qt::Key_F4);
                 QVERIFY(form->isVisible());

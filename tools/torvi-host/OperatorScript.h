@@ -23,8 +23,11 @@ JobPeriod jobPeriod(QDate end, int days);
 
 // Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
 // builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
-// value of one point and leaves pictures of both windows in the export folder. The plug-in is
-// known only through what Qt shows of it: window and control names and Qt's own classes.
+// value of one point and leaves pictures of both windows in the export folder; then opens
+// "Товары", builds the shop's sales of the same month for its first three categories, one line
+// each, opens the value of one point and leaves a picture of the goods window beside the others.
+// The plug-in is known only through what Qt shows of it: window and control names and Qt's own
+// classes.
 //
 // The plug-in's windows are modal, so the job never waits in a call of its own: it triggers and
 // clicks through the event queue and watches the screen from a timer, which keeps running inside
@@ -64,13 +67,30 @@ private:
     void fail(const QString& message);
     void succeed();
 
-    void openFuelWindow();
+    // One statistics window the job goes through.
+    struct Stage {
+        QString menuEntry;
+        QString windowName;
+        QString what; // how the messages name the window
+        QString listName;
+        QString schema;
+        QString picture;
+        QString valuePicture; // empty: the value window is checked, not pictured
+    };
+
+    void openWindow(int stage);
     void fillInAndBuild();
+    // False, and the job failed, when a control was not found.
+    bool allFound(const QStringList& missing);
+    bool choosePeriodAndStep(QWidget* window);
+    bool chooseFuelGrades(QWidget* window, QStringList& names);
+    bool chooseGoodsCategories(QWidget* window, QStringList& names);
     bool runFinished() const;
-    void takeFuelPicture();
+    void takeWindowPicture();
     void takeValuePicture();
     void closeWindows();
     bool savePicture(QWidget* window, const QString& fileName);
+    const Stage& stage() const;
 
     QPointer<QMenu> m_reports;
     Settings m_settings;
@@ -80,7 +100,8 @@ private:
     int m_timeoutMs = 0;
     Ready m_ready;
     Then m_then;
-    QPointer<QDialog> m_fuelWindow;
+    int m_stage = 0;
+    QPointer<QDialog> m_window;
     QPointer<QDialog> m_valueWindow;
     QStringList m_screenshots;
     bool m_done = false;

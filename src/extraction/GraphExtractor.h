@@ -61,6 +61,8 @@ public:
     void GetMaxValue(double& value, QString& name) const;
     void GetMinValue(double& value, QString& name) const;
     int GetPointCount() const;
+    // Builds the HTML report of the chart as shown and opens it in the report viewer.
+    void ShowStatReport(const QString& subject) const;
 
     // The value-axis title of a schema, or empty for a schema without one.
     static QString AxisTitle(bool fuelMode, int schema);
@@ -97,6 +99,9 @@ private:
 
     TDateTime m_pointTime = 0;
     double m_pointValue = 0;
+    // The label of PointTime when the worker has written it already; AddPoint writes it itself
+    // when this is null.
+    QString m_pointLabel;
     int m_seriesIndex = 0;
     double m_stepMultiplier;
     int m_stepUnit;

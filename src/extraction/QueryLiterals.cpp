@@ -2,23 +2,15 @@
 
 namespace {
 
-TFormatSettings makeQueryFormatSettings() {
-    TFormatSettings fs = TFormatSettings::workstation();
-    fs.decimalSeparator = QLatin1Char('.');
-    fs.dateSeparator = QLatin1Char('-');
-    fs.timeSeparator = QLatin1Char(':');
-    fs.shortDateFormat = fs.longDateFormat = QStringLiteral("yyyy/mm/dd");
-    fs.shortTimeFormat = fs.longTimeFormat = QStringLiteral("hh:nn:ss.zzz");
-    return fs;
-}
-
 // Built at load time rather than on the first query, which may come from a worker thread.
 [[maybe_unused]] const TFormatSettings& loadedAtStartup = QueryFormatSettings();
 
 } // namespace
 
 const TFormatSettings& QueryFormatSettings() {
-    static const TFormatSettings settings = makeQueryFormatSettings();
+    static const TFormatSettings settings =
+        TFormatSettings::fixed(QStringLiteral("yyyy/mm/dd"), QStringLiteral("hh:nn:ss.zzz"),
+                               QLatin1Char('-'), QLatin1Char(':'));
     return settings;
 }
 
@@ -30,14 +22,6 @@ QString DateTimeToQueryText(bool withMsec, TDateTime value) {
 
 QString FloatToQueryText(double value) {
     return floatToStrGeneral(value, 15, QueryFormatSettings());
-}
-
-std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,
-                                                bool appendClassName) {
-    QString message = QStringLiteral("%1 -> %2").arg(context, error.message());
-    if (appendClassName && !message.contains(QLatin1String(" <# ")))
-        message += QStringLiteral(" <# ") + error.className() + QStringLiteral(" #>");
-    return error.cloneWithMessage(message);
 }
 
 QString QuotedSqlString(const QString& value) {

@@ -18,10 +18,5 @@ QString DateTimeToQueryText(bool withMsec, TDateTime value);
 // General format with 15 significant digits and "." as the point: 5, 12.5, 1E20; no quotes.
 QString FloatToQueryText(double value);
 
-// A new error of the class of `error` whose message is "<context> -> <message>", with
-// " <# ClassName #>" appended once when `appendClassName` is set. `error` is left unchanged.
-std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,
-                                                bool appendClassName);
-
 // The SQL text literal of a value: apostrophes around it, inner apostrophes doubled.
 QString QuotedSqlString(const QString& value);

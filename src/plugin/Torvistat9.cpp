@@ -2,10 +2,13 @@
 // when it is loaded and unloaded.
 
 #include "extraction/QueryLiterals.h"
+#include "extraction/StatReport.h"
+#include "platform/ui/UserTempFolder.h"
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"
 #include "plugin/StatInternal.h"
 #include "plugin/StatisticsWindows.h"
+#include "report_viewer/RptForm.h"
 #include "windows/GSMStat.h"
 #include "windows/TovarStat.h"
 
@@ -28,8 +31,17 @@ struct ModuleInitialisation {
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Goods,
             [](QWidget* parent, const QString&) { return CreateGoodsStatistics(parent); });
+        // The report reaches the viewer through this entry, so extraction never links it.
+        SetReportViewerEntry(&ShowReport);
+        try {
+            SetTempHtmlFileName(userTempFolder() + QStringLiteral("torvihtmlreport.html"));
+        } catch (const std::exception&) {
+            // Asked again when a report is shown, where the operator can be told why it fails.
+        }
     }
     ~ModuleInitialisation() {
+        SetReportViewerEntry({});
+        FinalizeReportViewer();
         FinalizeStatistics();
         HostFunctions::reset();
     }

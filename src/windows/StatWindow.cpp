@@ -466,9 +466,11 @@ void TStatWindow::bbtPrintClick() {
         MessageBoxes::information(this, QStringLiteral("Нет данных для выборки!"));
         return;
     }
-    MessageBoxes::information(this, QStringLiteral("%1 не может быть показан: просмотр "
-                                                   "отчетов не входит в эту сборку модуля.")
-                                        .arg(m_look.reportTitle));
+    try {
+        m_extractor->ShowStatReport(m_look.reportTitle);
+    } catch (const std::exception& e) {
+        MessageBoxes::error(this, exceptionText(e));
+    }
 }
 
 void TStatWindow::FormKeyDown(int key) {

@@ -33,6 +33,11 @@ private slots:
         QTest::newRow("morning") << encodeDateTime(2009, 8, 24, 7, 5) << "24.08.09 07:05";
         QTest::newRow("seconds are dropped")
             << encodeDateTime(2009, 8, 24, 23, 59, 59, 400) << "24.08.09 23:59";
+        QTest::newRow("rounded into the next day")
+            << encodeDateTime(2009, 12, 31, 23, 59, 59, 999) + 0.6 / kMsecPerDay
+            << "01.01.10 00:00";
+        QTest::newRow("year 2000") << encodeDateTime(2000, 2, 29, 12, 30) << "29.02.00 12:30";
+        QTest::newRow("before the epoch") << -1.25 << "29.12.99 06:00";
     }
     void pointLabel() {
         QFETCH(double, value);

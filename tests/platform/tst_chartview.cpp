@@ -254,6 +254,27 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(refreshed.count(), 1);
     }
+
+    void marksInStatisticsFormat() {
+        // The operator compares marks with the statistics labels: same digits, same separators.
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        Fixture f(0, 3, 2);
+        const double values[] = {19465.86, 1234567.891, 0.5, 123456789.0};
+        for (int i = 0; i < 4; ++i) {
+            f.model.series(0)->addPoint(i, values[i]);
+            f.model.series(1)->addPoint(i, -values[i]);
+        }
+        f.show();
+        QCOMPARE(f.view.markTexts(), QStringList());
+        f.model.series(1)->setMarksVisible(true);
+        f.view.refreshNow();
+        QCOMPARE(f.view.markTexts(), QStringList({"-19465,86", "-1234567,90", "-0,50"}));
+        f.model.series(0)->setMarksVisible(true);
+        f.model.setCurrentPage(2);
+        f.view.refreshNow();
+        QCOMPARE(f.view.markTexts(), QStringList({"1,2345679E8", "-1,2345679E8"}));
+        QLocale::setDefault(QLocale::c());
+    }
 };
 
 QTEST_MAIN(TestChartView)

@@ -155,7 +155,14 @@ private slots:
         const QString exportFolder = root.path() + QStringLiteral("/EXPORT/");
         QCOMPARE(run.out, (QStringList{exportFolder + QStringLiteral("fuel-statistics.png"),
                                        exportFolder + QStringLiteral("fuel-point-value.png"),
+                                       exportFolder + QStringLiteral("fuel-report-viewer.png"),
+                                       exportFolder + QStringLiteral("fuel-report.pdf"),
+                                       exportFolder + QStringLiteral("fuel-report.html"),
                                        exportFolder + QStringLiteral("goods-statistics.png")}));
+        // The saved page names the chart's picture where the plug-in left it, under the suite root.
+        QVERIFY(readBytes(run.out.value(4))
+                    .contains("<img src=\"" + QFile::encodeName(root.path()) +
+                              "/TEMP/chartimage.bmp\" width=550 "));
         // The shop's first three categories, one line each, over the same month.
         QVERIFY2(run.err.contains(QStringLiteral("«Время - Суммы», 31.01.2024 00:00 – 01.03.2024 "
                                                  "00:00, шаг 1 сутки, разбить по видам товаров: "
@@ -174,7 +181,7 @@ private slots:
                  "снимок окна статистики не читается, мал или почти одноцветный");
         QVERIFY2(value.width() >= 425 && value.height() >= 86 && value.width() < window.width(),
                  "снимок окна значения не читается или снято другое окно");
-        const QImage goods(run.out.value(2));
+        const QImage goods(run.out.value(5));
         QVERIFY2(goods.width() >= 926 && goods.height() >= 682 && colourCount(goods) > 50,
                  "снимок окна статистики по товарам не читается или почти одноцветный");
     }

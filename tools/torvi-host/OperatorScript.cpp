@@ -2,6 +2,8 @@
 
 #include "ScreenshotFile.h"
 
+#include "platform/core/CodePage1251.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -9,16 +11,27 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTextBrowser>
 
 #include <cstdio>
 
 namespace {
 
 const QString kValueWindow = QStringLiteral("fmValue");
+const QString kReportWindow = QStringLiteral("RptFrm");
+const QString kReportPdf = QStringLiteral("fuel-report.pdf");
+const QString kReportHtml = QStringLiteral("fuel-report.html");
+// Where the plug-in's printing goes instead of a printer: the job has no printer to wait for.
+const char kPrintToFile[] = "TORVI_PRINT_TO_FILE";
 // How often the job looks at the screen, and how long it lets a finished window settle: the
 // chart hands its points to the drawing on a later pass of the event loop.
 constexpr int kPollMs = 50;
@@ -415,17 +428,118 @@ void OperatorScript::closeWindows() {
         QStringLiteral("закрытия окна значения точки"), m_settings.stepTimeoutMs,
         [this] { return !m_valueWindow && modalNamed(stage().windowName); },
         [this] {
-            // Closing saves the window's settings, which may answer with a box.
-            QTimer::singleShot(0, m_window.data(), &QWidget::close);
+            // The fuel report is printed from the fuel window, before it closes.
+            if (m_stage == 0)
+                openReport();
+            else
+                closeStageWindow();
+        });
+}
+
+void OperatorScript::openReport() {
+    QStringList missing;
+    auto* print = control<QAbstractButton>(m_window, "bbtPrint", missing);
+    if (!print) {
+        fail(QStringLiteral("В окне статистики по ГСМ нет кнопки «Печать» (bbtPrint)"));
+        return;
+    }
+    report(QStringLiteral("«%1»").arg(withoutMnemonic(print->text())));
+    QTimer::singleShot(0, print, &QAbstractButton::click);
+    waitFor(
+        QStringLiteral("окна отчета"), m_settings.stepTimeoutMs,
+        [this] {
+            m_reportWindow = modalNamed(kReportWindow);
+            return !m_reportWindow.isNull();
+        },
+        [this] {
+            QStringList absent;
+            auto* format = control<QAbstractButton>(m_reportWindow, "bbtRepForm", absent);
+            auto* view = control<QTextBrowser>(m_reportWindow, "wb", absent);
+            if (!absent.isEmpty()) {
+                fail(QStringLiteral("В окне отчета нет элементов: %1")
+                         .arg(absent.join(QStringLiteral(", "))));
+                return;
+            }
+            // The viewer opens in the format chosen last time; the job prints the HTML one.
+            if (withoutMnemonic(format->text()) == QStringLiteral("Новый формат"))
+                format->click();
             waitFor(
-                QStringLiteral("закрытия окна статистики %1").arg(stage().what),
-                m_settings.stepTimeoutMs,
-                [this] { return !m_window && !QApplication::activeModalWidget(); },
-                [this] {
-                    if (m_stage == 0)
-                        openWindow(1);
-                    else
-                        succeed();
-                });
+                QStringLiteral("показа отчета"), m_settings.stepTimeoutMs,
+                [view = QPointer<QTextBrowser>(view)] {
+                    return view && view->isVisible() && !view->document()->isEmpty();
+                },
+                [this] { pause(kSettleMs, [this] { printReport(); }); });
+        });
+}
+
+void OperatorScript::printReport() {
+    if (!m_reportWindow) {
+        fail(QStringLiteral("Окно отчета закрылось само"));
+        return;
+    }
+    if (!savePicture(m_reportWindow, QStringLiteral("fuel-report-viewer.png")))
+        return;
+    if (!QDir().mkpath(m_settings.exportFolder)) {
+        fail(QStringLiteral("Не удалось создать папку %1").arg(m_settings.exportFolder));
+        return;
+    }
+    const QString pdf = QDir(m_settings.exportFolder).filePath(kReportPdf);
+    QFile::remove(pdf);
+    qputenv(kPrintToFile, QFile::encodeName(pdf));
+    auto* printButton = m_reportWindow->findChild<QAbstractButton*>(QStringLiteral("PrintButton"));
+    if (!printButton) {
+        fail(QStringLiteral("В окне отчета нет кнопки «Печатать» (PrintButton)"));
+        return;
+    }
+    report(QStringLiteral("«%1» в %2").arg(withoutMnemonic(printButton->text()), pdf));
+    printButton->click();
+    qunsetenv(kPrintToFile);
+    if (!QFileInfo(pdf).isFile() || QFileInfo(pdf).size() == 0) {
+        fail(QStringLiteral("Отчет не напечатан в %1").arg(pdf));
+        return;
+    }
+    m_screenshots << pdf;
+    saveReport();
+}
+
+void OperatorScript::saveReport() {
+    const QByteArray html = m_reportWindow->property("HtmlText").toByteArray();
+    if (html.isEmpty()) {
+        fail(QStringLiteral("Окно отчета не отдало текст HTML (HtmlText)"));
+        return;
+    }
+    const QString path = QDir(m_settings.exportFolder).filePath(kReportHtml);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(html) != html.size() || !file.commit()) {
+        fail(QStringLiteral("Не удалось записать %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    m_screenshots << path;
+    // The page names its picture where the plug-in left it; a saved page shows it from there.
+    static const QRegularExpression picture(QStringLiteral("<img src=\"([^\"]+)\""));
+    const QString picturePath = picture.match(CodePage1251::decode(html)).captured(1);
+    if (picturePath.isEmpty() || !QFileInfo(picturePath).isFile()) {
+        fail(QStringLiteral("Рисунок отчета «%1» не найден").arg(picturePath));
+        return;
+    }
+    report(QStringLiteral("рисунок отчета: %1").arg(picturePath));
+    QTimer::singleShot(0, m_reportWindow.data(), &QWidget::close);
+    waitFor(
+        QStringLiteral("закрытия окна отчета"), m_settings.stepTimeoutMs,
+        [this] { return !m_reportWindow && modalNamed(stage().windowName); },
+        [this] { closeStageWindow(); });
+}
+
+void OperatorScript::closeStageWindow() {
+    // Closing saves the window's settings, which may answer with a box.
+    QTimer::singleShot(0, m_window.data(), &QWidget::close);
+    waitFor(
+        QStringLiteral("закрытия окна статистики %1").arg(stage().what), m_settings.stepTimeoutMs,
+        [this] { return !m_window && !QApplication::activeModalWidget(); },
+        [this] {
+            if (m_stage == 0)
+                openWindow(1);
+            else
+                succeed();
         });
 }

@@ -23,7 +23,8 @@ JobPeriod jobPeriod(QDate end, int days);
 
 // Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
 // builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
-// value of one point and leaves pictures of both windows in the export folder; then opens
+// value of one point and leaves pictures of both windows in the export folder, opens the report
+// with "Печать", prints it to a PDF file and saves its HTML there too; then opens
 // "Товары", builds the shop's sales of the same month for its first three categories, one line
 // each, opens the value of one point and leaves a picture of the goods window beside the others.
 // The plug-in is known only through what Qt shows of it: window and control names and Qt's own
@@ -89,6 +90,10 @@ private:
     void takeWindowPicture();
     void takeValuePicture();
     void closeWindows();
+    void openReport();
+    void printReport();
+    void saveReport();
+    void closeStageWindow();
     bool savePicture(QWidget* window, const QString& fileName);
     const Stage& stage() const;
 
@@ -103,6 +108,7 @@ private:
     int m_stage = 0;
     QPointer<QDialog> m_window;
     QPointer<QDialog> m_valueWindow;
+    QPointer<QDialog> m_reportWindow;
     QStringList m_screenshots;
     bool m_done = false;
 };

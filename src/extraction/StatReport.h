@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/core/DateTime.h"
+#include "platform/core/FormatSettings.h"
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class ChartModel;
+class QWidget;
+class TGraphExtractor;
+
+// The statistics report: an HTML page with the chart's titles, the largest and smallest values,
+// the totals per named series and a picture of the chart. The document is built here without a
+// window, so that what the operator prints can be checked line by line.
+
+// What one report shows, gathered from the extractor and its chart at the moment of printing.
+struct TStatReportFacts {
+    QString subject;
+    QStringList titleLines;
+    TDateTime madeAt = 0;
+    double maxValue = 0;
+    QString maxName;
+    double minValue = 0;
+    QString minName;
+    // Null: no totals line and no picture line.
+    const ChartModel* chart = nullptr;
+    QSize pictureSize;
+    QString picturePath;
+};
+
+// The lines joined by commas; a line with a blank, a control character, a comma or a double quote
+// is quoted, its quotes doubled. One empty line gives "" and no lines nothing.
+QString CommaText(const QStringList& lines);
+
+// "<nobr>title : sum</nobr><br>" for every series with a title and a sum other than 0.
+QString StatReportTotals(const ChartModel& chart, const TFormatSettings& settings);
+
+// The size the page shows a bitmap at: the longer side 550 pixels, the proportions kept.
+QSize StatReportPictureSize(QSize bitmap);
+
+// Where the chart's picture is written and how the page names it: the suite's TEMP folder.
+QString StatReportPicturePath();
+
+QStringList StatReportLines(const TStatReportFacts& facts, const TFormatSettings& settings);
+
+// The lines in code page 1251, each followed by CR LF. A character the code page cannot hold
+// becomes an HTML numeric character reference, so a name from a database in another encoding
+// still reads right in the report instead of turning into question marks.
+QByteArray StatReportDocument(const QStringList& lines);
+
+// Writes the chart as the operator sees it (the window's view of it, page and zoom included) to
+// `path` as a bitmap and returns the size of the file's picture. Without a view in the window
+// the chart is drawn at a fixed size. Throws when the file cannot be written or read back.
+QSize WriteChartPicture(ChartModel* chart, QWidget* ownerWindow, const QString& path);
+
+// The report viewer's entry (plain text, HTML in code page 1251, title). Extraction does not
+// link the viewer: the plug-in hands the entry over when it is loaded.
+using TReportViewerEntry =
+    std::function<void(const QString& plainText, const QByteArray& htmlText, const QString& title)>;
+void SetReportViewerEntry(TReportViewerEntry entry);
+
+// Builds the report of the extractor's chart and opens it in the viewer; returns when the
+// viewer is closed.
+void ShowStatisticsReport(const TGraphExtractor& extractor, const QString& subject);

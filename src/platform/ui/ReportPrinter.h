@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QPageLayout>
+
+class HtmlView;
+class QPrinter;
+class QWidget;
+
+// Printing of HTML reports. The process keeps one printer, the application's current one, so that
+// a page set-up chosen once holds for every later report of the session.
+namespace ReportPrinter {
+
+QPrinter& applicationPrinter();
+
+// Where printing goes instead of a printer when the environment names a file
+// (TORVI_PRINT_TO_FILE): a PDF file. Empty when it does not.
+QString printFileOverride();
+
+// Prints the view's document without a dialog in the given orientation. Throws when there is no
+// printer to print on or the print file could not be written, instead of letting the report
+// vanish unprinted.
+void printHtml(HtmlView& view, QPageLayout::Orientation orientation, bool printBackground);
+
+// The print preview of the document, modal.
+void previewHtml(HtmlView& view, bool printBackground, QWidget* parent);
+
+// The page set-up dialog of the application's printer; true when confirmed.
+bool pageSetup(QWidget* parent);
+
+// The printer set-up dialog (printer choice, paper, orientation); true when confirmed.
+bool printerSetup(QWidget* parent);
+
+} // namespace ReportPrinter

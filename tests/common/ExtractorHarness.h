@@ -41,13 +41,6 @@ public:
     }
     ~ExtractorHarness() { MessageBoxes::setHandler({}); }
 
-    // Runs SQL on the station's database (named by its file), for rows a test needs beyond
-    // the fixture's, whichever server holds it.
-    void exec(const QString& file, const QStringList& statements) {
-        station.exec(file.endsWith(QLatin1String("goods.sqlite")), statements);
-        QVERIFY2(station.isValid(), qPrintable(station.error()));
-    }
-
     // Wakes the worker and serves its synchronised calls until it waits again.
     static void run(TExtractor& extractor) {
         extractor.Resume();

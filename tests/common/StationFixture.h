@@ -8,7 +8,9 @@
 // PGPASSWORD), so one test runs against either server. Without that server a test run exits as
 // skipped (code 77), except under CI=true, where a missing server is a failure.
 
+#include "platform/data/DCOMConnection.h"
 #include "platform/data/postgres/PostgresSchema.h"
+#include "platform/data/servers/StatServerChoice.h"
 #include "platform/data/sqlite/StationSchema.h"
 
 #include <QAtomicInt>
@@ -85,20 +87,35 @@ public:
     QString computerName() const { return m_server; }
     QString goodsParameter() const { return m_server.isEmpty() ? goodsFolder() : m_goodsDb; }
     QString fuelParameter() const { return m_server.isEmpty() ? fuelFolder() : m_fuelDb; }
-    // Runs statements on the station's goods or fuel database, whichever server holds it.
-    void exec(bool goods, const QStringList& statements) {
-        if (m_kind == StationServerKind::Postgres)
-            build(goods ? m_goodsDb : m_fuelDb, statements);
-        else
-            build(goods ? goodsFolder() + QStringLiteral("/goods.sqlite") : fuelFile(), statements);
-    }
-
     bool isValid() const { return m_dir.isValid() && m_error.isEmpty(); }
     const QString& error() const { return m_error; }
     QString root() const { return m_dir.path(); }
     QString fuelFolder() const { return m_dir.path() + QStringLiteral("/DB"); }
     QString goodsFolder() const { return m_dir.path() + QStringLiteral("/DB/TradeDB"); }
     QString fuelFile() const { return fuelFolder() + QStringLiteral("/fuel.sqlite"); }
+    QString goodsFile() const { return goodsFolder() + QStringLiteral("/goods.sqlite"); }
+
+    // Points a connection at this station's server and databases, as the data module does.
+    void attach(TDCOMConnection& connection, const QString& goods, const QString& fuel) const {
+        connection.setComputerName(m_server);
+        connection.setAfterConnect([goods, fuel](TDCOMConnection& sender) {
+            sender.setStatParameter(1, goods);
+            sender.setStatParameter(2, fuel);
+        });
+    }
+    void attach(TDCOMConnection& connection) const {
+        attach(connection, goodsParameter(), fuelParameter());
+    }
+
+    // Runs statements on the station's goods or fuel database (named by its SQLite file),
+    // whichever server holds it; the first failure is kept in error().
+    bool exec(const QString& file, const QStringList& statements) {
+        if (m_kind == StationServerKind::Postgres)
+            build(file == goodsFile() ? m_goodsDb : m_fuelDb, statements);
+        else
+            build(file, statements);
+        return m_error.isEmpty();
+    }
 
 private:
     static QStringList fuelRows() {

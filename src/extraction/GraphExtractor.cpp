@@ -269,17 +269,13 @@ void TGraphExtractor::FinishChart() {
     m_chart->setTitleLines({m_title + QStringLiteral(" c ") +
                                 PeriodBoundText(DateFrom(), settings) + QStringLiteral(" по ") +
                                 PeriodBoundText(DateTo(), settings),
-                            QStringLiteral("Страница %1 из %2")
-                                .arg(m_chart->currentPage())
-                                .arg(m_chart->pageCount())});
+                            PageIndicatorText(m_chart->currentPage(), m_chart->pageCount())});
     if (m_chart->isZoomed())
         m_chart->undoZoom();
     if (m_pageBar) {
-        const int count = GetPointCount();
-        const int perPage = m_chart->pointsPerPage();
-        // At least one page, as the chart counts them: a bar whose maximum fell below its
-        // minimum of 1 would shift its minimum and show a page 0.
-        m_pageBar->setMaximum(qMax(1, count / perPage + (count % perPage != 0 ? 1 : 0)));
+        // As the chart counts pages, so at least 1: a bar whose maximum fell below its minimum
+        // of 1 would shift its minimum and show a page 0.
+        m_pageBar->setMaximum(m_chart->pageCount());
         m_pageBar->setValue(1);
     }
     m_chart->setCurrentPage(1);

@@ -27,13 +27,16 @@ constexpr int kDepartmentPathCapacity = 4096;
 
 } // namespace
 
+QString DefaultFuelDbPath() {
+    return mapDaraPath(QStringLiteral("C:\\DARA\\DB\\"));
+}
+
 QString FuelDbPathFromHost() {
-    QString folder = QStringLiteral("C:\\DARA\\DB\\");
-    if (HostFunctions::GetValue.load() && hostNamesFuelFolder(HostFunctions::getValueInt(46)))
-        folder = HostFunctions::getValueString(5);
+    if (!HostFunctions::GetValue.load() || !hostNamesFuelFolder(HostFunctions::getValueInt(46)))
+        return DefaultFuelDbPath();
     // A host that still answers in the suite's Windows form gets its folder mapped under
     // $DARA_ROOT; a Linux path passes unchanged.
-    return mapDaraPath(folder);
+    return mapDaraPath(HostFunctions::getValueString(5));
 }
 
 QString goodsLibraryPath() {

@@ -5,6 +5,9 @@
 // Where the statistics windows find their databases. Both folders are sent to the statistics
 // server whenever it is connected, so they are decided afresh at each opening of a window.
 
+// "C:\DARA\DB\" mapped under $DARA_ROOT: the fuel folder unless the host names another.
+QString DefaultFuelDbPath();
+
 // The fuel database folder: "C:\DARA\DB\" unless the host's mode (GetValue code 46) is 0 or 3,
 // in which case the host names it (code 5). Without GetValue the default stays. A mode that is
 // not a number raises EConvertError.

@@ -31,8 +31,11 @@ int itemCount(QAction* item) {
 
 void TStatinternal::GSMClick() {
     callAtHostBoundary([] {
+        // The default first: a host answer that cannot be read must not leave the server the
+        // folder of the previous click.
+        CreateDmStatistic()->FuelDbPath = DefaultFuelDbPath();
         const QString fuelDbPath = FuelDbPathFromHost();
-        CreateDmStatistic()->FuelDbPath = fuelDbPath;
+        dmStatistic->FuelDbPath = fuelDbPath;
         StatisticsWindows::showModal(StatisticsWindows::Kind::Fuel, fuelDbPath);
     });
 }

@@ -5,17 +5,6 @@
 #include <QSlider>
 #include <QSpinBox>
 
-QString PageIndicatorText(int page, int pageCount) {
-    return QStringLiteral("Страница %1 из %2").arg(page).arg(pageCount);
-}
-
-int PageBarMaximum(int pointCount, int pointsPerPage) {
-    if (pointsPerPage < 1)
-        return 1;
-    const int pages = pointCount / pointsPerPage + (pointCount % pointsPerPage != 0 ? 1 : 0);
-    return qMax(pages, 1);
-}
-
 std::array<TNavigButtonPlace, 4> NavigButtonPlaces(int barWidth, int barLeft) {
     const int quarter = barWidth / 4;
     return {{{barLeft, quarter},
@@ -89,7 +78,8 @@ void TChartPager::PointsPerPageChanged(int value) {
         m_chart->undoZoom();
     m_chart->setPointsPerPage(value);
     showPageIndicator();
-    m_pageBar->setMaximum(PageBarMaximum(firstSeriesPointCount(), m_chart->pointsPerPage()));
+    // At least 1: a bar whose maximum fell below its minimum would show a page 0.
+    m_pageBar->setMaximum(m_chart->pageCount());
 }
 
 void TChartPager::ShowLabels(bool shown) {

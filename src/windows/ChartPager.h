@@ -8,13 +8,6 @@ class ChartModel;
 class QSlider;
 class QSpinBox;
 
-// The page indicator, the chart title's second line: "Страница 2 из 5".
-QString PageIndicatorText(int page, int pageCount);
-
-// The page bar's maximum for `pointCount` points at `pointsPerPage` a page: the whole pages plus
-// one for a remainder, at least 1 so that an empty chart still has its one page.
-int PageBarMaximum(int pointCount, int pointsPerPage);
-
 // Where pnButtonsResize puts the four navigation buttons of a bar `barWidth` wide standing at
 // `barLeft` in its parent: a quarter of the width each, sbtBegin at barLeft and the others at a
 // quarter, a half and three quarters of the width.

@@ -7,6 +7,7 @@
 #include "platform/core/Exceptions.h"
 #include "platform/core/FormatSettings.h"
 #include "platform/ui/FormStorage.h"
+#include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "plugin/HostFunctions.h"
@@ -153,11 +154,15 @@ TfmGSMStat::TfmGSMStat(QWidget* parent)
     m_storage = std::make_unique<TFormStorage>(this, kStoredValues);
     m_storage->restore();
     connectHandlers();
-    qApp->installEventFilter(this);
+    new KeyPreview(this, [this](QKeyEvent* key) {
+        if (key->key() != Qt::Key_Escape)
+            return false;
+        FormKeyDown(key->key());
+        return true;
+    });
 }
 
 TfmGSMStat::~TfmGSMStat() {
-    qApp->removeEventFilter(this);
     // The worker draws into this window's chart and labels: it must be gone before they are.
     m_extractor.reset();
 }
@@ -618,16 +623,8 @@ void TfmGSMStat::done(int result) {
 }
 
 bool TfmGSMStat::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && watched == pnButtons) {
+    if (event->type() == QEvent::Resize && watched == pnButtons)
         pnButtonsResize();
-    } else if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-               static_cast<QWidget*>(watched)->window() == this) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape) {
-            FormKeyDown(key);
-            return true;
-        }
-    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -112,7 +112,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Key preview: the window sees the keys of all its controls first.
+    // The navigation bar's resize places its buttons.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

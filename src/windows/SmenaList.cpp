@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -202,7 +203,9 @@ TSmenaListFrm::TSmenaListFrm(QWidget* parent)
     DBGrid1->verticalHeader()->setDefaultSectionSize(DBGrid1->fontMetrics().height() + 6);
     DBGrid1->verticalHeader()->setMinimumWidth(14);
     DBGrid1->installEventFilter(this);
-    connect(DBGrid1, &QAbstractItemView::doubleClicked, this, [this] { DBGrid1DblClick(); });
+    // The grid's own double-click signal only comes for a row; the list takes one anywhere
+    // on the grid, below the rows too.
+    DBGrid1->viewport()->installEventFilter(this);
 
     BitBtn1 = new QPushButton(QStringLiteral("Выбор"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
@@ -323,6 +326,11 @@ void TSmenaListFrm::actFocusSimpleTextExecute() {
 }
 
 bool TSmenaListFrm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DBGrid1->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        DBGrid1DblClick();
+        return false;
+    }
     if (watched == DBGrid1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const QString text = key->text();

@@ -315,7 +315,12 @@ void TestGSMExtractor::destroyWhileWaitingOrRunning() {
     e->SetItems(grades({"АИ-92"}));
     e->SetStepUnit(0);
     e->Resume();
-    QTRY_VERIFY_WITH_TIMEOUT(h.chart.seriesCount() > 0 && h.chart.series(0)->count() > 0, 5000);
+    // More points than the day's run left: this run is drawing.
+    QTRY_VERIFY_WITH_TIMEOUT(h.chart.series(0)->count() > 2, 5000);
+    // Mid-run: the operator can neither close the progress window nor use the statistics window.
+    QVERIFY2(!e->Progress()->close(), "the progress window closed during a run");
+    QVERIFY(e->Progress()->isVisible());
+    QVERIFY(!h.owner.isEnabled());
     timer.restart();
     e.reset();
     QVERIFY(timer.elapsed() < 5000);

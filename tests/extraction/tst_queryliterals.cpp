@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <cmath>
 
 class TestQueryLiterals : public QObject {
     Q_OBJECT
@@ -79,6 +80,10 @@ void TestQueryLiterals::floatText_data() {
     QTest::newRow("1E-6") << 1e-6 << "1E-6";
     QTest::newRow("negative small") << -2.5e-7 << "-2.5E-7";
     QTest::newRow("rounding to 15 digits") << 9.999999999999998 << "10";
+    QTest::newRow("exact half away from zero") << 84.44000244140625 << "84.4400024414063";
+    QTest::newRow("just below the half")
+        << std::nextafter(84.44000244140625, 0.0) << "84.4400024414062";
+    QTest::newRow("negative exact half") << -229475799016654.5 << "-229475799016655";
 }
 
 void TestQueryLiterals::floatText() {

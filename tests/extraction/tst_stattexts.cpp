@@ -67,15 +67,22 @@ void TestStatTexts::pointLabel() {
 
 void TestStatTexts::periodBound_data() {
     QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("midnight has no time") << encodeDateTime(2009, 8, 1) << "01.08.2009";
-    QTest::newRow("with time") << encodeDateTime(2009, 8, 1, 13, 5, 7) << "01.08.2009 13:05:07";
+    QTest::newRow("midnight has no time") << encodeDateTime(2009, 8, 1) << "ru_RU"
+                                          << "01.08.2009";
+    QTest::newRow("with time") << encodeDateTime(2009, 8, 1, 13, 5, 7) << "ru_RU"
+                               << "01.08.2009 13:05:07";
+    // The workstation's short date "dd.MM.yy" keeps its two-digit year.
+    QTest::newRow("two-digit year") << encodeDateTime(2009, 8, 1, 13, 5, 7) << "de_DE"
+                                    << "01.08.09 13:05:07";
 }
 
 void TestStatTexts::periodBound() {
     QFETCH(double, value);
+    QFETCH(QString, locale);
     QFETCH(QString, expected);
-    QCOMPARE(PeriodBoundText(value, russian()), expected);
+    QCOMPARE(PeriodBoundText(value, TFormatSettings::fromLocale(QLocale(locale))), expected);
 }
 
 QTEST_GUILESS_MAIN(TestStatTexts)

@@ -1,14 +1,17 @@
 #include "common/StationFixture.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/thread/SynchronizedCall.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "plugin/HostFunctions.h"
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 class TestDmStatistic : public QObject {
     Q_OBJECT
@@ -21,6 +24,7 @@ private slots:
     void computerName();
     void parameterPush_data();
     void parameterPush();
+    void parameterPushFromWorker();
     void closeAllData_data();
     void closeAllData();
     void storedDefinitions();
@@ -213,6 +217,33 @@ void TestDmStatistic::parameterPush() {
     QCOMPARE(m_boxes[0].caption, QStringLiteral("Ошибка"));
     QCOMPARE(m_boxes[0].text, box);
     QCOMPARE(m_boxes[0].icon, MessageBoxes::Icon::Error);
+}
+
+void TestDmStatistic::parameterPushFromWorker() {
+    // The goods extractor connects on its own thread: the failed put's box comes up on the user
+    // interface thread, and the open goes on.
+    QList<Put> recorded;
+    dmStatistic->DCOMConnectionThread.setServerFactory(
+        [&](const QString&) { return std::make_unique<RecordingServer>(&recorded, 2); });
+    bool boxOnUiThread = false;
+    MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
+        boxOnUiThread = SynchronizedCall::onUiThread();
+        m_boxes << shown;
+        return QMessageBox::Ok;
+    });
+    dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Documents"));
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        dmStatistic->cdsTovarStat.open();
+        done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 5000);
+    worker.join();
+    QVERIFY(finished);
+    QCOMPARE(recorded.size(), 2);
+    QVERIFY(dmStatistic->cdsTovarStat.active());
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(boxOnUiThread);
 }
 
 void TestDmStatistic::closeAllData_data() {

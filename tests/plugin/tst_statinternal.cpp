@@ -1,5 +1,6 @@
 #include "platform/core/Exceptions.h"
 #include "platform/ui/MessageBoxes.h"
+#include "plugin/DmStatistic.h"
 #include "plugin/HostFunctions.h"
 #include "plugin/StatDbPaths.h"
 #include "plugin/StatInternal.h"
@@ -328,6 +329,9 @@ void TestStatInternal::windowGetsFolderAndIsFreed() {
     QCOMPARE(created.size(), 2);
     QVERIFY2(!created.at(0) && !created.at(1), "окно статистики не освобождено после закрытия");
     QCOMPARE(folders, QStringList(2, underRoot(expectedFolder)));
+    // The server is told the folder the data module holds.
+    QCOMPARE(kind == int(Kind::Fuel) ? dmStatistic->FuelDbPath : dmStatistic->GoodsDbPath,
+             underRoot(expectedFolder));
     QCOMPARE(parents, (QList<QWidget*>{&m_hostWindow, &m_hostWindow}));
     QVERIFY(!StatisticsWindows::shownWindow(Kind(kind)));
 }
@@ -364,9 +368,11 @@ void TestStatInternal::conversionErrorOpensNoWindow() {
         return std::unique_ptr<QDialog>(std::make_unique<SelfClosingWindow>(parent));
     });
     QAction* statistics = buildMenu();
+    dmStatistic->FuelDbPath = QStringLiteral("/srv/azs/fuel/"); // the previous click's folder
     findItem(statistics->menu(), QStringLiteral("ГСМ"))->trigger();
 
     QCOMPARE(windows, 0);
+    QCOMPARE(dmStatistic->FuelDbPath, underRoot("<root>/DB/"));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes.first().caption, QStringLiteral("Ошибка"));
     QVERIFY2(m_boxes.first().text.contains(QStringLiteral("«АЗС»")),

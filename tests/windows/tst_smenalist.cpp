@@ -204,6 +204,9 @@ void TestSmenaList::selection_data() {
     QTest::newRow("double click") << QList<int>{110} << "double click" << true
                                   << QList<int>{110, 110}
                                   << QList<TDateTime>{at(20, 8), at(20, 20)};
+    QTest::newRow("double click below the rows: the current row")
+        << QList<int>{110} << "double click below" << true << QList<int>{110, 110}
+        << QList<TDateTime>{at(20, 8), at(20, 20)};
     QTest::newRow("cancel keeps the caller's values")
         << QList<int>{116} << "cancel" << false << QList<int>{-1, -1}
         << QList<TDateTime>{-1.0, -1.0};
@@ -231,8 +234,15 @@ void TestSmenaList::selection() {
             form->BitBtn2->click();
         } else if (close == QLatin1String("esc")) {
             QTest::keyClick(form->DBGrid1, Qt::Key_Escape);
-        } else if (close == QLatin1String("double click")) {
-            emit form->DBGrid1->doubleClicked(rowOf(form, clicked.first()));
+        } else if (close.startsWith(QLatin1String("double click"))) {
+            QWidget* grid = form->DBGrid1->viewport();
+            const QPoint at =
+                close.endsWith(QLatin1String("below"))
+                    ? QPoint(5, grid->height() - 3)
+                    : form->DBGrid1->visualRect(rowOf(form, clicked.first())).center();
+            QVERIFY(form->DBGrid1->indexAt(at).isValid() ==
+                    !close.endsWith(QLatin1String("below")));
+            QTest::mouseDClick(grid, Qt::LeftButton, {}, at);
         } else {
             QTest::keyClick(form->DBGrid1, Qt::Key_F4);
             QVERIFY(form->isVisible());

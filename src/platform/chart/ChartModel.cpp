@@ -68,9 +68,13 @@ void ChartModel::setVisible(bool visible) {
     emit visibleChanged(visible);
 }
 
+QString PageIndicatorText(int page, int pageCount) {
+    return QStringLiteral("Страница %1 из %2").arg(page).arg(pageCount);
+}
+
 int ChartModel::pageCount() const {
     const int points = m_series.empty() ? 0 : m_series.front()->count();
-    return std::max(1, (points + m_pointsPerPage - 1) / m_pointsPerPage);
+    return std::max(1, points / m_pointsPerPage + (points % m_pointsPerPage != 0 ? 1 : 0));
 }
 
 void ChartModel::setPointsPerPage(int points) {

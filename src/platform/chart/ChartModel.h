@@ -16,6 +16,9 @@
 // Paging: a page shows `pointsPerPage` consecutive points of every series. The page count comes
 // from the first series and is at least 1, so an empty chart (or one without series) has exactly
 // one page, page 1 of 1, and the windows' track bar never gets a maximum below its minimum.
+// The page indicator, the chart title's second line: "Страница 2 из 5".
+QString PageIndicatorText(int page, int pageCount);
+
 class ChartModel : public QObject {
     Q_OBJECT
 
@@ -47,6 +50,8 @@ public:
     int currentPage() const { return m_currentPage; }
     // Limited to 1..pageCount().
     void setCurrentPage(int page);
+    // The page count every page display uses: the first series' whole pages plus one for a
+    // remainder, at least 1.
     int pageCount() const;
     // Index of the first point of every series on the current page.
     int pageFirstPoint() const { return (m_currentPage - 1) * m_pointsPerPage; }

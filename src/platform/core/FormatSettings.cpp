@@ -1,8 +1,9 @@
 #include "platform/core/FormatSettings.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -130,12 +131,8 @@ TFormatSettings TFormatSettings::fromLocale(const QLocale& locale) {
             fs.timeSeparator = c;
             break;
         }
-    // Day-month-year order and separators come from the locale, but years are always written
-    // with four digits, as the workstations of the suite are set up.
-    QString shortDate = qtFormatToPattern(qtShortDate);
-    if (!shortDate.contains(QLatin1String("yyyy")))
-        shortDate.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-    fs.shortDateFormat = shortDate;
+    // Years keep the width the workstation gives them: "dd.MM.yy" shows 24.08.09.
+    fs.shortDateFormat = qtFormatToPattern(qtShortDate);
     fs.longDateFormat = qtFormatToPattern(locale.dateFormat(QLocale::LongFormat));
     fs.shortTimeFormat = qtFormatToPattern(locale.timeFormat(QLocale::ShortFormat));
     fs.longTimeFormat = qtFormatToPattern(qtLongTime);
@@ -217,15 +214,32 @@ QString floatToStrGeneral(double value, int precision, const TFormatSettings& se
     if (value == 0)
         return QStringLiteral("0");
     precision = qBound(1, precision, 18);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
-    const bool negative = buf[0] == '-';
-    const char* p = buf + (negative ? 1 : 0);
-    QString digits;
-    for (; *p && *p != 'e'; ++p)
-        if (*p >= '0' && *p <= '9')
-            digits += QLatin1Char(*p);
-    const int exp10 = *p == 'e' ? std::atoi(p + 1) : 0;
+    // Every digit of the binary value (a double has at most 767 significant ones), rounded here
+    // rather than by the C library: a value exactly half-way between two results rounds away
+    // from zero, as the suite's runtime does, and the library would round it to even.
+    char buf[800];
+    const auto written =
+        std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 767);
+    const std::string_view exact(buf, std::size_t(written.ptr - buf)); // "d.ddd…e±xx"
+    const std::size_t e = exact.find('e');
+    int exp10 = 0;
+    const char* expText = exact.data() + e + 1;
+    std::from_chars(expText + (*expText == '+'), exact.data() + exact.size(), exp10);
+    std::string kept = exact[0] + std::string(exact.substr(2, std::size_t(precision) - 1));
+    if (exact[std::size_t(precision) + 1] >= '5') {
+        int i = precision - 1;
+        while (i >= 0 && kept[std::size_t(i)] == '9')
+            kept[std::size_t(i--)] = '0';
+        if (i >= 0) {
+            ++kept[std::size_t(i)];
+        } else {
+            kept.insert(kept.begin(), '1');
+            kept.pop_back();
+            ++exp10;
+        }
+    }
+    const bool negative = value < 0;
+    QString digits = QString::fromLatin1(kept.data(), qsizetype(kept.size()));
     while (digits.size() > 1 && digits.endsWith(QLatin1Char('0')))
         digits.chop(1);
     // Decimal position: the value is 0.<digits> × 10^point.

@@ -2,7 +2,7 @@
 # The main job: sets up the machine, builds the plug-in and its tools, creates a demo station and
 # runs the back office with the plug-in. With a display the back office is left to the person at
 # it; without one the back office plays the operator itself, offscreen, and leaves pictures of the
-# fuel statistics windows in $DARA_ROOT/EXPORT/. Running it again reuses the station.
+# fuel statistics windows and the printed fuel report in $DARA_ROOT/EXPORT/. Running it again reuses the station.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -77,7 +77,7 @@ if [ "$STATUS" -ne 0 ]; then
     echo "torvi-host --offscreen-job завершился с кодом $STATUS" >&2
     exit "$STATUS"
 fi
-echo "Снимки окон:"
+echo "Снимки окон и отчет:"
 while IFS= read -r picture; do
     echo "  $picture"
 done <<<"$PICTURES"

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPrinterInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -296,6 +297,15 @@ void TestRptForm::pdfOfReport() {
         for (int x = 0; x < page.width(); ++x)
             coloured += page.pixelColor(x, y).hsvSaturation() > 100 ? 1 : 0;
     QVERIFY2(coloured > 50, qPrintable(QString::number(coloured)));
+
+    // Without the file and without a printer the operator is told, not left believing it printed.
+    if (!QPrinterInfo::availablePrinters().isEmpty())
+        return;
+    qunsetenv("TORVI_PRINT_TO_FILE");
+    w->PrintButton->click();
+    qputenv("TORVI_PRINT_TO_FILE", QFile::encodeName(pdfPath()));
+    QCOMPARE(m_env->boxes.size(), 1);
+    QCOMPARE(m_env->boxes.at(0).text, QStringLiteral("Принтер не установлен: отчет не напечатан"));
 }
 
 QTEST_MAIN(TestRptForm)

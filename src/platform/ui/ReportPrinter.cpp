@@ -15,17 +15,30 @@ namespace ReportPrinter {
 
 namespace {
 
+// The file the environment named for the last print: the next print without it goes to the
+// printer again, not silently into that file.
+QString& overrideInUse() {
+    static QString file;
+    return file;
+}
+
 // Points the printer at the file named by the environment, or checks that it has a real one.
 void choosePrinterOutput(QPrinter& printer) {
     const QString file = printFileOverride();
     if (!file.isEmpty()) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(file);
+        overrideInUse() = file;
         return;
     }
-    if (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty())
+    if (!overrideInUse().isEmpty() && printer.outputFileName() == overrideInUse()) {
+        printer.setOutputFileName(QString());
         printer.setOutputFormat(QPrinter::NativeFormat);
-    if (printer.outputFormat() == QPrinter::NativeFormat && printer.printerName().isEmpty())
+    }
+    overrideInUse().clear();
+    const bool toFile =
+        printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
+    if (!toFile && QPrinterInfo::availablePrinters().isEmpty())
         throw Exception(QStringLiteral("Принтер не установлен: отчет не напечатан"));
 }
 

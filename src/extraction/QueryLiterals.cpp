@@ -32,14 +32,6 @@ QString FloatToQueryText(double value) {
     return floatToStrGeneral(value, 15, QueryFormatSettings());
 }
 
-std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,
-                                                bool appendClassName) {
-    QString message = QStringLiteral("%1 -> %2").arg(context, error.message());
-    if (appendClassName && !message.contains(QLatin1String(" <# ")))
-        message += QStringLiteral(" <# ") + error.className() + QStringLiteral(" #>");
-    return error.cloneWithMessage(message);
-}
-
 QString QuotedSqlString(const QString& value) {
     QString doubled = value;
     doubled.replace(QLatin1Char('\''), QLatin1String("''"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/DateTime.h"
+#include "platform/core/ErrorContext.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/FormatSettings.h"
 
@@ -17,11 +18,6 @@ QString DateTimeToQueryText(bool withMsec, TDateTime value);
 
 // General format with 15 significant digits and "." as the point: 5, 12.5, 1E20; no quotes.
 QString FloatToQueryText(double value);
-
-// A new error of the class of `error` whose message is "<context> -> <message>", with
-// " <# ClassName #>" appended once when `appendClassName` is set. `error` is left unchanged.
-std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,
-                                                bool appendClassName);
 
 // The SQL text literal of a value: apostrophes around it, inner apostrophes doubled.
 QString QuotedSqlString(const QString& value);

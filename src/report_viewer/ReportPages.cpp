@@ -173,7 +173,10 @@ QList<qint64> PrintReportLines(QPrinter& printer, const TPrintSettings& settings
     QPainter canvas;
     if (!canvas.begin(&printer))
         throw EOSError(QStringLiteral("Принтер не готов к печати"));
-    canvas.setFont(QFont(ReportPrintFont(settings), &printer));
+    // The PDF engine keeps the transformation of the printer's previous job (an HTML print scales
+    // its page) unless the painter sends one: an identity is sent explicitly.
+    canvas.setWorldTransform(QTransform());
+    canvas.setFont(ReportPrintFont(settings));
     const int cellWidth = std::max(canvas.fontMetrics().horizontalAdvance(QLatin1Char('A')), 1);
     // A hairline at the printer's resolution all but vanishes; about a fifth of a millimetre.
     canvas.setPen(QPen(Qt::black, std::max(1, printer.resolution() / 127)));

@@ -178,6 +178,8 @@ void TRptFrm::buildControls() {
     Image1 = named(new QLabel, "Image1");
     ScrollBox1->setWidget(Image1);
     previewLayout->addWidget(ScrollBox1, 1);
+    // The preview covers the HTML view entirely, also between its bars.
+    Panel3->setAutoFillBackground(true);
     Panel3->hide();
     stack->addWidget(Panel3, 0, 0);
     layout->addWidget(area, 1);

@@ -233,6 +233,13 @@ void TestReportPages::pdfPrint() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
+    {
+        // The printer's previous job was scaled, as an HTML print is.
+        QPainter earlier(&printer);
+        earlier.scale(12.5, 12.5);
+        earlier.drawLine(0, 0, 10, 10);
+    }
+    QFile::remove(pdf);
     const int perPage = PrinterPages(printer, courier(), 0).linesPerPage;
     const QStringList lines = numberedLines(2 * perPage + 3);
     PrintReportLines(printer, courier(), lines, fromPage, toPage, copies);
@@ -247,6 +254,8 @@ void TestReportPages::pdfPrint() {
         // The table's rules are lines, not characters; the grade keeps its minus.
         const QString expected = first == 0 ? QStringLiteral("АИ-92") : lines.at(first);
         QVERIFY2(page.trimmed().startsWith(expected), qPrintable(page.left(200)));
+        QVERIFY2(page.contains(lines.at(std::min(first + perPage, int(lines.size())) - 1)),
+                 "the page's last line is missing");
         QVERIFY2(!page.contains(QLatin1Char('+')) && !page.contains(QLatin1Char('|')),
                  qPrintable(page.left(200)));
     }

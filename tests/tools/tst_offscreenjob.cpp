@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -220,11 +221,26 @@ void TestOffscreenJob::jobOverGeneratedStation() {
     QVERIFY2(run.exitCode == 0,
              qPrintable(QStringLiteral("код завершения %1:\n%2").arg(run.exitCode).arg(run.err)));
     const QString exportFolder = root.path() + QStringLiteral("/EXPORT/");
-    QCOMPARE(run.out, (QStringList{exportFolder + QStringLiteral("fuel-statistics.png"),
-                                   exportFolder + QStringLiteral("fuel-point-value.png"),
-                                   exportFolder + QStringLiteral("fuel-report-viewer.png"),
-                                   exportFolder + QStringLiteral("fuel-report.pdf"),
-                                   exportFolder + QStringLiteral("fuel-report.html")}));
+    QStringList written{exportFolder + QStringLiteral("fuel-statistics.png"),
+                        exportFolder + QStringLiteral("fuel-point-value.png"),
+                        exportFolder + QStringLiteral("fuel-report-viewer.png"),
+                        exportFolder + QStringLiteral("fuel-report.pdf"),
+                        exportFolder + QStringLiteral("fuel-report.html")};
+    // The Word document comes from LibreOffice, where it is installed.
+    if (!QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
+        written << exportFolder + QStringLiteral("fuel-report.docx");
+    written << exportFolder + QStringLiteral("fuel-table-preview.png")
+            << exportFolder + QStringLiteral("fuel-table.pdf");
+    QCOMPARE(run.out, written);
+    // The table of the three runs' totals, its rules drawn as lines.
+    QProcess table;
+    table.start(QStringLiteral("pdftotext"), {run.out.constLast(), QStringLiteral("-")});
+    QVERIFY(table.waitForFinished(20000));
+    const QString tableText = QString::fromUtf8(table.readAll());
+    QVERIFY2(tableText.contains(QStringLiteral("Итого")) &&
+                 tableText.contains(QStringLiteral("АИ-92")) &&
+                 !tableText.contains(QLatin1Char('|')),
+             qPrintable(tableText));
     // The saved page names the chart's picture where the plug-in left it, under the suite root.
     QFile page(run.out.value(4));
     QVERIFY(page.open(QIODevice::ReadOnly));

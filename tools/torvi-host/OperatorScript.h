@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -24,7 +25,10 @@ JobPeriod jobPeriod(QDate end, int days);
 // Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
 // builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
 // value of one point, leaves pictures of both windows in the export folder, then opens the
-// report with "Печать", prints it to a PDF file and saves its HTML there too. The plug-in is
+// report with "Печать", prints it to a PDF file, saves its HTML there too and exports it as a
+// .docx through LibreOffice when that is installed. It then builds the sums and the fillings of
+// the same month, reads the totals of each report and prints them as one plain-text table with
+// the viewer's old format. The plug-in is
 // known only through what Qt shows of it: window and control names and Qt's own classes.
 //
 // The plug-in's windows are modal, so the job never waits in a call of its own: it triggers and
@@ -71,11 +75,17 @@ private:
     void takeFuelPicture();
     void takeValuePicture();
     void closeValueWindow();
-    void openReport();
+    void openReport(Then shown);
+    void exportDocument();
+    void readTotals(int scheme);
+    void closeReport(Then next);
+    void runScheme(int scheme);
+    void printTable();
     void printReport();
     void saveReport();
     void closeFuelWindow();
     bool savePicture(QWidget* window, const QString& fileName);
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QPointer<QMenu> m_reports;
     Settings m_settings;
@@ -89,5 +99,13 @@ private:
     QPointer<QDialog> m_valueWindow;
     QPointer<QDialog> m_reportWindow;
     QStringList m_screenshots;
+    // A box the current step waits for (caption, text): answered instead of ending the job.
+    std::function<bool(const QString&, const QString&)> m_expectedBox;
+    QString m_document;
+    // The run started by the job has disabled the window: its end is the end of that run.
+    bool m_runSeen = false;
+    // Per grade, in the order the reports name them: litres, sums, fillings.
+    QStringList m_grades;
+    QHash<QString, QStringList> m_totals;
     bool m_done = false;
 };

@@ -15,6 +15,9 @@
 
 #include <cstdio>
 #include <functional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +49,51 @@ QString rawFileText(const QString& path) {
 void report(const char* what, double ours, double reference, const char* referenceName) {
     std::printf("%-44s %10.2f ms   %-28s %10.2f ms   ratio %6.2f\n", what, ours, referenceName,
                 reference, ours / reference);
+}
+
+long peakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// One ReadString and one WriteString on a 10 MB file of the given shape, in a child process so
+// that every shape starts from the same peak. Memory is reported as a multiple of the file size,
+// time against a bare read of the file.
+void memoryOfShape(const QString& path, const char* shape, const QByteArray& unit,
+                   const QByteArray& head) {
+    constexpr qsizetype kSize = 10 << 20;
+    QByteArray bytes = head;
+    bytes.reserve(kSize + unit.size());
+    int n = 0;
+    while (bytes.size() < kSize)
+        bytes += QByteArray(unit).replace('#', QByteArray::number(n++));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        return;
+    f.close();
+    const qsizetype size = bytes.size();
+    bytes = QByteArray();
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const long before = peakKilobytes();
+        volatile qsizetype sink = 0;
+        TSafeIniFile ini(path);
+        const double ours = milliseconds([&] {
+            sink = sink + ini.ReadString(QStringLiteral("S"), QStringLiteral("k1"), {}).size();
+            ini.WriteString(QStringLiteral("S"), QStringLiteral("k1"), QStringLiteral("x"));
+        });
+        const double multiple = double(peakKilobytes() - before) * 1024 / double(size);
+        const double raw = milliseconds([&] { sink = sink + rawFileText(path).size(); });
+        std::printf("  %-24s peak %6.1f x file size   read+write %8.2f ms   raw read %7.2f ms"
+                    "   ratio %6.2f\n",
+                    shape, multiple, ours, raw, ours / raw);
+        std::fflush(stdout);
+        _exit(sink < 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
 }
 
 } // namespace
@@ -134,5 +182,10 @@ int main(int argc, char** argv) {
         report("  TSafeIniFile ReadString, each key", read, rawReadEach,
                "raw file read+decode each");
     }
+    std::printf("10 MB settings files of hostile shapes\n");
+    memoryOfShape(safePath, "blank lines", "\r\n", "[S]\r\n");
+    memoryOfShape(safePath, "short lines", "x\r\n", "[S]\r\n");
+    memoryOfShape(safePath, "one key per line", "k#=v\r\n", "[S]\r\n");
+    memoryOfShape(safePath, "one section per line", "[s#]\r\n", "");
     return sink < 0 ? 1 : 0;
 }

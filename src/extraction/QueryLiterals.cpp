@@ -2,23 +2,15 @@
 
 namespace {
 
-TFormatSettings makeQueryFormatSettings() {
-    TFormatSettings fs = TFormatSettings::workstation();
-    fs.decimalSeparator = QLatin1Char('.');
-    fs.dateSeparator = QLatin1Char('-');
-    fs.timeSeparator = QLatin1Char(':');
-    fs.shortDateFormat = fs.longDateFormat = QStringLiteral("yyyy/mm/dd");
-    fs.shortTimeFormat = fs.longTimeFormat = QStringLiteral("hh:nn:ss.zzz");
-    return fs;
-}
-
 // Built at load time rather than on the first query, which may come from a worker thread.
 [[maybe_unused]] const TFormatSettings& loadedAtStartup = QueryFormatSettings();
 
 } // namespace
 
 const TFormatSettings& QueryFormatSettings() {
-    static const TFormatSettings settings = makeQueryFormatSettings();
+    static const TFormatSettings settings =
+        TFormatSettings::fixed(QStringLiteral("yyyy/mm/dd"), QStringLiteral("hh:nn:ss.zzz"),
+                               QLatin1Char('-'), QLatin1Char(':'));
     return settings;
 }
 

@@ -104,7 +104,7 @@ void TdmStatistic::DCOMConnection1AfterConnect(TDCOMConnection& sender) {
         // server may not find its data.
         MessageBoxes::show(nullptr, QStringLiteral("Ошибка"),
                            QStringLiteral("При установке параметра возникла ошибка: ") +
-                               e.message(),
+                               ShortenedForMessage(e.message(), 4000),
                            MessageBoxes::Icon::Error);
     }
 }

@@ -32,7 +32,9 @@ void writeToStderr(const QString& text) noexcept {
 void reportCurrentErrorToHost() noexcept {
     QString text;
     try {
-        text = currentErrorText();
+        // A message may carry a value of any length from the host; a box of megabytes of text
+        // would take minutes to lay out.
+        text = ShortenedForMessage(currentErrorText(), 4000);
         if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
             MessageBoxes::error(HostFunctions::ApplicationWindow.load(), text);
             return;

@@ -10,6 +10,7 @@
 #include "plugin/StatisticsWindows.h"
 #include "report_viewer/RptForm.h"
 #include "windows/GSMStat.h"
+#include "windows/TovarStat.h"
 
 #include "torvistat/plugin_abi.h"
 
@@ -27,6 +28,9 @@ struct ModuleInitialisation {
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Fuel,
             [](QWidget* parent, const QString&) { return CreateFuelStatistics(parent); });
+        StatisticsWindows::registerFactory(
+            StatisticsWindows::Kind::Goods,
+            [](QWidget* parent, const QString&) { return CreateGoodsStatistics(parent); });
         // The report reaches the viewer through this entry, so extraction never links it.
         SetReportViewerEntry(&ShowReport);
         try {

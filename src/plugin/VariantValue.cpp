@@ -12,7 +12,8 @@ int roundToInt(double value, const QString& shown) {
     const double rounded = std::nearbyint(value); // the default mode rounds half to even
     if (!std::isfinite(rounded) || rounded < std::numeric_limits<int>::min() ||
         rounded > std::numeric_limits<int>::max())
-        throw EConvertError(QStringLiteral("Значение «%1» не помещается в целое число").arg(shown));
+        throw EConvertError(QStringLiteral("Значение «%1» не помещается в целое число")
+                                .arg(ShortenedForMessage(shown)));
     return static_cast<int>(rounded);
 }
 
@@ -31,7 +32,7 @@ QString typeName(uint16_t vt) {
     case TORVI_VT_BOOL:
         return QStringLiteral("Boolean");
     default:
-        return QStringLiteral("тип %1").arg(vt);
+        return QString::number(vt); // the messages say "значение типа %1" themselves
     }
 }
 
@@ -67,7 +68,8 @@ int VariantValue::toInt() const {
         const double number = QLocale::c().toDouble(trimmed, &ok);
         if (!ok || trimmed.isEmpty())
             throw EConvertError(
-                QStringLiteral("Не удалось преобразовать значение «%1» в целое число").arg(text));
+                QStringLiteral("Не удалось преобразовать значение «%1» в целое число")
+                    .arg(ShortenedForMessage(text)));
         return roundToInt(number, text);
     }
     default:

@@ -21,35 +21,12 @@ const QString kCountSuffix = QStringLiteral("__$Count");
 const QString kHashSuffix = QStringLiteral("__$Hash");
 const QString kLineSuffix = QStringLiteral("__$Line");
 
-TFormatSettings makeIniFormatSettings() {
-    TFormatSettings fs = TFormatSettings::workstation();
-    fs.shortDateFormat = fs.longDateFormat = QStringLiteral("dd.mm.yyyy");
-    fs.shortTimeFormat = fs.longTimeFormat = QStringLiteral("hh:nn:ss.zzzz");
-    fs.dateSeparator = QLatin1Char('.');
-    fs.timeSeparator = QLatin1Char(':');
-    fs.decimalSeparator = QLatin1Char('.');
-    return fs;
-}
-
 // Built at load time rather than on first use, which may come from any thread.
 [[maybe_unused]] const TFormatSettings& loadedAtStartup = IniFormatSettings();
 
-[[noreturn]] void raiseWithContext(const QString& context, const Exception& error) {
-    const std::unique_ptr<Exception> wrapped =
-        error.cloneWithMessage(QStringLiteral("%1 -> %2").arg(context, error.message()));
-    wrapped->raise();
-    Q_UNREACHABLE(); // raise() is [[noreturn]], but the compiler does not trust a virtual call
-}
-
-// Runs `body`; an error of the system's hierarchy leaves it as a new error of the same class with
-// "<context> -> " in front of its message.
 template <class Body>
 auto withContext(const char* context, Body&& body) -> decltype(body()) {
-    try {
-        return body();
-    } catch (const Exception& e) {
-        raiseWithContext(QLatin1String(context), e);
-    }
+    return CallWithContext(QLatin1String(context), std::forward<Body>(body));
 }
 
 // The Windows errors after which the profile functions give up at once, as errno values. Waiting
@@ -81,22 +58,26 @@ QString partKey(const QString& ident, qsizetype i) {
     return ident + kLineSuffix + QString::number(i);
 }
 
-// The companion keys of `ident` that a stored count names: K__$Count, K__$Hash and K__$Line2 …
-// K__$Line<count>. Keys are looked up among those the section holds rather than counted out, so
-// a hand-edited count of two billion costs no more than a count of three.
-QStringList companionKeys(const IniDocument& doc, const QString& section, const QString& ident,
-                          int count) {
-    QStringList keys{ident + kCountSuffix, ident + kHashSuffix};
-    const QString prefix = ident + kLineSuffix;
-    for (const QString& key : doc.keyNames(section)) {
-        if (!key.startsWith(prefix, Qt::CaseInsensitive))
-            continue;
-        int i = 0;
-        if (TCustomIniFile::parseInteger(key.mid(prefix.size()), &i) && i >= 2 && i <= count &&
-            key.mid(prefix.size()) == QString::number(i))
-            keys.append(key);
-    }
-    return keys;
+// The number of a part key K__$Line<i> with 2 <= i <= count, written as the writer writes it;
+// 0 for any other key.
+int partNumber(const QString& key, const QString& ident, int count) {
+    const QString digits = key.mid(ident.size() + kLineSuffix.size());
+    int i = 0;
+    if (!key.startsWith(ident + kLineSuffix, Qt::CaseInsensitive) ||
+        !TCustomIniFile::parseInteger(digits, &i) || i < 2 || i > count ||
+        digits != QString::number(i))
+        return 0;
+    return i;
+}
+
+// Removes K__$Count, K__$Hash and K__$Line2 … K__$Line<count> in one pass over the section, so a
+// hand-edited count of two billion costs no more than a count of three.
+void removeCompanions(IniDocument& doc, const QString& section, const QString& ident, int count) {
+    doc.removeKeys(section, ident + QStringLiteral("__$"), [&](const QString& key) {
+        return key.compare(ident + kCountSuffix, Qt::CaseInsensitive) == 0 ||
+               key.compare(ident + kHashSuffix, Qt::CaseInsensitive) == 0 ||
+               partNumber(key, ident, count) != 0;
+    });
 }
 
 int storedCount(const IniDocument& doc, const QString& section, const QString& ident) {
@@ -176,7 +157,9 @@ std::optional<double> parseFloat(const QString& text) {
 } // namespace
 
 const TFormatSettings& IniFormatSettings() {
-    static const TFormatSettings settings = makeIniFormatSettings();
+    static const TFormatSettings settings =
+        TFormatSettings::fixed(QStringLiteral("dd.mm.yyyy"), QStringLiteral("hh:nn:ss.zzzz"),
+                               QLatin1Char('.'), QLatin1Char(':'));
     return settings;
 }
 
@@ -258,7 +241,7 @@ void TSafeIniFile::writeWithRetry(const std::function<void(IniDocument&)>& chang
             return;
         } catch (const EIniWriteError& e) {
             if (deadline.hasExpired() || failsAtOnce(e.osError()))
-                raiseWithContext(qt_error_string(e.osError()), e);
+                RaiseWithContext(SysErrorMessage(e.osError()), e);
         }
         QThread::msleep(20);
     }
@@ -285,11 +268,14 @@ QString TSafeIniFile::ReadString(const QString& section, const QString& ident,
                 TCustomIniFile::parseInteger(decodeValue(ProfileIniFile::limited(*hashText)),
                                              &storedHash) &&
                 storedHash == IniValueHash(raw)) {
+                // The first key of each number wins, as a lookup of that key would give it.
                 QMap<int, QString> parts;
-                for (const QString& key : companionKeys(doc, section, ident, count).mid(2))
-                    parts.insert(key.mid(ident.size() + kLineSuffix.size()).toInt(),
-                                 decodeValue(ProfileIniFile::limited(
-                                     doc.value(section, key).value_or(QString()))));
+                doc.forEachKey(section, ident + kLineSuffix,
+                               [&](const QString& key, const QString& text) {
+                                   const int i = partNumber(key, ident, count);
+                                   if (i != 0 && !parts.contains(i))
+                                       parts.insert(i, decodeValue(ProfileIniFile::limited(text)));
+                               });
                 for (const QString& part : std::as_const(parts))
                     value += part;
             }
@@ -309,8 +295,7 @@ void TSafeIniFile::WriteString(const QString& section, const QString& ident, con
         writeWithRetry([&](IniDocument& doc) {
             const int count = storedCount(doc, section, ident);
             if (count != kNoCount)
-                for (const QString& key : companionKeys(doc, section, ident, count))
-                    doc.removeKey(section, key);
+                removeCompanions(doc, section, ident, count);
             doc.setValue(section, ident, quotePart(parts.value(0)), FileName());
             if (parts.size() <= 1)
                 return;
@@ -331,8 +316,7 @@ void TSafeIniFile::DeleteKey(const QString& section, const QString& ident) {
         writeWithRetry([&](IniDocument& doc) {
             const int count = storedCount(doc, section, ident);
             if (count != kNoCount)
-                for (const QString& key : companionKeys(doc, section, ident, count))
-                    doc.removeKey(section, key);
+                removeCompanions(doc, section, ident, count);
             doc.removeKey(section, ident);
         });
     });

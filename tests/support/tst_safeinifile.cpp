@@ -223,7 +223,9 @@ private slots:
         QCOMPARE(ini.ReadDate("Settings", "D", 1.0), 1.0);
         ini.WriteString("Settings", "K", "line1\nline2");
         QCOMPARE(ini.ReadString("Settings", "K", "d"), QStringLiteral("line1\r\nline2"));
-        QVERIFY(readBytes(path()).startsWith(garbage.left(garbage.indexOf('\n'))));
+        // Up to the first line end; a lone CR ends a line too and comes back as CR LF.
+        const qsizetype firstEnd = qMin(garbage.indexOf('\n'), garbage.indexOf('\r'));
+        QVERIFY(readBytes(path()).startsWith(garbage.left(firstEnd)));
     }
 
     void integersAndBooleans() {
@@ -377,7 +379,7 @@ private slots:
         } catch (const EIniFileException& e) {
             QCOMPARE(e.message(), QStringLiteral("TSafeIniFile.WriteString -> %1 -> Не удалось "
                                                  "записать файл %2")
-                                      .arg(qt_error_string(osError), file));
+                                      .arg(SysErrorMessage(osError), file));
         }
         if (retried)
             QVERIFY2(timer.elapsed() >= 950, "given up before a second of retries");

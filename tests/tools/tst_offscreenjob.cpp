@@ -230,11 +230,13 @@ void TestOffscreenJob::jobOverGeneratedStation() {
     if (!QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
         written << exportFolder + QStringLiteral("fuel-report.docx");
     written << exportFolder + QStringLiteral("fuel-table-preview.png")
-            << exportFolder + QStringLiteral("fuel-table.pdf");
+            << exportFolder + QStringLiteral("fuel-table.pdf")
+            << exportFolder + QStringLiteral("goods-statistics.png");
     QCOMPARE(run.out, written);
     // The table of the three runs' totals, its rules drawn as lines.
     QProcess table;
-    table.start(QStringLiteral("pdftotext"), {run.out.constLast(), QStringLiteral("-")});
+    table.start(QStringLiteral("pdftotext"),
+                {exportFolder + QStringLiteral("fuel-table.pdf"), QStringLiteral("-")});
     QVERIFY(table.waitForFinished(20000));
     const QString tableText = QString::fromUtf8(table.readAll());
     QVERIFY2(tableText.contains(QStringLiteral("Итого")) &&
@@ -246,6 +248,11 @@ void TestOffscreenJob::jobOverGeneratedStation() {
     QVERIFY(page.open(QIODevice::ReadOnly));
     QVERIFY(page.readAll().contains("<img src=\"" + QFile::encodeName(root.path()) +
                                     "/TEMP/chartimage.bmp\" width=550 "));
+    // The shop's first three categories, one line each, over the same month.
+    QVERIFY2(run.err.contains(QStringLiteral("«Время - Суммы», 31.01.2024 00:00 – 01.03.2024 "
+                                             "00:00, шаг 1 сутки, разбить по видам товаров: "
+                                             "Вода, Газированные напитки, Соки")),
+             qPrintable(run.err));
     // The month 2024-01-31 to 2024-03-01, the first grade's point in the middle of it.
     QVERIFY2(run.err.contains(QStringLiteral("31.01.2024 00:00 – 01.03.2024 00:00")),
              qPrintable(run.err));
@@ -266,6 +273,9 @@ void TestOffscreenJob::jobOverGeneratedStation() {
                             .arg(value.width())
                             .arg(value.height())));
     QVERIFY2(value.width() < window.width(), "вместо окна значения снято другое окно");
+    const QImage goods(run.out.value(5));
+    QVERIFY2(goods.width() >= 926 && goods.height() >= 682 && colourCount(goods) > 50,
+             "снимок окна статистики по товарам не читается или почти одноцветный");
 }
 
 void TestOffscreenJob::jobEndsOnMessageBox() {

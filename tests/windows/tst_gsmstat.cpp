@@ -2,8 +2,10 @@
 #include "common/WindowTestSupport.h"
 
 #include "extraction/GSMExtractor.h"
+#include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
+#include "platform/core/CodePage1251.h"
 #include "platform/core/DateTime.h"
 #include "plugin/DmStatistic.h"
 #include "windows/GSMStat.h"
@@ -77,6 +79,8 @@ void TestGSMStat::initTestCase() {
     m_env = std::make_unique<WindowTestEnvironment>();
     m_station = std::make_unique<StationFixture>();
     QVERIFY2(m_station->isValid(), qPrintable(m_station->error()));
+    // The report's chart picture goes to the suite's TEMP folder: the station's, not the user's.
+    qputenv("DARA_ROOT", QFile::encodeName(m_station->root()));
     CreateDmStatistic();
 }
 
@@ -314,13 +318,18 @@ void TestGSMStat::build() {
     QCOMPARE(window->MaxValueLabel->text(), maxLabel);
     QCOMPARE(chart->titleLines().value(1), QStringLiteral("Страница 1 из 1"));
 
-    // With points on the chart the print button goes on to the report, which this build
-    // does not carry.
+    // With points on the chart the print button hands the report to the viewer.
+    QString reportTitle;
+    QByteArray report;
+    SetReportViewerEntry([&](const QString&, const QByteArray& html, const QString& title) {
+        reportTitle = title;
+        report = html;
+    });
     window->bbtPrint->click();
-    QCOMPARE(m_env->boxes.size(), 1);
-    QCOMPARE(m_env->boxes[0].caption, QStringLiteral("Информация"));
-    QCOMPARE(m_env->boxes[0].text, QStringLiteral("Отчет по ГСМ не может быть показан: просмотр "
-                                                  "отчетов не входит в эту сборку модуля."));
+    SetReportViewerEntry({});
+    QVERIFY(m_env->boxes.isEmpty());
+    QCOMPARE(reportTitle, QStringLiteral("СТАТИСТИКА: Отчет по ГСМ"));
+    QVERIFY(CodePage1251::decode(report).contains(maxLabel + QStringLiteral("<br><br>")));
 }
 
 void TestGSMStat::shiftButton_data() {

@@ -29,10 +29,7 @@
 
 namespace {
 
-const QString kFuelWindow = QStringLiteral("fmGSMStat");
 const QString kValueWindow = QStringLiteral("fmValue");
-const QString kFuelPicture = QStringLiteral("fuel-statistics.png");
-const QString kValuePicture = QStringLiteral("fuel-point-value.png");
 const QString kReportWindow = QStringLiteral("RptFrm");
 const QString kReportPdf = QStringLiteral("fuel-report.pdf");
 const QString kReportHtml = QStringLiteral("fuel-report.html");
@@ -50,6 +47,8 @@ const char kPrintToFile[] = "TORVI_PRINT_TO_FILE";
 // chart hands its points to the drawing on a later pass of the event loop.
 constexpr int kPollMs = 50;
 constexpr int kSettleMs = 500;
+// The goods statistics are built for the first categories of the shop's list.
+constexpr int kGoodsCategories = 3;
 
 void report(const QString& line) {
     std::fputs(QStringLiteral("torvi-host: %1\n").arg(line).toLocal8Bit().constData(), stderr);
@@ -173,8 +172,20 @@ OperatorScript::OperatorScript(QMenu* reportsMenu, Settings settings, QObject* p
     connect(&m_poll, &QTimer::timeout, this, &OperatorScript::poll);
 }
 
+const OperatorScript::Stage& OperatorScript::stage() const {
+    static const Stage stages[] = {
+        {QStringLiteral("ГСМ"), QStringLiteral("fmGSMStat"), QStringLiteral("по ГСМ"),
+         QStringLiteral("CheckListBox1"), QStringLiteral("Время - Литры"),
+         QStringLiteral("fuel-statistics.png"), QStringLiteral("fuel-point-value.png")},
+        {QStringLiteral("Товары"), QStringLiteral("fmTovarStat"), QStringLiteral("по товарам"),
+         QStringLiteral("clbTovarList"), QStringLiteral("Время - Суммы"),
+         QStringLiteral("goods-statistics.png"), QString()},
+    };
+    return stages[m_stage];
+}
+
 void OperatorScript::start() {
-    QTimer::singleShot(0, this, &OperatorScript::openFuelWindow);
+    QTimer::singleShot(0, this, [this] { openWindow(0); });
 }
 
 void OperatorScript::waitFor(const QString& what, int timeoutMs, Ready ready, Then then) {
@@ -246,44 +257,50 @@ void OperatorScript::succeed() {
     emit finished(0);
 }
 
-void OperatorScript::openFuelWindow() {
+void OperatorScript::openWindow(int stageIndex) {
+    m_stage = stageIndex;
+    const Stage& current = stage();
     QAction* statistics = menuEntry(m_reports, QStringLiteral("Статистика"));
-    QAction* fuel = statistics ? menuEntry(statistics->menu(), QStringLiteral("ГСМ")) : nullptr;
-    if (!fuel) {
-        fail(QStringLiteral("В меню «Отчёты» нет пункта «Статистика» → «ГСМ»: модуль статистики "
-                            "не добавил своё меню"));
+    QAction* entry = statistics ? menuEntry(statistics->menu(), current.menuEntry) : nullptr;
+    if (!entry) {
+        fail(QStringLiteral("В меню «Отчёты» нет пункта «Статистика» → «%1»: модуль статистики "
+                            "не добавил своё меню")
+                 .arg(current.menuEntry));
         return;
     }
-    report(QStringLiteral("«Отчёты» → «Статистика» → «ГСМ»"));
+    report(QStringLiteral("«Отчёты» → «Статистика» → «%1»").arg(current.menuEntry));
     // Triggered from the event queue: the window it opens is modal and returns only when closed.
-    QTimer::singleShot(0, fuel, &QAction::trigger);
+    QTimer::singleShot(0, entry, &QAction::trigger);
     waitFor(
-        QStringLiteral("окна статистики по ГСМ"), m_settings.stepTimeoutMs,
+        QStringLiteral("окна статистики %1").arg(current.what), m_settings.stepTimeoutMs,
         [this] {
-            m_fuelWindow = modalNamed(kFuelWindow);
-            return !m_fuelWindow.isNull();
+            m_window = modalNamed(stage().windowName);
+            return !m_window.isNull();
         },
         [this] {
-            auto* grades = m_fuelWindow->findChild<QListWidget*>(QStringLiteral("CheckListBox1"));
-            if (!grades) {
-                fail(QStringLiteral("В окне статистики по ГСМ нет списка видов топлива "
-                                    "(CheckListBox1)"));
+            auto* list = m_window->findChild<QListWidget*>(stage().listName);
+            if (!list) {
+                fail(QStringLiteral("В окне статистики %1 нет списка %2")
+                         .arg(stage().what, stage().listName));
                 return;
             }
             waitFor(
-                QStringLiteral("списка видов топлива"), m_settings.stepTimeoutMs,
-                [grades = QPointer<QListWidget>(grades)] { return grades && grades->count() > 0; },
+                QStringLiteral("списка %1").arg(stage().listName), m_settings.stepTimeoutMs,
+                [list = QPointer<QListWidget>(list)] { return list && list->count() > 0; },
                 [this] { fillInAndBuild(); });
         });
 }
 
-void OperatorScript::fillInAndBuild() {
-    if (!m_fuelWindow) {
-        fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
-        return;
-    }
+bool OperatorScript::allFound(const QStringList& missing) {
+    if (missing.isEmpty())
+        return true;
+    fail(QStringLiteral("В окне статистики %1 нет элементов: %2")
+             .arg(stage().what, missing.join(QStringLiteral(", "))));
+    return false;
+}
+
+bool OperatorScript::choosePeriodAndStep(QWidget* window) {
     QStringList missing;
-    QWidget* window = m_fuelWindow;
     auto* schema = control<QComboBox>(window, "cbSchema", missing);
     auto* multiplier = control<QComboBox>(window, "cbMult", missing);
     auto* unit = control<QComboBox>(window, "cbDim", missing);
@@ -291,18 +308,8 @@ void OperatorScript::fillInAndBuild() {
     auto* timeFrom = control<QDateTimeEdit>(window, "dtpTimeFrom", missing);
     auto* dateTo = control<QDateTimeEdit>(window, "dtpDateTo", missing);
     auto* timeTo = control<QDateTimeEdit>(window, "dtpTimeTo", missing);
-    auto* grades = control<QListWidget>(window, "CheckListBox1", missing);
-    auto* selectAll = control<QAbstractButton>(window, "bbtSelectAll", missing);
-    auto* split = control<QCheckBox>(window, "chbMultiGraph", missing);
-    auto* go = control<QAbstractButton>(window, "bbtGo", missing);
-    // Read when the run has finished; missing it now would only fail later.
-    control<QLabel>(window, "RecordCountLabel", missing);
-    if (!missing.isEmpty()) {
-        fail(QStringLiteral("В окне статистики по ГСМ нет элементов: %1")
-                 .arg(missing.join(QStringLiteral(", "))));
-        return;
-    }
-
+    if (!allFound(missing))
+        return false;
     const auto choose = [this](QComboBox* box, const QString& text) {
         const int index = box->findText(text);
         if (index < 0) {
@@ -312,9 +319,9 @@ void OperatorScript::fillInAndBuild() {
         box->setCurrentIndex(index);
         return true;
     };
-    if (!choose(schema, QStringLiteral("Время - Литры")) ||
-        !choose(multiplier, QStringLiteral("1")) || !choose(unit, QStringLiteral("сутки")))
-        return;
+    if (!choose(schema, stage().schema) || !choose(multiplier, QStringLiteral("1")) ||
+        !choose(unit, QStringLiteral("сутки")))
+        return false;
 
     // The window merges the time pickers into the date pickers on every change: the times first,
     // so that the dates keep midnight.
@@ -330,9 +337,17 @@ void OperatorScript::fillInAndBuild() {
         fail(QStringLiteral("Окно не приняло период %1 – %2: в нём %3 – %4")
                  .arg(periodText(period.from), periodText(period.to),
                       periodText(dateFrom->dateTime()), periodText(dateTo->dateTime())));
-        return;
+        return false;
     }
+    return true;
+}
 
+bool OperatorScript::chooseFuelGrades(QWidget* window, QStringList& names) {
+    QStringList missing;
+    auto* grades = control<QListWidget>(window, "CheckListBox1", missing);
+    auto* selectAll = control<QAbstractButton>(window, "bbtSelectAll", missing);
+    if (!allFound(missing))
+        return false;
     const auto allChecked = [grades] {
         for (int i = 0; i < grades->count(); ++i)
             if (grades->item(i)->checkState() != Qt::Checked)
@@ -343,8 +358,56 @@ void OperatorScript::fillInAndBuild() {
         selectAll->click();
     if (!allChecked()) {
         fail(QStringLiteral("Кнопка «%1» не отметила все виды топлива").arg(selectAll->text()));
+        return false;
+    }
+    for (int i = 0; i < grades->count(); ++i)
+        names << grades->item(i)->text();
+    return true;
+}
+
+bool OperatorScript::chooseGoodsCategories(QWidget* window, QStringList& names) {
+    QStringList missing;
+    auto* byCategory = control<QAbstractButton>(window, "rbtCateg", missing);
+    auto* list = control<QListWidget>(window, "clbTovarList", missing);
+    if (!allFound(missing))
+        return false;
+    if (!byCategory->isChecked()) {
+        fail(QStringLiteral("Окно статистики по товарам открылось не в режиме «%1»")
+                 .arg(byCategory->text()));
+        return false;
+    }
+    // The operator keeps the first categories with a name checked and clears the rest.
+    for (int i = 0; i < list->count(); ++i) {
+        QListWidgetItem* line = list->item(i);
+        const bool keep = names.size() < kGoodsCategories && !line->text().isEmpty();
+        line->setCheckState(keep ? Qt::Checked : Qt::Unchecked);
+        if (keep)
+            names << line->text();
+    }
+    if (names.size() < kGoodsCategories) {
+        fail(QStringLiteral("В списке категорий меньше %1 названий").arg(kGoodsCategories));
+        return false;
+    }
+    return true;
+}
+
+void OperatorScript::fillInAndBuild() {
+    if (!m_window) {
+        fail(QStringLiteral("Окно статистики %1 закрылось само").arg(stage().what));
         return;
     }
+    QWidget* window = m_window;
+    QStringList missing;
+    auto* split = control<QCheckBox>(window, "chbMultiGraph", missing);
+    auto* go = control<QAbstractButton>(window, "bbtGo", missing);
+    // Read when the run has finished; missing it now would only fail later.
+    control<QLabel>(window, "RecordCountLabel", missing);
+    if (!allFound(missing))
+        return;
+    QStringList names;
+    if (!choosePeriodAndStep(window) ||
+        !(m_stage == 0 ? chooseFuelGrades(window, names) : chooseGoodsCategories(window, names)))
+        return;
     if (!split->isChecked())
         split->click();
     if (!split->isChecked()) {
@@ -356,28 +419,26 @@ void OperatorScript::fillInAndBuild() {
         return;
     }
 
-    QStringList names;
-    for (int i = 0; i < grades->count(); ++i)
-        names << grades->item(i)->text();
-    report(QStringLiteral("«%1», %2 – %3, шаг 1 сутки, по видам топлива: %4")
-               .arg(schema->currentText(), periodText(period.from), periodText(period.to),
+    const JobPeriod period = jobPeriod(m_settings.periodEnd, m_settings.periodDays);
+    report(QStringLiteral("«%1», %2 – %3, шаг 1 сутки, %4: %5")
+               .arg(stage().schema, periodText(period.from), periodText(period.to), split->text(),
                     names.join(QStringLiteral(", "))));
     // Clicked from the event queue: a refusal comes as a modal box, which the timer answers.
     QTimer::singleShot(0, go, &QAbstractButton::click);
     waitFor(
         QStringLiteral("окончания построения"), m_settings.runTimeoutMs,
         [this] { return runFinished(); },
-        [this] { pause(kSettleMs, [this] { takeFuelPicture(); }); });
+        [this] { pause(kSettleMs, [this] { takeWindowPicture(); }); });
 }
 
 bool OperatorScript::runFinished() const {
-    if (!m_fuelWindow || !m_fuelWindow->isEnabled())
+    if (!m_window || !m_window->isEnabled())
         return false;
     for (const QWidget* window : QApplication::topLevelWidgets())
         if (window->objectName() == QLatin1String("fmProgress") && window->isVisible())
             return false;
     // A fresh window shows 0 until a run has counted its periods.
-    const QLabel* count = m_fuelWindow->findChild<QLabel*>(QStringLiteral("RecordCountLabel"));
+    const QLabel* count = m_window->findChild<QLabel*>(QStringLiteral("RecordCountLabel"));
     return count && count->text().toInt() > 0;
 }
 
@@ -393,25 +454,26 @@ bool OperatorScript::savePicture(QWidget* window, const QString& fileName) {
     return true;
 }
 
-void OperatorScript::takeFuelPicture() {
-    if (!m_fuelWindow) {
-        fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
+void OperatorScript::takeWindowPicture() {
+    if (!m_window) {
+        fail(QStringLiteral("Окно статистики %1 закрылось само").arg(stage().what));
         return;
     }
     const int points =
-        m_fuelWindow->findChild<QLabel*>(QStringLiteral("RecordCountLabel"))->text().toInt();
+        m_window->findChild<QLabel*>(QStringLiteral("RecordCountLabel"))->text().toInt();
     report(QStringLiteral("построено периодов: %1").arg(points));
-    if (!savePicture(m_fuelWindow, kFuelPicture))
+    if (!savePicture(m_window, stage().picture))
         return;
 
     // The model has an object of the same name; the view is the widget.
-    QWidget* chart = m_fuelWindow->findChild<QWidget*>(QStringLiteral("Chart1"));
+    QWidget* chart = m_window->findChild<QWidget*>(QStringLiteral("Chart1"));
     if (!chart || chart->metaObject()->indexOfSignal("pointClicked(int,int)") < 0) {
-        fail(QStringLiteral("В окне статистики по ГСМ нет диаграммы Chart1 с сигналом "
-                            "pointClicked(int,int)"));
+        fail(QStringLiteral("В окне статистики %1 нет диаграммы Chart1 с сигналом "
+                            "pointClicked(int,int)")
+                 .arg(stage().what));
         return;
     }
-    // The first grade's line, in the middle of the month: a day the station sold fuel.
+    // The first line, in the middle of the month: a day the station sold.
     const int point = points / 2;
     QMetaObject::invokeMethod(chart, "pointClicked", Qt::QueuedConnection, Q_ARG(int, 0),
                               Q_ARG(int, point));
@@ -439,22 +501,28 @@ void OperatorScript::takeValuePicture() {
         shown << label->text();
     }
     report(QStringLiteral("точка: %1").arg(shown.join(QStringLiteral("; "))));
-    if (!savePicture(m_valueWindow, kValuePicture))
+    if (!stage().valuePicture.isEmpty() && !savePicture(m_valueWindow, stage().valuePicture))
         return;
-    closeValueWindow();
+    closeWindows();
 }
 
-void OperatorScript::closeValueWindow() {
+void OperatorScript::closeWindows() {
     QTimer::singleShot(0, m_valueWindow.data(), &QWidget::close);
     waitFor(
         QStringLiteral("закрытия окна значения точки"), m_settings.stepTimeoutMs,
-        [this] { return !m_valueWindow && modalNamed(kFuelWindow); },
-        [this] { openReport([this] { printReport(); }); });
+        [this] { return !m_valueWindow && modalNamed(stage().windowName); },
+        [this] {
+            // The fuel report is printed from the fuel window, before it closes.
+            if (m_stage == 0)
+                openReport([this] { printReport(); });
+            else
+                closeStageWindow();
+        });
 }
 
 void OperatorScript::openReport(Then shown) {
     QStringList missing;
-    auto* print = control<QAbstractButton>(m_fuelWindow, "bbtPrint", missing);
+    auto* print = control<QAbstractButton>(m_window, "bbtPrint", missing);
     if (!print) {
         fail(QStringLiteral("В окне статистики по ГСМ нет кнопки «Печать» (bbtPrint)"));
         return;
@@ -653,16 +721,16 @@ void OperatorScript::closeReport(Then next) {
     QTimer::singleShot(0, m_reportWindow.data(), &QWidget::close);
     waitFor(
         QStringLiteral("закрытия окна отчета"), m_settings.stepTimeoutMs,
-        [this] { return !m_reportWindow && modalNamed(kFuelWindow); }, std::move(next));
+        [this] { return !m_reportWindow && modalNamed(stage().windowName); }, std::move(next));
 }
 
 void OperatorScript::runScheme(int scheme) {
-    if (!m_fuelWindow) {
+    if (!m_window) {
         fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
         return;
     }
-    auto* schema = m_fuelWindow->findChild<QComboBox*>(QStringLiteral("cbSchema"));
-    auto* go = m_fuelWindow->findChild<QAbstractButton*>(QStringLiteral("bbtGo"));
+    auto* schema = m_window->findChild<QComboBox*>(QStringLiteral("cbSchema"));
+    auto* go = m_window->findChild<QAbstractButton*>(QStringLiteral("bbtGo"));
     const int index = schema ? schema->findText(kSchemes[scheme]) : -1;
     if (index < 0 || !go) {
         fail(QStringLiteral("В окне статистики по ГСМ нельзя выбрать «%1»").arg(kSchemes[scheme]));
@@ -670,21 +738,20 @@ void OperatorScript::runScheme(int scheme) {
     }
     schema->setCurrentIndex(index);
     m_runSeen = false;
-    m_fuelWindow->installEventFilter(this);
+    m_window->installEventFilter(this);
     report(QStringLiteral("«%1», «%2»").arg(kSchemes[scheme], withoutMnemonic(go->text())));
     QTimer::singleShot(0, go, &QAbstractButton::click);
     waitFor(
         QStringLiteral("окончания построения"), m_settings.runTimeoutMs,
         [this] { return m_runSeen && runFinished(); },
         [this, scheme] {
-            m_fuelWindow->removeEventFilter(this);
+            m_window->removeEventFilter(this);
             openReport([this, scheme] { readTotals(scheme); });
         });
 }
 
 bool OperatorScript::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_fuelWindow && event->type() == QEvent::EnabledChange &&
-        !m_fuelWindow->isEnabled())
+    if (watched == m_window && event->type() == QEvent::EnabledChange && !m_window->isEnabled())
         m_runSeen = true;
     return QObject::eventFilter(watched, event);
 }
@@ -728,14 +795,19 @@ void OperatorScript::printTable() {
     m_screenshots << pdf;
     // The viewer remembers its format: the next report opens in the new one again.
     format->click();
-    closeReport([this] { closeFuelWindow(); });
+    closeReport([this] { closeStageWindow(); });
 }
 
-void OperatorScript::closeFuelWindow() {
+void OperatorScript::closeStageWindow() {
     // Closing saves the window's settings, which may answer with a box.
-    QTimer::singleShot(0, m_fuelWindow.data(), &QWidget::close);
+    QTimer::singleShot(0, m_window.data(), &QWidget::close);
     waitFor(
-        QStringLiteral("закрытия окна статистики по ГСМ"), m_settings.stepTimeoutMs,
-        [this] { return !m_fuelWindow && !QApplication::activeModalWidget(); },
-        [this] { succeed(); });
+        QStringLiteral("закрытия окна статистики %1").arg(stage().what), m_settings.stepTimeoutMs,
+        [this] { return !m_window && !QApplication::activeModalWidget(); },
+        [this] {
+            if (m_stage == 0)
+                openWindow(1);
+            else
+                succeed();
+        });
 }

@@ -24,12 +24,15 @@ JobPeriod jobPeriod(QDate end, int days);
 
 // Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
 // builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
-// value of one point, leaves pictures of both windows in the export folder, then opens the
-// report with "Печать", prints it to a PDF file, saves its HTML there too and exports it as a
-// .docx through LibreOffice when that is installed. It then builds the sums and the fillings of
-// the same month, reads the totals of each report and prints them as one plain-text table with
-// the viewer's old format. The plug-in is
-// known only through what Qt shows of it: window and control names and Qt's own classes.
+// value of one point and leaves pictures of both windows in the export folder, opens the report
+// with "Печать", prints it to a PDF file, saves its HTML there too and exports it as a .docx
+// through LibreOffice when that is installed; builds the sums and the fillings of the same month
+// and prints the three reports' totals per grade as one plain-text table with the viewer's old
+// format; then opens
+// "Товары", builds the shop's sales of the same month for its first three categories, one line
+// each, opens the value of one point and leaves a picture of the goods window beside the others.
+// The plug-in is known only through what Qt shows of it: window and control names and Qt's own
+// classes.
 //
 // The plug-in's windows are modal, so the job never waits in a call of its own: it triggers and
 // clicks through the event queue and watches the screen from a timer, which keeps running inside
@@ -51,7 +54,7 @@ public:
 
     // Starts the job from the event loop; finished() tells the outcome.
     void start();
-    // The files written (pictures, then the report's PDF and HTML), in the order written.
+    // The pictures written, in the order they were taken.
     const QStringList& screenshots() const { return m_screenshots; }
 
 signals:
@@ -69,12 +72,28 @@ private:
     void fail(const QString& message);
     void succeed();
 
-    void openFuelWindow();
+    // One statistics window the job goes through.
+    struct Stage {
+        QString menuEntry;
+        QString windowName;
+        QString what; // how the messages name the window
+        QString listName;
+        QString schema;
+        QString picture;
+        QString valuePicture; // empty: the value window is checked, not pictured
+    };
+
+    void openWindow(int stage);
     void fillInAndBuild();
+    // False, and the job failed, when a control was not found.
+    bool allFound(const QStringList& missing);
+    bool choosePeriodAndStep(QWidget* window);
+    bool chooseFuelGrades(QWidget* window, QStringList& names);
+    bool chooseGoodsCategories(QWidget* window, QStringList& names);
     bool runFinished() const;
-    void takeFuelPicture();
+    void takeWindowPicture();
     void takeValuePicture();
-    void closeValueWindow();
+    void closeWindows();
     void openReport(Then shown);
     void exportDocument();
     void readTotals(int scheme);
@@ -83,8 +102,9 @@ private:
     void printTable();
     void printReport();
     void saveReport();
-    void closeFuelWindow();
+    void closeStageWindow();
     bool savePicture(QWidget* window, const QString& fileName);
+    const Stage& stage() const;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QPointer<QMenu> m_reports;
@@ -95,7 +115,8 @@ private:
     int m_timeoutMs = 0;
     Ready m_ready;
     Then m_then;
-    QPointer<QDialog> m_fuelWindow;
+    int m_stage = 0;
+    QPointer<QDialog> m_window;
     QPointer<QDialog> m_valueWindow;
     QPointer<QDialog> m_reportWindow;
     QStringList m_screenshots;

@@ -2,8 +2,10 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <vector>
 
 // Builds a station's fuel and goods databases with a generated history. The same settings always
 // give the same files, so the tests and the benchmarks can rely on the figures.
@@ -24,6 +26,15 @@ struct StationSummary {
     QString fuelFile;
     QString goodsFile;
 };
+
+// The shop's catalogue, as a real station shop's size: its categories in the order of their
+// identifiers (from 1), each with its goods in the order of theirs. The same every time.
+struct ShopCategory {
+    QString name;
+    double price = 0; // roubles for an ordinary pack
+    QStringList goods;
+};
+std::vector<ShopCategory> shopCatalogue();
 
 class StationGenerator {
 public:

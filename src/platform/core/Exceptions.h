@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
 // The error hierarchy of the system. Errors carry their context by wrapping: whoever catches one
 // raises a new error of the same class with a longer message, so every class must be able to
@@ -67,3 +68,32 @@ public:
     using ExceptionClass::ExceptionClass;
     QString className() const override { return QStringLiteral("EOSError"); }
 };
+
+// A new error of the class of `error` whose message is "<context> -> <message>", with
+// " <# ClassName #>" appended once when `appendClassName` is set. `error` is left unchanged.
+std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,
+                                                bool appendClassName = false);
+
+// Raises ExceptionWithContext(error, context, false).
+[[noreturn]] void RaiseWithContext(const QString& context, const Exception& error);
+
+// Runs `body`; an error of the hierarchy leaves it as a new error of the same class with
+// "<context> -> " in front of its message, so that the message tells where it failed.
+template <class Body>
+auto CallWithContext(const QString& context, Body&& body) -> decltype(body()) {
+    try {
+        return std::forward<Body>(body)();
+    } catch (const Exception& e) {
+        RaiseWithContext(context, e);
+    }
+}
+
+// The system's message for an operating-system error number, in Russian for the causes a user
+// can act on (no access, missing, disk full, too many open files, read-only, ...) and in the
+// system's own words otherwise.
+QString SysErrorMessage(int osError);
+
+// What a message shows of a value that may be of any length (a folder name from the host, a
+// setting, a field): up to `maxChars` characters as they stand; a longer value keeps its start and
+// end around "…" and says how long it is, so that a message box stays readable and quick.
+QString ShortenedForMessage(const QString& value, qsizetype maxChars = 300);

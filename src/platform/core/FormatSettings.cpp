@@ -268,3 +268,14 @@ QString floatToStrGeneral(double value, int precision, const TFormatSettings& se
     }
     return out;
 }
+
+TFormatSettings TFormatSettings::fixed(const QString& dateFormat, const QString& timeFormat,
+                                       QChar dateSeparator, QChar timeSeparator) {
+    TFormatSettings fs = workstation();
+    fs.shortDateFormat = fs.longDateFormat = dateFormat;
+    fs.shortTimeFormat = fs.longTimeFormat = timeFormat;
+    fs.dateSeparator = dateSeparator;
+    fs.timeSeparator = timeSeparator;
+    fs.decimalSeparator = QLatin1Char('.');
+    return fs;
+}

@@ -22,6 +22,12 @@ struct TFormatSettings {
     // The workstation's regional settings, read from the locale.
     static TFormatSettings fromLocale(const QLocale& locale);
     static TFormatSettings workstation() { return fromLocale(QLocale()); }
+    // For texts that other programs parse back (settings files, SQL): the workstation's settings
+    // with fixed date and time formats and separators and "." as the decimal point. Callers build
+    // theirs once, when the library is loaded, and only read it afterwards, so worker threads
+    // need no lock.
+    static TFormatSettings fixed(const QString& dateFormat, const QString& timeFormat,
+                                 QChar dateSeparator, QChar timeSeparator);
 };
 
 // Formats with the system's date-time pattern language: d dd ddd dddd ddddd dddddd, m mm mmm

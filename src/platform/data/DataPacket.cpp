@@ -1,6 +1,7 @@
 #include "platform/data/DataPacket.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/data/Field.h"
 #include "platform/data/StationDateTime.h"
 
 #include <cmath>
@@ -195,9 +196,10 @@ void TColumnBuilder::appendFloat(double value) {
     switch (m_column.storage) {
     case TDataColumn::Storage::Integer:
         if (m_declared) {
-            if (!std::isfinite(value) || value != std::trunc(value))
+            qint64 whole = 0;
+            if (!wholeNumberToInt64(value, &whole))
                 raiseConversion(numberText(value));
-            m_column.ints.push_back(qint64(value));
+            m_column.ints.push_back(whole);
             break;
         }
         widenToFloat();

@@ -7,6 +7,15 @@
 
 #include <cmath>
 
+bool wholeNumberToInt64(double value, qint64* out) {
+    // 2^63 is exact in a double; every double below it and at least -2^63 converts.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (!(value >= -kLimit && value < kLimit) || value != std::trunc(value))
+        return false;
+    *out = qint64(value);
+    return true;
+}
+
 TField::TField(TFieldDef def, const qsizetype* currentRow, QString dataSetName)
     : m_def(std::move(def))
     , m_row(currentRow)
@@ -14,6 +23,12 @@ TField::TField(TFieldDef def, const qsizetype* currentRow, QString dataSetName)
 
 QString TField::displayLabel() const {
     return m_def.displayLabel.isEmpty() ? m_def.name : m_def.displayLabel;
+}
+
+void TField::raiseOutOfRange(const QString& value, const QString& type) const {
+    throw EConvertError(QStringLiteral("Значение «%1» поля «%2» (набор данных %3) не помещается в "
+                                       "%4")
+                            .arg(value, m_def.name, m_dataSetName, type));
 }
 
 void TField::raiseClosed() const {
@@ -54,8 +69,14 @@ qint64 TField::integerAt(qsizetype row) const {
     case TDataColumn::Storage::Integer:
         return c.ints[size_t(row)];
     case TDataColumn::Storage::Float:
-    case TDataColumn::Storage::DateTime:
-        return std::llround(c.doubles[size_t(row)]);
+    case TDataColumn::Storage::DateTime: {
+        const double rounded = std::round(c.doubles[size_t(row)]);
+        qint64 v = 0;
+        if (!wholeNumberToInt64(rounded, &v))
+            raiseOutOfRange(QString::number(c.doubles[size_t(row)], 'g', 15),
+                            QStringLiteral("64-разрядное целое число"));
+        return v;
+    }
     case TDataColumn::Storage::Text:
         break;
     }

@@ -5,6 +5,12 @@
 #include <QString>
 #include <QVariant>
 
+#include <limits>
+
+// The whole number `value` holds when it is one that a 64-bit integer can hold; false for
+// fractions, infinities, NaN and numbers out of range, whose conversion C++ leaves undefined.
+bool wholeNumberToInt64(double value, qint64* out);
+
 // A field as kept with a data set (the stored definitions) or as delivered by the server.
 struct TFieldDef {
     QString name;
@@ -32,7 +38,8 @@ public:
     double asFloat() const { return floatAt(*m_row); }
     TDateTime asDateTime() const { return dateTimeAt(*m_row); }
     qint64 asLargeInt() const { return integerAt(*m_row); }
-    int asInteger() const { return int(integerAt(*m_row)); }
+    // Raises EConvertError for a value outside the range of int.
+    int asInteger() const { return narrowToInt(integerAt(*m_row)); }
     QString asString() const { return textAt(*m_row); }
     QVariant value() const { return valueAt(*m_row); }
 
@@ -78,6 +85,13 @@ private:
         return *m_column;
     }
     [[noreturn]] void raiseClosed() const;
+    [[noreturn]] void raiseOutOfRange(const QString& value, const QString& type) const;
+    int narrowToInt(qint64 value) const {
+        if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+            [[unlikely]]
+            raiseOutOfRange(QString::number(value), QStringLiteral("целое число"));
+        return int(value);
+    }
     double textToFloat(const QString& text) const;
     TDateTime textToDateTime(const QString& text) const;
 

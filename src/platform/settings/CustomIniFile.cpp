@@ -1,5 +1,9 @@
 #include "platform/settings/CustomIniFile.h"
 
+#include "platform/core/Exceptions.h"
+
+#include <QIODevice>
+
 #include <limits>
 
 TCustomIniFile::TCustomIniFile(QString fileName)
@@ -70,4 +74,49 @@ bool TCustomIniFile::ValueExists(const QString& section, const QString& ident) {
     QStringList keys;
     ReadSection(section, keys);
     return keys.contains(ident.trimmed(), Qt::CaseInsensitive);
+}
+
+namespace {
+
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+int TCustomIniFile::ReadBinaryStream(const QString& section, const QString& ident,
+                                     QIODevice& value) {
+    const QString text = ReadString(section, ident, QString());
+    QByteArray bytes;
+    bytes.reserve(text.size() / 2);
+    for (qsizetype i = 0; i + 1 < text.size(); i += 2) {
+        const int high = hexDigit(text.at(i));
+        const int low = hexDigit(text.at(i + 1));
+        if (high < 0 || low < 0)
+            break;
+        bytes.append(char(high * 16 + low));
+    }
+    if (bytes.isEmpty())
+        return 0;
+    const qint64 start = value.pos();
+    if (value.write(bytes) != bytes.size())
+        throw EIniFileException(
+            QStringLiteral("Не удалось записать в поток значение переменной %1 из файла %2: %3")
+                .arg(ident, FileName(), value.errorString()));
+    if (!value.isSequential())
+        value.seek(start);
+    return int(bytes.size());
+}
+
+void TCustomIniFile::WriteBinaryStream(const QString& section, const QString& ident,
+                                       QIODevice& value) {
+    const QByteArray bytes = value.readAll();
+    WriteString(section, ident, QString::fromLatin1(bytes.toHex().toUpper()));
 }

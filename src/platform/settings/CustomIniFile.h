@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+
 // The toolkit's abstract settings file. Integers and booleans reach the file only through the
 // string operations, so a class that changes how strings are stored changes them too.
 class TCustomIniFile {
@@ -31,6 +33,13 @@ public:
     // Stored as 1 and 0; any integer other than 0 reads as true.
     bool ReadBool(const QString& section, const QString& ident, bool defaultValue);
     void WriteBool(const QString& section, const QString& ident, bool value);
+    // A stream is stored as text: two upper-case hexadecimal digits per byte. Writing stores what
+    // `value` holds from its position to its end. Reading writes the stored bytes into `value` at
+    // its position, moves a random-access device back to where the bytes begin, and returns how
+    // many there were; the digits are read up to the first pair that is not one, and an
+    // absent key gives 0 bytes.
+    int ReadBinaryStream(const QString& section, const QString& ident, QIODevice& value);
+    void WriteBinaryStream(const QString& section, const QString& ident, QIODevice& value);
     // Whether the section holds a key of that name, compared without regard to case.
     bool ValueExists(const QString& section, const QString& ident);
 

@@ -1,24 +1,30 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <utility>
 
 // One settings file in memory, read and changed the way the Windows profile functions do it:
 // names of sections and keys match without regard to case, the first section and the first key of
-// a name win, a value loses its outer blanks and one surrounding pair of double quotes. Lines that
-// a change does not touch (other sections and keys, comments, blank lines, even bytes that are not
-// text) are written back exactly as they were read.
+// a name win when reading, a value loses its outer blanks and one surrounding pair of double
+// quotes. Lines end in CR LF, LF or a lone CR. Lines that a change does not touch (other sections
+// and keys, comments, blank lines, even bytes that are not text) are written back exactly as they
+// were read.
+//
+// The file's bytes are kept once; besides them only section and key lines are indexed, with a few
+// offsets each and no copies of their text, so a file of millions of blank lines or keys costs a
+// small multiple of its size. Names are compared as bytes through a case-folding table of the code
+// page, so a lookup allocates nothing per line.
 class IniDocument {
 public:
     IniDocument() = default;
-    // Bytes in code page 1251; lines end in LF or CR LF.
-    static IniDocument fromBytes(const QByteArray& bytes);
+    // Bytes in code page 1251. Raises EIniFileException for more bytes than offsets can hold.
+    static IniDocument fromBytes(QByteArray bytes);
     // Every line ends in CR LF, as the suite's other programs write the file.
     QByteArray toBytes() const;
 
@@ -31,6 +37,12 @@ public:
     QStringList keyNames(const QString& section) const;
     // Key and stored value text (outer blanks dropped, quotes kept) as they stand in the file.
     QList<std::pair<QString, QString>> storedEntries(const QString& section) const;
+    // Each key of the section whose name begins with `prefix` (without regard to case), in file
+    // order and duplicates included, with its value as value() gives it: one pass for callers
+    // that need many keys of one family.
+    void
+    forEachKey(const QString& section, const QString& prefix,
+               const std::function<void(const QString& name, const QString& value)>& visit) const;
 
     // Replaces the first key of that name, or adds it after the last key of the section, or adds
     // the section at the end. Names and values that the file could not give back unchanged (line
@@ -38,35 +50,44 @@ public:
     // EIniFileException naming `fileName`.
     void setValue(const QString& section, const QString& key, const QString& value,
                   const QString& fileName);
-    // Each returns whether the document changed.
+    // Each returns whether the document changed. A name present more than once (a hand edit, two
+    // programs) is removed everywhere, so that no older copy comes back in its place.
     bool removeKey(const QString& section, const QString& key);
+    // Removes, in one pass, every key of the section that begins with `prefix` and that `which`
+    // accepts.
+    bool removeKeys(const QString& section, const QString& prefix,
+                    const std::function<bool(const QString& name)>& which);
     bool removeSection(const QString& section);
 
     bool isModified() const { return m_modified; }
 
 private:
-    enum class Kind { Other, Section, Key };
+    enum class Kind : quint8 { Section, Key };
+    enum class Removed : quint8 { No, LineOnly, WithGap };
+    // A section or key line. The lines after it up to the next such line (blank lines, comments,
+    // anything else) are its gap: bytes of the source that are written back as they stand.
     struct Line {
-        QByteArray raw;
-        Kind kind = Kind::Other;
-        QString name; // section or key name, trimmed, as written
-    };
-    struct Section {
-        QString name;
-        qsizetype header = 0;           // line of "[name]"
-        qsizetype end = 0;              // one past its last line
-        qsizetype lastKey = -1;         // last key line, -1 when none
-        QHash<QString, qsizetype> keys; // case-folded name → first line
+        qint32 begin = 0; // of the text, in m_source or, when `added`, in m_added
+        qint32 size = 0;  // of the text, line end excluded
+        qint32 gapBegin = 0;
+        qint32 gapEnd = 0;
+        Kind kind = Kind::Key;
+        bool added = false;
+        Removed removed = Removed::No;
     };
 
-    static Line parseLine(QByteArray raw);
-    void reindex();
-    const Section* findSection(const QString& name) const;
+    QByteArrayView text(const Line& line) const;
+    QByteArrayView name(const Line& line) const;
+    QString valueText(const Line& line) const;
+    // Index of the first live section of that name, or -1; `end` receives one past its last line.
+    qsizetype findSection(const QByteArray& foldedName, qsizetype from, qsizetype* end) const;
     qsizetype findKey(const QString& section, const QString& key) const;
-    QString storedValueText(const Line& line) const;
+    void appendLine(QByteArray& out, QByteArrayView text) const;
+    qint32 addText(const QByteArray& text);
 
+    QByteArray m_source;
+    QByteArray m_added;
     QList<Line> m_lines;
-    QList<Section> m_sections;
-    QHash<QString, qsizetype> m_sectionIndex; // case-folded name → first section
+    qint32 m_preambleEnd = 0; // source bytes before the first section line
     bool m_modified = false;
 };

@@ -1,5 +1,7 @@
 #include "platform/settings/NamedLock.h"
 
+#include "platform/core/Exceptions.h"
+
 #include <QFile>
 #include <QHash>
 
@@ -39,6 +41,7 @@ Registry& registry() {
 // Opens or creates the lock file without following a link planted at its name. An existing file is
 // opened without O_CREAT, because with fs.protected_regular the kernel refuses O_CREAT on another
 // user's file in a sticky folder such as /tmp even when the mode would allow it.
+// Returns the descriptor, or -1 with errno set.
 int openLockFile(const QByteArray& path) {
     constexpr int common = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | common, 0666);
@@ -55,7 +58,9 @@ int openLockFile(const QByteArray& path) {
         return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
         ::close(fd);
+        errno = S_ISDIR(st.st_mode) ? EISDIR : error ? error : EINVAL;
         return -1;
     }
     return fd;
@@ -80,9 +85,18 @@ NamedLock::NamedLock(const QString& name)
         return;
     }
     const QString path = lockFolder() + QLatin1Char('/') + name;
+    errno = 0;
     const int fd = openLockFile(QFile::encodeName(path));
-    if (fd < 0)
+    if (fd < 0) {
+        // Only a name the file system cannot hold leaves the object without a lock. A file in the
+        // way (a link, another user's file nobody else may open) would otherwise let anybody
+        // switch the lock off for everyone; it makes every locked operation fail instead.
+        if (errno != ENAMETOOLONG) {
+            m_failedPath = path;
+            m_failure = errno;
+        }
         return;
+    }
     auto entry = std::make_shared<Entry>();
     entry->path = path;
     entry->fd = fd;
@@ -106,15 +120,31 @@ QString NamedLock::filePath() const {
 }
 
 void NamedLock::lock() {
-    if (!m_entry)
+    if (!m_entry) {
+        if (m_failure != 0)
+            raiseUnusable(m_failedPath, m_failure);
         return;
+    }
     m_entry->mutex.lock();
-    if (m_entry->depth++ == 0) {
-        // Like the wait on a mutex, the outcome is not examined: a lock that cannot be had for a
-        // reason other than another holder would never be had, and the caller must go on.
-        while (::flock(m_entry->fd, LOCK_EX) != 0 && errno == EINTR) {
+    if (m_entry->depth == 0) {
+        int rc = 0;
+        while ((rc = ::flock(m_entry->fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (rc != 0) {
+            const int error = errno;
+            m_entry->mutex.unlock();
+            raiseUnusable(m_entry->path, error);
         }
     }
+    ++m_entry->depth;
+}
+
+void NamedLock::raiseUnusable(const QString& path, int osError) {
+    throw EOSError(
+        QStringLiteral("Не удалось захватить блокировку файла настроек: файл блокировки %1 "
+                       "недоступен (%2). Удалите его или дайте всем пользователям право на чтение "
+                       "и запись")
+            .arg(path, SysErrorMessage(osError)));
 }
 
 void NamedLock::unlock() {

@@ -12,8 +12,10 @@
 // lock is re-entrant per thread and two objects of one name exclude each other's threads like two
 // handles of one mutex would.
 //
-// When the file cannot be had (a name longer than a file name may be, a foreign file in the way)
-// the object is not valid and locking it does nothing: its users go on without the lock.
+// When the name is longer than a file name may be, the object is not valid and locking it does
+// nothing: its users go on without the lock. When the file exists but cannot be used (a link,
+// a FIFO, another user's file closed to others), the object is not valid either, but locking it
+// raises EOSError naming the lock file: nobody may switch the lock off by planting a file.
 class NamedLock {
 public:
     explicit NamedLock(const QString& name);
@@ -26,7 +28,7 @@ public:
     // The lock file; empty when the object is not valid.
     QString filePath() const;
 
-    // Waits without a time limit.
+    // Waits without a time limit. Raises EOSError when the lock file cannot be used.
     void lock();
     void unlock();
 
@@ -36,11 +38,15 @@ public:
     struct Entry;
 
 private:
+    [[noreturn]] static void raiseUnusable(const QString& path, int osError);
+
     QString m_name;
     std::shared_ptr<Entry> m_entry;
+    QString m_failedPath;
+    int m_failure = 0; // errno of a lock file in the way; 0 when none or the name is too long
 };
 
-// Holds a NamedLock for a scope; an invalid one is held as a no-op.
+// Holds a NamedLock for a scope; an invalid one is held as a no-op, one that raises is not held.
 class NamedLockHolder {
 public:
     explicit NamedLockHolder(NamedLock* lock)

@@ -1,19 +1,33 @@
 #include "platform/settings/ProfileIniFile.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Bigger than any settings file the suite writes; reading one this size is a sign of a wrong path,
-// and holding it in memory twice (bytes and lines) must not exhaust the workstation.
-constexpr off_t kMaxFileSize = off_t(256) << 20;
+// Far bigger than any settings file the suite writes (a few hundred kilobytes with long values);
+// one this size is a wrong path or a damaged file, and is refused before it is read.
+constexpr off_t kMaxFileSize = off_t(32) << 20;
+
+// A temporary file of a killed writer is removed by the next writer once it is this old, which no
+// write in progress ever is.
+constexpr qint64 kStaleTemporarySecs = 60;
+
+[[noreturn]] void refuseTooBig(const QString& fileName, off_t size) {
+    auto megabytes = [](off_t bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); };
+    throw EIniFileException(
+        QStringLiteral("Файл настроек %1 слишком велик (%2 МБ, допустимо не более %3 МБ); "
+                       "проверьте, тот ли это файл")
+            .arg(fileName, megabytes(size), megabytes(kMaxFileSize)));
+}
 
 class Fd {
 public:
@@ -95,6 +109,7 @@ ReadResult readAll(const QString& fileName, bool followLinks) {
         done += n;
         if (done > kMaxFileSize) {
             r.error = EFBIG;
+            r.st.st_size = off_t(done);
             r.bytes.clear();
             return r;
         }
@@ -120,11 +135,80 @@ bool writeFully(int fd, const QByteArray& bytes) {
     return true;
 }
 
+bool isTemporaryOf(const char* entry, const QByteArray& base) {
+    const QByteArrayView name(entry);
+    const QByteArray head = "." + base + ".";
+    if (!name.startsWith(head) || !name.endsWith(".tmp"))
+        return false;
+    const QByteArrayView random = name.sliced(head.size(), name.size() - head.size() - 4);
+    if (random.isEmpty() || random.size() > 13)
+        return false;
+    for (char c : random)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    return true;
+}
+
+// Temporary files of writers killed between creating and renaming them; only names of the writer's
+// own pattern, only plain files, and only old ones, so a write in progress elsewhere is left alone.
+void removeStaleTemporaries(const QByteArray& dir, const QByteArray& base) {
+    DIR* d = ::opendir(dir.constData());
+    if (!d)
+        return;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    while (const dirent* e = ::readdir(d)) {
+        if (!isTemporaryOf(e->d_name, base))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || now - st.st_mtime < kStaleTemporarySecs)
+            continue;
+        ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+bool mayWrite(const QByteArray& path, int mode) {
+    return ::faccessat(AT_FDCWD, path.constData(), mode, AT_EACCESS) == 0;
+}
+
+// For a folder that the user may not change but whose file he may: the file is written over in
+// place. A crash in the middle can leave it torn, which the replacement avoids, so this is only
+// the way out when the replacement is impossible; the caller holds the file's lock.
+void rewriteInPlace(const QString& fileName, const QByteArray& target, const QByteArray& bytes,
+                    const struct stat& old) {
+    Fd fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        writeFailed(fileName, errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        writeFailed(fileName, errno);
+    // Another file put in its place since it was read would get content that is not its own.
+    if (st.st_dev != old.st_dev || st.st_ino != old.st_ino || !S_ISREG(st.st_mode))
+        writeFailed(fileName, EAGAIN);
+    if (!writeFully(fd.get(), bytes) || ::ftruncate(fd.get(), off_t(bytes.size())) != 0 ||
+        ::fsync(fd.get()) != 0)
+        writeFailed(fileName, errno);
+    if (::close(fd.release()) != 0)
+        writeFailed(fileName, errno);
+}
+
 void replaceFile(const QString& fileName, const QByteArray& bytes, const struct stat* old) {
     const QFileInfo info(fileName);
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray base = QFile::encodeName(info.fileName());
+
+    if (old) {
+        // The replacement would need only the folder's permission; like the profile functions, a
+        // file the user may not write (read-only, or another user's) is not replaced.
+        if (!mayWrite(target, W_OK))
+            writeFailed(fileName, errno);
+        if (!mayWrite(dir, W_OK | X_OK)) {
+            rewriteInPlace(fileName, target, bytes, *old);
+            return;
+        }
+    }
 
     // The new file starts with 0666 less the umask, like any file the user creates; over an
     // existing file it takes that file's mode, so a settings file shared by several users stays
@@ -161,6 +245,7 @@ void replaceFile(const QString& fileName, const QByteArray& bytes, const struct 
         fail(errno);
     if (::rename(temp.constData(), target.constData()) != 0)
         fail(errno);
+    removeStaleTemporaries(dir, base);
 }
 
 } // namespace
@@ -175,16 +260,20 @@ QString ProfileIniFile::limited(QString value) {
 }
 
 IniDocument ProfileIniFile::read() const {
-    const ReadResult r = readAll(m_fileName, true);
-    return r.error ? IniDocument() : IniDocument::fromBytes(r.bytes);
+    ReadResult r = readAll(m_fileName, true);
+    if (r.error == EFBIG)
+        refuseTooBig(m_fileName, r.st.st_size);
+    return r.error ? IniDocument() : IniDocument::fromBytes(std::move(r.bytes));
 }
 
 void ProfileIniFile::update(const std::function<void(IniDocument&)>& change) {
     // Following a link here would copy whatever it points to into a file of ours.
-    const ReadResult r = readAll(m_fileName, false);
+    ReadResult r = readAll(m_fileName, false);
+    if (r.error == EFBIG)
+        refuseTooBig(m_fileName, r.st.st_size);
     if (r.error && r.error != ENOENT)
         writeFailed(m_fileName, r.error);
-    IniDocument doc = r.error ? IniDocument() : IniDocument::fromBytes(r.bytes);
+    IniDocument doc = r.error ? IniDocument() : IniDocument::fromBytes(std::move(r.bytes));
     change(doc);
     if (doc.isModified())
         replaceFile(m_fileName, doc.toBytes(), r.error ? nullptr : &r.st);

@@ -29,7 +29,13 @@ private:
 // flushed to disk, then renamed over the old one. Readers in other processes therefore see either
 // the old or the new file, never a mix, and a crash or a full disk leaves the old file intact.
 // The rename also means a symbolic link planted at the file's name is replaced, never written
-// through; a write refuses to read its old content through such a link.
+// through; a write refuses to read its old content through such a link. A file that the user may
+// not write is not replaced, although the folder would allow it; a file he may write in a folder
+// he may not change is written over in place (the caller's lock keeps other writers out), which
+// is the one case a crash could tear it. Temporary files that killed writers left behind are
+// removed by the next write.
+//
+// A file over the size limit is refused, before it is read, with an INI-file error that says so.
 class ProfileIniFile {
 public:
     // The most characters a value read comes back with: the profile functions fill a buffer of
@@ -40,7 +46,7 @@ public:
     const QString& fileName() const { return m_fileName; }
 
     // A missing, unreadable or non-regular file reads as an empty one, as with the profile
-    // functions.
+    // functions; one over the size limit raises EIniFileException.
     IniDocument read() const;
     // Applies `change` to the current content and writes the result when it changed. A file that
     // does not exist yet is created. Failures of the file system raise EIniWriteError; `change`

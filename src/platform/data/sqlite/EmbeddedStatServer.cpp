@@ -7,10 +7,13 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QUrl>
 
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -34,16 +37,27 @@ const Provider kProviders[] = {
 std::atomic<quint64> connectionCounter{0};
 
 // Only reading is authorised. This is what keeps a command text from changing the station's data:
-// an INSERT, an ATTACH or a PRAGMA that switches query_only off fails before it runs.
+// an INSERT, an ATTACH or a PRAGMA that switches query_only off fails before it runs. Functions
+// are allowed by name: those a query over the station's tables may reasonably use. Anything else
+// (loading a library, registering a tokenizer, reading the build options, making huge blobs) is
+// refused, so a hostile view in a station file cannot reach it either.
 int authorize(void*, int action, const char*, const char* function, const char*, const char*) {
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
     case SQLITE_RECURSIVE:
         return SQLITE_OK;
-    case SQLITE_FUNCTION:
-        // Loading a library would run foreign code inside the plug-in.
-        return function && qstricmp(function, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
+    case SQLITE_FUNCTION: {
+        static const char* const allowed[] = {
+            "abs", "avg",    "coalesce",  "count",  "date",   "datetime", "glob",   "ifnull",
+            "iif", "instr",  "julianday", "length", "like",   "lower",    "ltrim",  "max",
+            "min", "nullif", "replace",   "round",  "rtrim",  "strftime", "substr", "substring",
+            "sum", "time",   "total",     "trim",   "typeof", "upper"};
+        for (const char* name : allowed)
+            if (function && qstricmp(function, name) == 0)
+                return SQLITE_OK;
+        return SQLITE_DENY;
+    }
     default:
         return SQLITE_DENY;
     }
@@ -53,8 +67,190 @@ QString databaseWord(int database) {
     return database == 2 ? QStringLiteral("топлива") : QStringLiteral("товаров");
 }
 
+// ---- Statement limits: a time limit and a bound on temporary storage --------------------------
+
+std::atomic<qint64> statementTimeLimitMs{TEmbeddedStatServer::kStatementTimeLimitMs};
+std::atomic<qint64> temporaryBytesLimit{TEmbeddedStatServer::kTemporaryBytesLimit};
+// Set by a temporary file that refused to grow, on the thread that ran the statement (SQLite
+// sorts and builds its temporary tables on the calling thread).
+thread_local bool temporaryLimitHit = false;
+
+// A file of the bounding VFS: ours in front, the real VFS's file right behind it.
+struct BoundedFile {
+    sqlite3_file base;
+    bool temporary;
+    sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+};
+
+sqlite3_file* realOf(sqlite3_file* f) {
+    return reinterpret_cast<BoundedFile*>(f)->real();
+}
+
+int boundedClose(sqlite3_file* f) {
+    return realOf(f)->pMethods->xClose(realOf(f));
+}
+int boundedRead(sqlite3_file* f, void* buf, int amount, sqlite3_int64 offset) {
+    return realOf(f)->pMethods->xRead(realOf(f), buf, amount, offset);
+}
+int boundedWrite(sqlite3_file* f, const void* buf, int amount, sqlite3_int64 offset) {
+    if (reinterpret_cast<BoundedFile*>(f)->temporary &&
+        offset + amount > temporaryBytesLimit.load(std::memory_order_relaxed)) {
+        temporaryLimitHit = true;
+        return SQLITE_FULL;
+    }
+    return realOf(f)->pMethods->xWrite(realOf(f), buf, amount, offset);
+}
+int boundedTruncate(sqlite3_file* f, sqlite3_int64 size) {
+    return realOf(f)->pMethods->xTruncate(realOf(f), size);
+}
+int boundedSync(sqlite3_file* f, int flags) {
+    return realOf(f)->pMethods->xSync(realOf(f), flags);
+}
+int boundedFileSize(sqlite3_file* f, sqlite3_int64* size) {
+    return realOf(f)->pMethods->xFileSize(realOf(f), size);
+}
+int boundedLock(sqlite3_file* f, int level) {
+    return realOf(f)->pMethods->xLock(realOf(f), level);
+}
+int boundedUnlock(sqlite3_file* f, int level) {
+    return realOf(f)->pMethods->xUnlock(realOf(f), level);
+}
+int boundedCheckReservedLock(sqlite3_file* f, int* out) {
+    return realOf(f)->pMethods->xCheckReservedLock(realOf(f), out);
+}
+int boundedFileControl(sqlite3_file* f, int op, void* arg) {
+    return realOf(f)->pMethods->xFileControl(realOf(f), op, arg);
+}
+int boundedSectorSize(sqlite3_file* f) {
+    return realOf(f)->pMethods->xSectorSize(realOf(f));
+}
+int boundedDeviceCharacteristics(sqlite3_file* f) {
+    return realOf(f)->pMethods->xDeviceCharacteristics(realOf(f));
+}
+
+// Version 1 methods only: without shared memory and memory mapping, SQLite reads and writes
+// through xRead and xWrite, so every byte of a temporary file passes the bound. The station's
+// files are opened read-only and never in WAL mode by this server.
+const sqlite3_io_methods boundedMethods = {
+    1,
+    boundedClose,
+    boundedRead,
+    boundedWrite,
+    boundedTruncate,
+    boundedSync,
+    boundedFileSize,
+    boundedLock,
+    boundedUnlock,
+    boundedCheckReservedLock,
+    boundedFileControl,
+    boundedSectorSize,
+    boundedDeviceCharacteristics,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+sqlite3_vfs boundedVfs;
+const char* const kBoundedVfsName = "torvi-bounded-temp";
+
+int boundedOpen(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    auto* root = static_cast<sqlite3_vfs*>(vfs->pAppData);
+    auto* bounded = reinterpret_cast<BoundedFile*>(file);
+    bounded->temporary = !name || (flags & (SQLITE_OPEN_TEMP_DB | SQLITE_OPEN_TEMP_JOURNAL |
+                                            SQLITE_OPEN_TRANSIENT_DB | SQLITE_OPEN_SUBJOURNAL));
+    std::memset(bounded->real(), 0, size_t(root->szOsFile));
+    const int rc = root->xOpen(root, name, bounded->real(), flags, outFlags);
+    file->pMethods = rc == SQLITE_OK && bounded->real()->pMethods ? &boundedMethods : nullptr;
+    return rc;
+}
+
+// The default VFS with every temporary file bounded; the server's connections name it in their
+// URI, so nothing else in the process is affected.
+void registerBoundedVfs() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        sqlite3_vfs* root = sqlite3_vfs_find(nullptr);
+        boundedVfs = *root;
+        boundedVfs.iVersion = qMin(root->iVersion, 3);
+        boundedVfs.szOsFile = int(sizeof(BoundedFile)) + root->szOsFile;
+        boundedVfs.pNext = nullptr;
+        boundedVfs.zName = kBoundedVfsName;
+        boundedVfs.pAppData = root;
+        boundedVfs.xOpen = boundedOpen;
+        sqlite3_vfs_register(&boundedVfs, 0);
+    });
+}
+
+int checkDeadline(void* deadline) {
+    return static_cast<QDeadlineTimer*>(deadline)->hasExpired() ? 1 : 0;
+}
+
+// ---- Messages ------------------------------------------------------------------------------
+
+// SQLite's reason in Russian for the causes an operator or administrator can act on; SQLite's
+// own words for the rest (syntax errors name the place in the query).
+QString sqliteReason(int extendedCode, const QString& message) {
+    static const QString noTable = QStringLiteral("no such table: ");
+    static const QString noColumn = QStringLiteral("no such column: ");
+    switch (extendedCode) {
+    case SQLITE_READONLY_ROLLBACK:
+    case SQLITE_READONLY_RECOVERY:
+    case SQLITE_READONLY_CANTINIT:
+        return QStringLiteral("рядом с базой остался журнал незавершённой записи; сервер "
+                              "статистики только читает базу и восстановить её не может, это "
+                              "сделает программа, которая ведёт базу");
+    default:
+        break;
+    }
+    switch (extendedCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("база данных заблокирована другой программой");
+    case SQLITE_CORRUPT:
+        return QStringLiteral("файл базы данных повреждён");
+    case SQLITE_NOTADB:
+        return QStringLiteral("файл не является базой данных");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("не удалось открыть файл базы данных (нет доступа, файл не найден "
+                              "или открыто слишком много файлов)");
+    case SQLITE_PERM:
+        return QStringLiteral("отказано в доступе");
+    case SQLITE_READONLY:
+        return QStringLiteral("база данных доступна только для чтения");
+    case SQLITE_FULL:
+        return QStringLiteral("недостаточно места на диске");
+    case SQLITE_IOERR:
+        return QStringLiteral("ошибка ввода-вывода при чтении файла базы данных");
+    case SQLITE_NOMEM:
+        return QStringLiteral("недостаточно памяти");
+    case SQLITE_ERROR:
+        if (message.startsWith(noTable))
+            return QStringLiteral("нет таблицы «%1»").arg(message.mid(noTable.size()));
+        if (message.startsWith(noColumn))
+            return QStringLiteral("нет столбца «%1»").arg(message.mid(noColumn.size()));
+        break;
+    default:
+        break;
+    }
+    return message;
+}
+
 QString errorText(sqlite3* db) {
-    return QString::fromUtf8(sqlite3_errmsg(db));
+    return sqliteReason(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
+// Why a running statement stopped, when it was one of the server's own limits.
+QString limitReason(int rc) {
+    if (rc == SQLITE_INTERRUPT)
+        return QStringLiteral("запрос выполнялся дольше %1 с и прерван")
+            .arg(QString::number(statementTimeLimitMs.load() / 1000.0).replace('.', ','));
+    if ((rc & 0xff) == SQLITE_FULL && temporaryLimitHit)
+        return QStringLiteral("временные данные запроса превысили %1 МБ; запрос прерван")
+            .arg(QString::number(temporaryBytesLimit.load() / double(1 << 20)).replace('.', ','));
+    return {};
 }
 
 struct StatementGuard {
@@ -71,6 +267,11 @@ bool onlyBlanks(const char* text) {
 }
 
 } // namespace
+
+void TEmbeddedStatServer::setStatementLimits(qint64 timeLimitMs, qint64 temporaryBytes) {
+    statementTimeLimitMs = timeLimitMs;
+    temporaryBytesLimit = temporaryBytes;
+}
 
 TEmbeddedStatServer::TEmbeddedStatServer()
     : m_owner(QThread::currentThread()) {}
@@ -129,11 +330,12 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
     const QString folder = mapDaraPath(parameter);
     if (!QFileInfo(folder).isDir())
         throw EDatabaseError(QStringLiteral("Папка базы данных %1 не найдена: %2")
-                                 .arg(word, QDir::toNativeSeparators(folder)));
+                                 .arg(word, ShortenedForMessage(QDir::toNativeSeparators(folder))));
     const QString file =
         QDir(folder).filePath(which == Database::Fuel ? fuelFileName() : goodsFileName());
     if (!QFileInfo(file).isFile())
-        throw EDatabaseError(QStringLiteral("Файл базы данных %1 не найден: %2").arg(word, file));
+        throw EDatabaseError(QStringLiteral("Файл базы данных %1 не найден: %2")
+                                 .arg(word, ShortenedForMessage(file)));
 
     h.filePath = file;
     h.connectionName =
@@ -147,10 +349,14 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
                                             "данных %1 «%2» недоступна")
                                  .arg(word, file));
     }
-    h.db.setDatabaseName(file);
-    h.db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+    registerBoundedVfs();
+    h.db.setDatabaseName(QString::fromLatin1(QUrl::fromLocalFile(file).toEncoded()) +
+                         QStringLiteral("?vfs=") + QLatin1String(kBoundedVfsName));
+    h.db.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!h.db.open()) {
-        const QString reason = h.db.lastError().text();
+        const QSqlError error = h.db.lastError();
+        const QString reason = sqliteReason(error.nativeErrorCode().toInt(), error.driverText());
         closeHandle(h);
         throw EDatabaseError(
             QStringLiteral("Не удалось открыть базу данных %1 «%2»: %3").arg(word, file, reason));
@@ -165,13 +371,16 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
     }
     auto* db = static_cast<sqlite3*>(h.sqlite);
     char* message = nullptr;
-    int rc = sqlite3_exec(db, "PRAGMA query_only = ON", nullptr, nullptr, &message);
+    // Temporary tables and sorts in files, where the bounding VFS sees them, never unbounded in
+    // memory.
+    int rc = sqlite3_exec(db, "PRAGMA query_only = ON; PRAGMA temp_store = FILE", nullptr, nullptr,
+                          &message);
     sqlite3_free(message);
     message = nullptr;
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
-        const QString reason = message ? QString::fromUtf8(message) : errorText(db);
+        const QString reason = errorText(db);
         sqlite3_free(message);
         closeHandle(h);
         if (rc == SQLITE_NOTADB)
@@ -180,6 +389,7 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
         throw EDatabaseError(
             QStringLiteral("Не удалось прочитать базу данных %1 «%2»: %3").arg(word, file, reason));
     }
+    sqlite3_progress_handler(db, 1000, checkDeadline, &h.deadline);
     sqlite3_set_authorizer(db, authorize, nullptr);
     return h;
 }
@@ -209,6 +419,8 @@ std::shared_ptr<const TDataPacket>
 TEmbeddedStatServer::run(Handle& h, const QString& sql,
                          const QHash<QString, TFieldType>& declaredTypes) {
     auto* db = static_cast<sqlite3*>(h.sqlite);
+    h.deadline.setRemainingTime(statementTimeLimitMs.load());
+    temporaryLimitHit = false;
     const QByteArray text = sql.toUtf8();
     StatementGuard guard;
     const char* tail = nullptr;
@@ -216,14 +428,21 @@ TEmbeddedStatServer::run(Handle& h, const QString& sql,
         sqlite3_prepare_v2(db, text.constData(), int(text.size()) + 1, &guard.stmt, &tail);
     if (rc != SQLITE_OK) {
         const QString reason = errorText(db);
+        static const QString deniedFunction = QStringLiteral("not authorized to use function: ");
+        const QString native = QString::fromUtf8(sqlite3_errmsg(db));
+        if (native.startsWith(deniedFunction))
+            throw EDatabaseError(QStringLiteral("Сервер статистики не выполняет функцию «%1»: "
+                                                "запрос к базе «%2» отклонён")
+                                     .arg(native.mid(deniedFunction.size()), h.filePath));
         if (rc == SQLITE_AUTH || reason.startsWith(QLatin1String("not authorized")))
             throw EDatabaseError(QStringLiteral("Сервер статистики только читает данные: запрос, "
                                                 "который изменил бы базу «%1», отклонён (%2)")
                                      .arg(h.filePath, reason));
         static const QString noTable = QStringLiteral("no such table: ");
-        if (reason.startsWith(noTable))
+        const QString english = QString::fromUtf8(sqlite3_errmsg(db));
+        if (english.startsWith(noTable))
             throw EDatabaseError(QStringLiteral("В базе данных «%1» нет таблицы «%2»")
-                                     .arg(h.filePath, reason.mid(noTable.size())));
+                                     .arg(h.filePath, english.mid(noTable.size())));
         throw EDatabaseError(QStringLiteral("Сервер статистики отклонил запрос к базе «%1»: %2")
                                  .arg(h.filePath, reason));
     }
@@ -251,10 +470,12 @@ TEmbeddedStatServer::run(Handle& h, const QString& sql,
         const int step = sqlite3_step(guard.stmt);
         if (step == SQLITE_DONE)
             break;
-        if (step != SQLITE_ROW)
+        if (step != SQLITE_ROW) {
+            const QString limit = limitReason(sqlite3_extended_errcode(db));
             throw EDatabaseError(
                 QStringLiteral("Ошибка сервера статистики при чтении базы «%1»: %2")
-                    .arg(h.filePath, errorText(db)));
+                    .arg(h.filePath, limit.isEmpty() ? errorText(db) : limit));
+        }
         for (int i = 0; i < columnCount; ++i) {
             TColumnBuilder& b = builders[size_t(i)];
             switch (sqlite3_column_type(guard.stmt, i)) {

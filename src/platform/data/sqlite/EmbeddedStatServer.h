@@ -2,6 +2,7 @@
 
 #include "platform/data/StatServer.h"
 
+#include <QDeadlineTimer>
 #include <QSqlDatabase>
 #include <QThread>
 
@@ -25,6 +26,15 @@ public:
     provide(const QString& providerName, const QString& commandText,
             const QHash<QString, TFieldType>& declaredTypes) override;
 
+    // Every statement ends with an error when it runs longer than the time limit (the statement
+    // timeout of the PostgreSQL server too) or when one of its temporary files would outgrow the
+    // bound: a hostile or broken station file (a recursive view in place of a table) cannot run
+    // for ever or fill the disk.
+    static constexpr qint64 kStatementTimeLimitMs = 5 * 60 * 1000;
+    static constexpr qint64 kTemporaryBytesLimit = qint64(1) << 30;
+    // For all servers of the process, from their next statement on.
+    static void setStatementLimits(qint64 timeLimitMs, qint64 temporaryBytes);
+
     static QString fuelFileName() { return QStringLiteral("fuel.sqlite"); }
     static QString goodsFileName() { return QStringLiteral("goods.sqlite"); }
 
@@ -34,7 +44,8 @@ private:
         QString connectionName;
         QString filePath;
         QSqlDatabase db;
-        void* sqlite = nullptr; // sqlite3*, owned by db
+        void* sqlite = nullptr;  // sqlite3*, owned by db
+        QDeadlineTimer deadline; // of the running statement, read by SQLite's progress handler
     };
 
     Handle& handle(Database which);

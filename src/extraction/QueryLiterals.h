@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/core/DateTime.h"
-#include "platform/core/ErrorContext.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/FormatSettings.h"
 

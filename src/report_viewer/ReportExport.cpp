@@ -2,7 +2,6 @@
 
 #include "platform/core/CodePage1251.h"
 #include "platform/core/DaraPaths.h"
-#include "platform/core/ErrorContext.h"
 #include "platform/core/Exceptions.h"
 #include "platform/ui/HtmlView.h"
 #include "platform/ui/MessageBoxes.h"

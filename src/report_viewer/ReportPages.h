@@ -7,6 +7,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
+
 class QPainter;
 class QPrinter;
 class QWidget;

@@ -562,23 +562,21 @@ void TRptFrm::PrintDialogClick() {
     QPrinter& printer = ReportPrinter::applicationPrinter();
     TPrintSettings& settings = PrinterSettings();
     const TPrintChoice choice = AskPrintRange(printer, settings.portrait, this);
-    const auto reread = qScopeGuard([&] {
-        settings.portrait = printer.pageLayout().orientation() == QPageLayout::Portrait;
-        if (Panel3->isVisible())
-            PreviewShow(1);
-    });
-    if (!choice.confirmed)
-        return;
+    // Confirmed or not, the orientation is the one the dialog left on the printer.
     settings.portrait = printer.pageLayout().orientation() == QPageLayout::Portrait;
-    try {
-        WritePrinterOrientation();
-    } catch (const std::exception&) {
-        // The orientation is remembered for the session anyway; printing must not fail over it.
+    if (choice.confirmed) {
+        try {
+            WritePrinterOrientation();
+        } catch (const std::exception&) {
+            // Remembered for the session anyway; printing must not fail over the settings file.
+        }
+        if (choice.toFile)
+            SaveReportToTextFile(ReportLines(), this);
+        else
+            PrintReportLines(choice.fromPage, choice.toPage, choice.copies);
     }
-    if (choice.toFile)
-        SaveReportToTextFile(ReportLines(), this);
-    else
-        PrintReportLines(choice.fromPage, choice.toPage, choice.copies);
+    if (Panel3->isVisible())
+        PreviewShow(1);
 }
 
 void TRptFrm::sbtnAdditionalClick() {

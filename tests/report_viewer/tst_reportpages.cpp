@@ -74,8 +74,6 @@ void TestReportPages::boxDrawing_data() {
     QTest::newRow("rule across a page break")
         << QStringList{"|", "|", "|"} << 0 << QStringList{"0,0-0,1"} << QStringList{};
 }
-<< QStringList{"1,1", "2,1", "3,1"};
-}
 
 void TestReportPages::boxDrawing() {
     QFETCH(QStringList, lines);

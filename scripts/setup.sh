@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need from Debian's packages.
-# Idempotent: installed packages are left as they are.
+# Idempotent: installed packages are left as they are. Recommends are not installed, so every
+# package the build reads is named below or is a hard dependency of one named here;
+# scripts/check-packages.sh holds that after each configure of the test command.
 set -euo pipefail
 
 SUDO=""
@@ -11,8 +13,9 @@ fi
 PACKAGES=(
     # toolchain
     g++ cmake ninja-build clang-format pkg-config
-    # Qt 6 with the pieces the plug-in uses; SQLite and PostgreSQL drivers for Qt SQL
-    qt6-base-dev qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+    # Qt 6 with the pieces the plug-in uses; SQLite and PostgreSQL drivers for Qt SQL. Qt Charts'
+    # CMake package needs Qt OpenGL's, which qt6-base-dev only recommends.
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     # the X11 platform plug-in, for running the back office on a desktop
     qt6-qpa-plugins
     # fonts, so that offscreen windows, charts and printed reports draw their text
@@ -27,7 +30,16 @@ PACKAGES=(
     libreoffice-writer-nogui libreoffice-calc-nogui unzip
     # a virtual display for screenshots of the host when no display is there
     xvfb xauth
+    # PostgreSQL: the server the tests start a private cluster of, and the client library the
+    # PostgreSQL statistics server and the generator read and load with
+    postgresql libpq-dev
 )
+
+# --list names the packages, one a line, for scripts/check-packages.sh.
+if [ "${1:-}" = "--list" ]; then
+    printf '%s\n' "${PACKAGES[@]}"
+    exit 0
+fi
 
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update

@@ -20,10 +20,20 @@ echo "== configure ($BUILD_DIR)"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DTORVI_SANITIZE=ON -DTORVI_WERROR=ON
 
+echo "== packages"
+bash scripts/check-packages.sh "$BUILD_DIR"
+
 echo "== build"
 cmake --build "$BUILD_DIR"
 echo "== every header on its own"
 cmake --build "$BUILD_DIR" --target torvi_header_check
+
+echo "== PostgreSQL test cluster"
+# Stopped however the tests end; the tests that need the server find it through the exports.
+PG_TEST_DIR=$(mktemp -d /tmp/torvi-pg.XXXXXX)
+trap 'bash scripts/pg-test-cluster.sh stop "$PG_TEST_DIR"' EXIT
+PG_TEST_ENV=$(bash scripts/pg-test-cluster.sh start "$PG_TEST_DIR" "${TORVI_PG_PORT:-55432}")
+eval "$PG_TEST_ENV"
 
 echo "== tests"
 export QT_QPA_PLATFORM=offscreen

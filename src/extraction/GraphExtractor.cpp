@@ -12,7 +12,17 @@
 #include <QLabel>
 #include <QSlider>
 
+#include <chrono>
+#include <utility>
+#include <vector>
+
 namespace {
+
+// A batch of buckets goes to the user interface thread at least this often, so that the progress
+// bar moves smoothly, and holds at most so many buckets, so that the thread is back in its event
+// loop within a few milliseconds.
+constexpr auto kBatchInterval = std::chrono::milliseconds(16);
+constexpr std::size_t kBatchBuckets = 4096;
 
 // Thrown inside the bucket pass when the extractor is being destroyed: nobody will look at the
 // chart any more, so the run stops at the next bucket and only cleans up.
@@ -181,13 +191,15 @@ void TGraphExtractor::AddSeries() {
 }
 
 void TGraphExtractor::AddPoint() {
+    QString label = std::exchange(m_pointLabel, QString());
     if (!m_chart)
         return;
     ChartSeries* series = m_chart->series(m_seriesIndex);
     if (!series)
         return;
-    series->addPoint(m_pointTime, m_pointValue, PointLabelText(m_pointTime, m_settings),
-                     series->color());
+    if (label.isNull())
+        label = PointLabelText(m_pointTime, m_settings);
+    series->addPoint(m_pointTime, m_pointValue, std::move(label), series->color());
 }
 
 void TGraphExtractor::TitleSeries() {
@@ -327,23 +339,60 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     m_pointValue = 0;
     progress.SetStepValue(0);
     m_pointTime = DateFrom();
-    // One hop to the user interface thread per bucket: the point, then the progress it brings.
-    const std::function<void()> emitPoint = [this, &progress] {
-        AddPoint();
-        progress.ProgressApplyStep();
+
+    // The buckets travel to the user interface thread in batches: a thread round trip per bucket
+    // would cost more than the bucket itself. On that thread every bucket still gets its AddPoint
+    // and then its ProgressApplyStep, in order, through the hand-over fields as one call would.
+    // The labels are written here on the worker, which would otherwise only wait meanwhile.
+    struct TBucket {
+        TDateTime start;
+        double sum;
+        int rows;
+        QString label;
+    };
+    std::vector<TBucket> batch;
+    batch.reserve(kBatchBuckets);
+    auto batchStart = std::chrono::steady_clock::now();
+    const auto handOver = [&] {
+        if (batch.empty())
+            return;
+        Synchronize([&] {
+            const TProgressSteps steps(progress);
+            for (TBucket& bucket : batch) {
+                m_pointTime = bucket.start;
+                m_pointValue = bucket.sum;
+                m_pointLabel = std::move(bucket.label);
+                progress.SetStepValue(bucket.rows);
+                AddPoint();
+                progress.ProgressApplyStep();
+            }
+        });
+        batch.clear();
+        m_pointValue = 0;
+        progress.SetStepValue(0);
+        batchStart = std::chrono::steady_clock::now();
     };
     TDataSetRows<TRowAmount> rows{set, data, amount};
-    RunBucketPass(DateFrom(), DateTo(), m_stepLength, rows,
-                  [&](TDateTime start, double sum, int consumed) {
-                      if (Terminated())
-                          throw TRunAbandoned();
-                      m_pointTime = start;
-                      m_pointValue = sum;
-                      progress.AddStepValue(consumed);
-                      Synchronize(emitPoint);
-                      m_pointValue = 0;
-                      progress.SetStepValue(0);
-                  });
+    try {
+        RunBucketPass(
+            DateFrom(), DateTo(), m_stepLength, rows,
+            [&](TDateTime start, double sum, int consumed) {
+                if (Terminated())
+                    throw TRunAbandoned();
+                batch.push_back({start, sum, consumed, PointLabelText(start, m_settings)});
+                if (batch.size() >= kBatchBuckets ||
+                    std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
+                    handOver();
+            });
+    } catch (const TRunAbandoned&) {
+        throw;
+    } catch (...) {
+        // The chart keeps the points of the buckets before the failing row, as it would have
+        // without batching.
+        handOver();
+        throw;
+    }
+    handOver();
     if (m_multiGraph)
         Synchronize([this] { TitleSeries(); });
 }

@@ -22,7 +22,8 @@
 class ExtractorHarness {
 public:
     explicit ExtractorHarness(const QString& providerName) {
-        const QString goods = station.goodsFolder(), fuel = station.fuelFolder();
+        const QString goods = station.goodsParameter(), fuel = station.fuelParameter();
+        connection.setComputerName(station.computerName());
         connection.setAfterConnect([this](TDCOMConnection& sender) {
             sender.setStatParameter(1, goodsFolder);
             sender.setStatParameter(2, fuelFolder);
@@ -39,20 +40,6 @@ public:
         });
     }
     ~ExtractorHarness() { MessageBoxes::setHandler({}); }
-
-    // Runs SQL on the station's file, for rows a test needs beyond the fixture's.
-    void exec(const QString& file, const QStringList& statements) {
-        const QString name = QStringLiteral("harness-") + file;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file);
-            QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-            QSqlQuery query(db);
-            for (const QString& statement : statements)
-                QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-        }
-        QSqlDatabase::removeDatabase(name);
-    }
 
     // Wakes the worker and serves its synchronised calls until it waits again.
     static void run(TExtractor& extractor) {

@@ -2,8 +2,21 @@
 
 // A small hand-built station: a few fillings, shifts, goods and documents around the period
 // 2009-08-24 00:00 to 2009-08-25 00:00, each row placed to test one boundary.
+//
+// The same rows go to the station's SQLite files or, with TORVI_TEST_STAT_SERVER=postgres, to two
+// new databases on the PostgreSQL server TORVI_TEST_PGHOST (host:port; login from PGUSER and
+// PGPASSWORD), so one test runs against either server. Without that server a test run exits as
+// skipped (code 77), except under CI=true, where a missing server is a failure.
 
+#include "platform/data/DCOMConnection.h"
+#include "platform/data/postgres/PostgresSchema.h"
+#include "platform/data/servers/StatServerChoice.h"
 #include "platform/data/sqlite/StationSchema.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -12,24 +25,101 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+enum class StationServerKind { Embedded, Postgres };
+
 class StationFixture {
 public:
-    StationFixture() {
-        QDir(m_dir.path()).mkpath(QStringLiteral("DB/TradeDB"));
-        build(fuelFolder() + QStringLiteral("/fuel.sqlite"), fuel());
-        build(goodsFolder() + QStringLiteral("/goods.sqlite"), goods());
+    static StationServerKind kindFromEnvironment() {
+        return qEnvironmentVariable("TORVI_TEST_STAT_SERVER") == QLatin1String("postgres")
+                   ? StationServerKind::Postgres
+                   : StationServerKind::Embedded;
+    }
+    // The PostgreSQL server of the tests; exits as skipped when there is none outside CI.
+    static QString postgresServer() {
+        const QString server = qEnvironmentVariable("TORVI_TEST_PGHOST");
+        if (server.isEmpty() && qEnvironmentVariable("CI") != QLatin1String("true")) {
+            std::puts("SKIP: no PostgreSQL server for the tests (TORVI_TEST_PGHOST is not set; "
+                      "scripts/pg-test-cluster.sh starts one)");
+            std::exit(77);
+        }
+        return server;
     }
 
+    explicit StationFixture(StationServerKind kind = kindFromEnvironment())
+        : m_kind(kind) {
+        QDir(m_dir.path()).mkpath(QStringLiteral("DB/TradeDB"));
+        if (kind == StationServerKind::Postgres) {
+            static QAtomicInt counter;
+            const QString stem = QStringLiteral("torvi_test_%1_%2")
+                                     .arg(QCoreApplication::applicationPid())
+                                     .arg(counter.fetchAndAddRelaxed(1));
+            m_server = postgresServer();
+            if (m_server.isEmpty()) {
+                m_error = QStringLiteral("TORVI_TEST_PGHOST is not set: no PostgreSQL server");
+                return;
+            }
+            m_fuelDb = stem + QStringLiteral("_fuel");
+            m_goodsDb = stem + QStringLiteral("_goods");
+            build(QString(), {PostgresSchema::createDatabase(m_fuelDb),
+                              PostgresSchema::createDatabase(m_goodsDb)});
+            build(m_fuelDb, PostgresSchema::fuelStatements() +
+                                PostgresSchema::fuelIndexStatements() + fuelRows());
+            build(m_goodsDb, PostgresSchema::goodsStatements() +
+                                 PostgresSchema::goodsIndexStatements() + goodsRows());
+            return;
+        }
+        build(fuelFolder() + QStringLiteral("/fuel.sqlite"),
+              StationSchema::fuelStatements() + StationSchema::fuelIndexStatements() + fuelRows());
+        build(goodsFolder() + QStringLiteral("/goods.sqlite"),
+              StationSchema::goodsStatements() + StationSchema::goodsIndexStatements() +
+                  goodsRows());
+    }
+    ~StationFixture() {
+        if (m_kind == StationServerKind::Postgres && !m_server.isEmpty())
+            build(QString(), {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)")
+                                  .arg(PostgresSchema::quotedName(m_fuelDb)),
+                              QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)")
+                                  .arg(PostgresSchema::quotedName(m_goodsDb))});
+    }
+
+    StationServerKind kind() const { return m_kind; }
+    // What the connection and StatParameter 1 and 2 are given for this station.
+    QString computerName() const { return m_server; }
+    QString goodsParameter() const { return m_server.isEmpty() ? goodsFolder() : m_goodsDb; }
+    QString fuelParameter() const { return m_server.isEmpty() ? fuelFolder() : m_fuelDb; }
     bool isValid() const { return m_dir.isValid() && m_error.isEmpty(); }
     const QString& error() const { return m_error; }
     QString root() const { return m_dir.path(); }
     QString fuelFolder() const { return m_dir.path() + QStringLiteral("/DB"); }
     QString goodsFolder() const { return m_dir.path() + QStringLiteral("/DB/TradeDB"); }
     QString fuelFile() const { return fuelFolder() + QStringLiteral("/fuel.sqlite"); }
+    QString goodsFile() const { return goodsFolder() + QStringLiteral("/goods.sqlite"); }
+
+    // Points a connection at this station's server and databases, as the data module does.
+    void attach(TDCOMConnection& connection, const QString& goods, const QString& fuel) const {
+        connection.setComputerName(m_server);
+        connection.setAfterConnect([goods, fuel](TDCOMConnection& sender) {
+            sender.setStatParameter(1, goods);
+            sender.setStatParameter(2, fuel);
+        });
+    }
+    void attach(TDCOMConnection& connection) const {
+        attach(connection, goodsParameter(), fuelParameter());
+    }
+
+    // Runs statements on the station's goods or fuel database (named by its SQLite file),
+    // whichever server holds it; the first failure is kept in error().
+    bool exec(const QString& file, const QStringList& statements) {
+        if (m_kind == StationServerKind::Postgres)
+            build(file == goodsFile() ? m_goodsDb : m_fuelDb, statements);
+        else
+            build(file, statements);
+        return m_error.isEmpty();
+    }
 
 private:
-    static QStringList fuel() {
-        QStringList s = StationSchema::fuelStatements() + StationSchema::fuelIndexStatements();
+    static QStringList fuelRows() {
+        QStringList s;
         s << QStringLiteral("INSERT INTO GSM (ID_GSM, GsmName, SortOrder) VALUES "
                             "(1, 'ДТ', 3), (2, 'АИ-92', 1), (3, 'АИ-95', 2), "
                             "(4, 'АИ-95 ''Премиум''', 4)")
@@ -57,8 +147,8 @@ private:
         return s;
     }
 
-    static QStringList goods() {
-        QStringList s = StationSchema::goodsStatements() + StationSchema::goodsIndexStatements();
+    static QStringList goodsRows() {
+        QStringList s;
         s << QStringLiteral("INSERT INTO Category (ID_Category, Name, IsDelete, KKMSection) VALUES "
                             "(1, 'Напитки', 0, 1), (2, 'Снеки', 0, 2), (3, '', 0, 1), "
                             "(4, 'НАПИТКИ', 1, 1)")
@@ -82,11 +172,24 @@ private:
         return s;
     }
 
+    // A file, or on the PostgreSQL server a database (empty: the maintenance database).
     void build(const QString& file, const QStringList& statements) {
         const QString name = QStringLiteral("fixture-") + file;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file);
+            QSqlDatabase db;
+            if (m_kind == StationServerKind::Postgres) {
+                db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+                QString host;
+                int port = -1;
+                if (!PostgresSchema::splitServerName(m_server, host, port))
+                    m_error = PostgresSchema::badServerName(m_server);
+                db.setHostName(host);
+                db.setPort(port);
+                db.setDatabaseName(file.isEmpty() ? QStringLiteral("postgres") : file);
+            } else {
+                db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                db.setDatabaseName(file);
+            }
             if (!db.open()) {
                 m_error = db.lastError().text();
             } else {
@@ -101,6 +204,10 @@ private:
         QSqlDatabase::removeDatabase(name);
     }
 
+    StationServerKind m_kind;
+    QString m_server;
+    QString m_fuelDb;
+    QString m_goodsDb;
     QTemporaryDir m_dir;
     QString m_error;
 };

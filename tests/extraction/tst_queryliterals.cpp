@@ -5,164 +5,131 @@
 #include <clocale>
 #include <cmath>
 
-class TestQueryLiterals : public QObject {
-    Q_OBJECT
-
-private slots:
-    void dateTimeText_data();
-    void dateTimeText();
-    void floatText_data();
-    void floatText();
-    void independentOfProcessLocale_data();
-    void independentOfProcessLocale();
-    void exceptionWithContext();
-    void exceptionKeepsItsClass();
-    void quotedSqlString_data();
-    void quotedSqlString();
-};
-
 namespace {
 const double kHalfMsec = 0.5 / kMsecPerDay;
 }
 
-void TestQueryLiterals::dateTimeText_data() {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<bool>("withMsec");
-    QTest::addColumn<QString>("expected");
-    const double midnight = encodeDateTime(2009, 8, 24);
-    const double nextMidnight = encodeDateTime(2009, 8, 25);
-    QTest::newRow("full") << encodeDateTime(2009, 8, 24, 7, 5, 3, 45) << true
-                          << "2009-08-24 07:05:03.045";
-    QTest::newRow("without msec") << encodeDateTime(2009, 8, 24, 7, 5, 3, 45) << false
-                                  << "2009-08-24 07:05:03";
-    QTest::newRow("start of day") << midnight << true << "2009-08-24 00:00:00.000";
-    QTest::newRow("last msec of day")
-        << nextMidnight - 1 / kMsecPerDay << true << "2009-08-24 23:59:59.999";
-    QTest::newRow("under half msec before midnight")
-        << nextMidnight - 0.8 * kHalfMsec << true << "2009-08-25 00:00:00.000";
-    QTest::newRow("over half msec before midnight")
-        << nextMidnight - 1.2 * kHalfMsec << true << "2009-08-24 23:59:59.999";
-    QTest::newRow("rounded up msec")
-        << midnight + (45.6 / kMsecPerDay) << true << "2009-08-24 00:00:00.046";
-    QTest::newRow("rounding carries into seconds")
-        << midnight + (59999.7 / kMsecPerDay) << true << "2009-08-24 00:01:00.000";
-    QTest::newRow("without msec still rounds")
-        << nextMidnight - 0.8 * kHalfMsec << false << "2009-08-25 00:00:00";
-    QTest::newRow("epoch") << 0.0 << true << "1899-12-30 00:00:00.000";
-    QTest::newRow("leap day") << encodeDateTime(2024, 2, 29, 23, 0, 0, 7) << true
-                              << "2024-02-29 23:00:00.007";
-}
+class TestQueryLiterals : public QObject {
+    Q_OBJECT
 
-void TestQueryLiterals::dateTimeText() {
-    QFETCH(double, value);
-    QFETCH(bool, withMsec);
-    QFETCH(QString, expected);
-    QCOMPARE(DateTimeToQueryText(withMsec, value), expected);
-}
-
-void TestQueryLiterals::floatText_data() {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("zero") << 0.0 << "0";
-    QTest::newRow("integer") << 5.0 << "5";
-    QTest::newRow("hundred") << 100.0 << "100";
-    QTest::newRow("half") << 12.5 << "12.5";
-    QTest::newRow("quarter") << 0.25 << "0.25";
-    QTest::newRow("negative") << -12.5 << "-12.5";
-    QTest::newRow("binary noise") << 0.1 + 0.2 << "0.3";
-    QTest::newRow("third") << 1.0 / 3 << "0.333333333333333";
-    QTest::newRow("15 integer digits") << 123456789012345.0 << "123456789012345";
-    QTest::newRow("16 integer digits") << 1e15 << "1E15";
-    QTest::newRow("1E20") << 1e20 << "1E20";
-    QTest::newRow("long mantissa") << 123456789012345678.0 << "1.23456789012346E17";
-    QTest::newRow("smallest fixed") << 0.00001 << "0.00001";
-    QTest::newRow("below fixed") << 0.0000099 << "9.9E-6";
-    QTest::newRow("1E-6") << 1e-6 << "1E-6";
-    QTest::newRow("negative small") << -2.5e-7 << "-2.5E-7";
-    QTest::newRow("rounding to 15 digits") << 9.999999999999998 << "10";
-    QTest::newRow("exact half away from zero") << 84.44000244140625 << "84.4400024414063";
-    QTest::newRow("just below the half")
-        << std::nextafter(84.44000244140625, 0.0) << "84.4400024414062";
-    QTest::newRow("negative exact half") << -229475799016654.5 << "-229475799016655";
-}
-
-void TestQueryLiterals::floatText() {
-    QFETCH(double, value);
-    QFETCH(QString, expected);
-    QCOMPARE(FloatToQueryText(value), expected);
-}
-
-void TestQueryLiterals::independentOfProcessLocale_data() {
-    QTest::addColumn<QByteArray>("cLocale");
-    QTest::addColumn<QString>("qtLocale");
-    QTest::newRow("russian") << QByteArray("ru_RU.UTF-8") << "ru_RU";
-    QTest::newRow("german") << QByteArray("de_DE.UTF-8") << "de_DE";
-    QTest::newRow("american") << QByteArray("en_US.UTF-8") << "en_US";
-    QTest::newRow("C") << QByteArray("C") << "C";
-}
-
-void TestQueryLiterals::independentOfProcessLocale() {
-    QFETCH(QByteArray, cLocale);
-    QFETCH(QString, qtLocale);
-    const QLocale savedQt;
-    const QByteArray savedC = std::setlocale(LC_ALL, nullptr);
-    if (!std::setlocale(LC_ALL, cLocale.constData()))
-        QSKIP("the C library has no such locale on this machine");
-    QLocale::setDefault(QLocale(qtLocale));
-    const QString date = DateTimeToQueryText(true, encodeDateTime(2009, 8, 24, 7, 5, 3, 45));
-    const QString number = FloatToQueryText(-1234567.25);
-    const QString scientific = FloatToQueryText(2.5e-7);
-    std::setlocale(LC_ALL, savedC.constData());
-    QLocale::setDefault(savedQt);
-    QCOMPARE(date, QStringLiteral("2009-08-24 07:05:03.045"));
-    QCOMPARE(number, QStringLiteral("-1234567.25"));
-    QCOMPARE(scientific, QStringLiteral("2.5E-7"));
-}
-
-void TestQueryLiterals::exceptionWithContext() {
-    const EConvertError cause(QStringLiteral("'abc' is not a number"));
-    const auto plain = ExceptionWithContext(cause, QStringLiteral("Экспорт в Excel"), false);
-    QCOMPARE(plain->message(), QStringLiteral("Экспорт в Excel -> 'abc' is not a number"));
-
-    const auto once = ExceptionWithContext(cause, QStringLiteral("inner"), true);
-    QCOMPARE(once->message(), QStringLiteral("inner -> 'abc' is not a number <# EConvertError #>"));
-    const auto twice = ExceptionWithContext(*once, QStringLiteral("outer"), true);
-    QCOMPARE(twice->message(),
-             QStringLiteral("outer -> inner -> 'abc' is not a number <# EConvertError #>"));
-    QCOMPARE(cause.message(), QStringLiteral("'abc' is not a number"));
-}
-
-void TestQueryLiterals::exceptionKeepsItsClass() {
-    const EDatabaseError cause(QStringLiteral("no such table: LogTran"));
-    const auto wrapped = ExceptionWithContext(cause, QStringLiteral("ctx"), true);
-    QCOMPARE(wrapped->className(), QStringLiteral("EDatabaseError"));
-    try {
-        wrapped->raise();
-        QFAIL("raise() returned");
-    } catch (const EDatabaseError& e) {
-        QCOMPARE(e.message(), QStringLiteral("ctx -> no such table: LogTran <# EDatabaseError #>"));
-        QCOMPARE(QString::fromUtf8(e.what()), e.message());
-    } catch (const Exception&) {
-        QFAIL("raised as the base class");
+private slots:
+    void dateTimeText_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<bool>("withMsec");
+        QTest::addColumn<QString>("expected");
+        const double midnight = encodeDateTime(2009, 8, 24);
+        const double nextMidnight = encodeDateTime(2009, 8, 25);
+        QTest::newRow("full") << encodeDateTime(2009, 8, 24, 7, 5, 3, 45) << true
+                              << "2009-08-24 07:05:03.045";
+        QTest::newRow("without msec")
+            << encodeDateTime(2009, 8, 24, 7, 5, 3, 45) << false << "2009-08-24 07:05:03";
+        QTest::newRow("last msec of day")
+            << nextMidnight - 1 / kMsecPerDay << true << "2009-08-24 23:59:59.999";
+        QTest::newRow("under half msec before midnight")
+            << nextMidnight - 0.8 * kHalfMsec << true << "2009-08-25 00:00:00.000";
+        QTest::newRow("over half msec before midnight")
+            << nextMidnight - 1.2 * kHalfMsec << true << "2009-08-24 23:59:59.999";
+        QTest::newRow("rounded up msec")
+            << midnight + (45.6 / kMsecPerDay) << true << "2009-08-24 00:00:00.046";
+        QTest::newRow("rounding carries into seconds")
+            << midnight + (59999.7 / kMsecPerDay) << true << "2009-08-24 00:01:00.000";
+        QTest::newRow("leap day") << encodeDateTime(2024, 2, 29, 23, 0, 0, 7) << true
+                                  << "2024-02-29 23:00:00.007";
     }
-}
+    void dateTimeText() {
+        QFETCH(double, value);
+        QFETCH(bool, withMsec);
+        QFETCH(QString, expected);
+        QCOMPARE(DateTimeToQueryText(withMsec, value), expected);
+    }
 
-void TestQueryLiterals::quotedSqlString_data() {
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "АИ-92"
-                           << "'АИ-92'";
-    QTest::newRow("apostrophe") << "O'Neil"
-                                << "'O''Neil'";
-    QTest::newRow("empty") << ""
-                           << "''";
-}
+    void floatText_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("integer") << 5.0 << "5";
+        QTest::newRow("half") << 12.5 << "12.5";
+        QTest::newRow("binary noise") << 0.1 + 0.2 << "0.3";
+        QTest::newRow("third") << 1.0 / 3 << "0.333333333333333";
+        QTest::newRow("15 integer digits") << 123456789012345.0 << "123456789012345";
+        QTest::newRow("16 integer digits") << 1e15 << "1E15";
+        QTest::newRow("long mantissa") << 123456789012345678.0 << "1.23456789012346E17";
+        QTest::newRow("smallest fixed") << 0.00001 << "0.00001";
+        QTest::newRow("below fixed") << 0.0000099 << "9.9E-6";
+        QTest::newRow("negative small") << -2.5e-7 << "-2.5E-7";
+        QTest::newRow("rounding to 15 digits") << 9.999999999999998 << "10";
+        QTest::newRow("exact half away from zero") << 84.44000244140625 << "84.4400024414063";
+        QTest::newRow("just below the half")
+            << std::nextafter(84.44000244140625, 0.0) << "84.4400024414062";
+        QTest::newRow("negative exact half") << -229475799016654.5 << "-229475799016655";
+    }
+    void floatText() {
+        QFETCH(double, value);
+        QFETCH(QString, expected);
+        QCOMPARE(FloatToQueryText(value), expected);
+    }
 
-void TestQueryLiterals::quotedSqlString() {
-    QFETCH(QString, value);
-    QFETCH(QString, expected);
-    QCOMPARE(QuotedSqlString(value), expected);
-}
+    void independentOfProcessLocale_data() {
+        QTest::addColumn<QByteArray>("cLocale");
+        QTest::addColumn<QString>("qtLocale");
+        QTest::newRow("russian") << QByteArray("ru_RU.UTF-8") << "ru_RU";
+        QTest::newRow("american") << QByteArray("en_US.UTF-8") << "en_US";
+    }
+    void independentOfProcessLocale() {
+        QFETCH(QByteArray, cLocale);
+        QFETCH(QString, qtLocale);
+        const QLocale savedQt;
+        const QByteArray savedC = std::setlocale(LC_ALL, nullptr);
+        if (!std::setlocale(LC_ALL, cLocale.constData()))
+            QSKIP("the C library has no such locale on this machine");
+        QLocale::setDefault(QLocale(qtLocale));
+        const QString date = DateTimeToQueryText(true, encodeDateTime(2009, 8, 24, 7, 5, 3, 45));
+        const QString number = FloatToQueryText(-1234567.25);
+        const QString scientific = FloatToQueryText(2.5e-7);
+        std::setlocale(LC_ALL, savedC.constData());
+        QLocale::setDefault(savedQt);
+        QCOMPARE(date, QStringLiteral("2009-08-24 07:05:03.045"));
+        QCOMPARE(number, QStringLiteral("-1234567.25"));
+        QCOMPARE(scientific, QStringLiteral("2.5E-7"));
+    }
+
+    // The context goes in front once per level; a wrapped error is raised as its own class.
+    void exceptionWithContext() {
+        const EConvertError cause(QStringLiteral("'abc' is not a number"));
+        const auto plain = ExceptionWithContext(cause, QStringLiteral("Экспорт в Excel"), false);
+        QCOMPARE(plain->message(), QStringLiteral("Экспорт в Excel -> 'abc' is not a number"));
+        const auto once = ExceptionWithContext(cause, QStringLiteral("inner"), true);
+        const auto twice = ExceptionWithContext(*once, QStringLiteral("outer"), true);
+        QCOMPARE(twice->message(),
+                 QStringLiteral("outer -> inner -> 'abc' is not a number <# EConvertError #>"));
+        QCOMPARE(cause.message(), QStringLiteral("'abc' is not a number"));
+
+        const auto wrapped = ExceptionWithContext(EDatabaseError("no table"), "ctx", true);
+        QCOMPARE(wrapped->className(), QStringLiteral("EDatabaseError"));
+        try {
+            wrapped->raise();
+            QFAIL("raise() returned");
+        } catch (const EDatabaseError& e) {
+            QCOMPARE(e.message(), QStringLiteral("ctx -> no table <# EDatabaseError #>"));
+            QCOMPARE(QString::fromUtf8(e.what()), e.message());
+        } catch (const Exception&) {
+            QFAIL("raised as the base class");
+        }
+    }
+
+    void quotedSqlString_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "АИ-92"
+                               << "'АИ-92'";
+        QTest::newRow("apostrophe") << "O'Neil"
+                                    << "'O''Neil'";
+    }
+    void quotedSqlString() {
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        QCOMPARE(QuotedSqlString(value), expected);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestQueryLiterals)
 #include "tst_queryliterals.moc"

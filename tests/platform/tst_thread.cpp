@@ -54,110 +54,103 @@ class TestThread : public QObject {
     Q_OBJECT
 
 private slots:
-    void createdSuspendedAndRunsOncePerResume();
-    void resumeWhileBusyIsDropped();
-    void stopWhileWaitingEndsPromptly();
-    void stopWhileWorkerWaitsInSynchronisedCall();
-    void messageBoxFromWorkerReachesUiThread();
-    void floodOfCallsLeavesEventLoopRunning();
+    void createdSuspendedAndRunsOncePerResume() {
+        Worker worker;
+        QVERIFY(worker.Suspended());
+        QCOMPARE(worker.runs.load(), 0);
+        worker.Resume();
+        QVERIFY(waitFor([&] { return worker.runs == 1 && worker.Suspended(); }));
+        QCOMPARE(worker.uiCalls.load(), 1);
+        QVERIFY(worker.sawError.load());
+        worker.Resume();
+        QVERIFY(waitFor([&] { return worker.runs == 2 && worker.Suspended(); }));
+        QCOMPARE(worker.uiCalls.load(), 2);
+    }
+
+    void resumeWhileBusyIsDropped() {
+        Worker worker;
+        std::atomic<bool> release{false};
+        std::atomic<bool> inside{false};
+        worker.extra = [&] {
+            inside = true;
+            while (!release)
+                QThread::msleep(1);
+        };
+        worker.Resume();
+        QVERIFY(waitFor([&] { return inside.load(); }));
+        worker.Resume(); // busy: dropped
+        release = true;
+        QVERIFY(waitFor([&] { return worker.Suspended(); }));
+        QTest::qWait(50);
+        QCOMPARE(worker.runs.load(), 1);
+    }
+
+    void stopWhileWaitingEndsPromptly() {
+        auto worker = std::make_unique<Worker>();
+        worker->Resume();
+        QVERIFY(waitFor([&] { return worker->Suspended() && worker->runs == 1; }));
+        QElapsedTimer timer;
+        timer.start();
+        worker->StopThread();
+        QVERIFY(worker->Finished());
+        QVERIFY2(timer.elapsed() < 2000, "the worker did not end while waiting");
+        QCOMPARE(worker->runs.load(), 1);
+    }
+
+    void stopWhileWorkerWaitsInSynchronisedCall() {
+        // The user interface thread does not run its event loop here: only StopThread can serve the
+        // worker's pending call, or both threads would wait for each other for ever.
+        Worker worker;
+        std::atomic<bool> served{false};
+        worker.Resume();
+        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+        worker.extra = [&] { SynchronizedCall::run([&] { served = true; }); };
+        worker.Resume();
+        QThread::msleep(50); // the worker is now blocked in its first synchronised call
+        worker.StopThread();
+        QVERIFY(worker.Finished());
+        QVERIFY(served.load());
+    }
+
+    void messageBoxFromWorkerReachesUiThread() {
+        QThread* handledOn = nullptr;
+        QString text;
+        const auto previous = MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
+            handledOn = QThread::currentThread();
+            text = shown.text;
+            return QMessageBox::Ok;
+        });
+        Worker worker;
+        worker.extra = [] { MessageBoxes::error(nullptr, QStringLiteral("Сервер недоступен")); };
+        worker.Resume();
+        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+        MessageBoxes::setHandler(previous);
+        QCOMPARE(handledOn, qApp->thread());
+        QCOMPARE(text, QStringLiteral("Сервер недоступен"));
+    }
+
+    void floodOfCallsLeavesEventLoopRunning() {
+        // A run sends one call per bucket back to back; the user interface thread serves them
+        // without sleeping in between, but must still get back to its event loop to repaint.
+        Worker worker;
+        std::atomic<int> served{0};
+        worker.extra = [&] {
+            QElapsedTimer flood;
+            flood.start();
+            while (flood.elapsed() < 400)
+                SynchronizedCall::run([&] { ++served; });
+        };
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        worker.Resume();
+        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+        QVERIFY(served > 0);
+        QVERIFY2(ticks >= 5,
+                 qPrintable(QStringLiteral("the event loop ran %1 timer ticks").arg(ticks)));
+    }
 };
-
-void TestThread::createdSuspendedAndRunsOncePerResume() {
-    Worker worker;
-    QVERIFY(worker.Suspended());
-    QCOMPARE(worker.runs.load(), 0);
-    worker.Resume();
-    QVERIFY(waitFor([&] { return worker.runs == 1 && worker.Suspended(); }));
-    QCOMPARE(worker.uiCalls.load(), 1);
-    QVERIFY(worker.sawError.load());
-    worker.Resume();
-    QVERIFY(waitFor([&] { return worker.runs == 2 && worker.Suspended(); }));
-    QCOMPARE(worker.uiCalls.load(), 2);
-}
-
-void TestThread::resumeWhileBusyIsDropped() {
-    Worker worker;
-    std::atomic<bool> release{false};
-    std::atomic<bool> inside{false};
-    worker.extra = [&] {
-        inside = true;
-        while (!release)
-            QThread::msleep(1);
-    };
-    worker.Resume();
-    QVERIFY(waitFor([&] { return inside.load(); }));
-    worker.Resume(); // busy: dropped
-    release = true;
-    QVERIFY(waitFor([&] { return worker.Suspended(); }));
-    QTest::qWait(50);
-    QCOMPARE(worker.runs.load(), 1);
-}
-
-void TestThread::stopWhileWaitingEndsPromptly() {
-    auto worker = std::make_unique<Worker>();
-    worker->Resume();
-    QVERIFY(waitFor([&] { return worker->Suspended() && worker->runs == 1; }));
-    QElapsedTimer timer;
-    timer.start();
-    worker->StopThread();
-    QVERIFY(worker->Finished());
-    QVERIFY2(timer.elapsed() < 2000, "the worker did not end while waiting");
-    QCOMPARE(worker->runs.load(), 1);
-}
-
-void TestThread::stopWhileWorkerWaitsInSynchronisedCall() {
-    // The user interface thread does not run its event loop here: only StopThread can serve the
-    // worker's pending call, or both threads would wait for each other for ever.
-    Worker worker;
-    std::atomic<bool> served{false};
-    worker.Resume();
-    QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
-    worker.extra = [&] { SynchronizedCall::run([&] { served = true; }); };
-    worker.Resume();
-    QThread::msleep(50); // the worker is now blocked in its first synchronised call
-    worker.StopThread();
-    QVERIFY(worker.Finished());
-    QVERIFY(served.load());
-}
-
-void TestThread::messageBoxFromWorkerReachesUiThread() {
-    QThread* handledOn = nullptr;
-    QString text;
-    const auto previous = MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
-        handledOn = QThread::currentThread();
-        text = shown.text;
-        return QMessageBox::Ok;
-    });
-    Worker worker;
-    worker.extra = [] { MessageBoxes::error(nullptr, QStringLiteral("Сервер недоступен")); };
-    worker.Resume();
-    QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
-    MessageBoxes::setHandler(previous);
-    QCOMPARE(handledOn, qApp->thread());
-    QCOMPARE(text, QStringLiteral("Сервер недоступен"));
-}
-
-void TestThread::floodOfCallsLeavesEventLoopRunning() {
-    // A run sends one call per bucket back to back; the user interface thread serves them
-    // without sleeping in between, but must still get back to its event loop to repaint.
-    Worker worker;
-    std::atomic<int> served{0};
-    worker.extra = [&] {
-        QElapsedTimer flood;
-        flood.start();
-        while (flood.elapsed() < 400)
-            SynchronizedCall::run([&] { ++served; });
-    };
-    int ticks = 0;
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start(10);
-    worker.Resume();
-    QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
-    QVERIFY(served > 0);
-    QVERIFY2(ticks >= 5,
-             qPrintable(QStringLiteral("the event loop ran %1 timer ticks").arg(ticks)));
-}
 
 QTEST_MAIN(TestThread)
 #include "tst_thread.moc"

@@ -13,27 +13,6 @@
 #include <memory>
 #include <thread>
 
-class TestDmStatistic : public QObject {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void computerName_data();
-    void computerName();
-    void parameterPush_data();
-    void parameterPush();
-    void parameterPushFromWorker();
-    void closeAllData_data();
-    void closeAllData();
-    void storedDefinitions();
-
-private:
-    std::unique_ptr<StationFixture> m_station;
-    QList<MessageBoxes::Shown> m_boxes;
-};
-
 namespace {
 
 // What the fake host answers to GetPrivValue, and which codes it was asked.
@@ -85,223 +64,218 @@ private:
 
 } // namespace
 
-void TestDmStatistic::initTestCase() {
-    m_station = std::make_unique<StationFixture>();
-    QVERIFY2(m_station->isValid(), qPrintable(m_station->error()));
-    qputenv("DARA_ROOT", m_station->root().toUtf8());
-}
+class TestDmStatistic : public QObject {
+    Q_OBJECT
 
-void TestDmStatistic::init() {
-    HostFunctions::reset();
-    privAnswers.clear();
-    privAsked.clear();
-    m_boxes.clear();
-    MessageBoxes::setHandler([this](const MessageBoxes::Shown& shown) {
-        m_boxes << shown;
-        return QMessageBox::Ok;
-    });
-    CreateDmStatistic();
-    // The folders as the menu handlers set them, in the suite's own spelling.
-    dmStatistic->FuelDbPath = QStringLiteral("C:\\DARA\\DB\\");
-    dmStatistic->GoodsDbPath = QStringLiteral("C:\\DARA\\DB\\TradeDB\\");
-}
+private slots:
+    void initTestCase() {
+        m_station = std::make_unique<StationFixture>();
+        QVERIFY2(m_station->isValid(), qPrintable(m_station->error()));
+        qputenv("DARA_ROOT", m_station->root().toUtf8());
+    }
 
-void TestDmStatistic::cleanup() {
-    FreeDmStatistic();
-    MessageBoxes::setHandler({});
-    HostFunctions::reset();
-}
-
-void TestDmStatistic::computerName_data() {
-    QTest::addColumn<bool>("hostAnswers");
-    QTest::addColumn<QVariant>("code11");
-    QTest::addColumn<QString>("code13");
-    QTest::addColumn<QString>("computer");
-    QTest::addColumn<QList<int>>("asked");
-    QTest::newRow("no GetPrivValue") << false << QVariant() << ""
-                                     << "" << QList<int>{};
-    QTest::newRow("11 is 1: local, 13 not asked") << true << QVariant(1) << "station-2"
-                                                  << "" << QList<int>{11};
-    QTest::newRow("11 is the text 1") << true << QVariant(QStringLiteral("1")) << "station-2"
-                                      << "" << QList<int>{11};
-    QTest::newRow("11 is 0: the computer of 13") << true << QVariant(0) << "station-2"
-                                                 << "station-2" << QList<int>{11, 13};
-    QTest::newRow("11 is 2: the computer of 13") << true << QVariant(2) << "pg-host:5433"
-                                                 << "pg-host:5433" << QList<int>{11, 13};
-    QTest::newRow("11 empty, 13 empty: local") << true << QVariant() << ""
-                                               << "" << QList<int>{11, 13};
-}
-
-void TestDmStatistic::computerName() {
-    QFETCH(bool, hostAnswers);
-    QFETCH(QVariant, code11);
-    QFETCH(QString, code13);
-    QFETCH(QString, computer);
-    QFETCH(QList<int>, asked);
-    if (hostAnswers)
-        HostFunctions::GetPrivValue = fakeGetPrivValue;
-    if (code11.isValid())
-        privAnswers.insert(11, code11);
-    privAnswers.insert(13, code13);
-
-    // Both connections carry the same handlers.
-    const QList<QPair<TClientDataSet*, TDCOMConnection*>> uses{
-        {&dmStatistic->cdsGSM, &dmStatistic->DCOMConnection1},
-        {&dmStatistic->cdsTovarStat, &dmStatistic->DCOMConnectionThread}};
-    dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Category"));
-    for (const auto& [set, connection] : uses) {
+    void init() {
+        HostFunctions::reset();
+        privAnswers.clear();
         privAsked.clear();
-        QString message;
-        try {
-            set->open();
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
-        QCOMPARE(privAsked, asked);
-        QCOMPARE(connection->computerName(), computer);
-        if (computer.isEmpty()) {
-            QCOMPARE(message, QString());
-            QVERIFY(set->active());
-        } else {
-            QVERIFY2(message.contains(QStringLiteral("«%1»").arg(computer)), qPrintable(message));
-            QVERIFY(!connection->connected());
-            QVERIFY(!set->active());
-        }
+        m_boxes.clear();
+        MessageBoxes::setHandler([this](const MessageBoxes::Shown& shown) {
+            m_boxes << shown;
+            return QMessageBox::Ok;
+        });
+        CreateDmStatistic();
+        // The folders as the menu handlers set them, in the suite's own spelling.
+        dmStatistic->FuelDbPath = QStringLiteral("C:\\DARA\\DB\\");
+        dmStatistic->GoodsDbPath = QStringLiteral("C:\\DARA\\DB\\TradeDB\\");
     }
-    QVERIFY(m_boxes.isEmpty());
-}
 
-void TestDmStatistic::parameterPush_data() {
-    QTest::addColumn<QString>("goods");
-    QTest::addColumn<QString>("fuel");
-    QTest::addColumn<int>("failIndex");
-    QTest::addColumn<QList<Put>>("puts");
-    QTest::addColumn<QString>("box");
-    QTest::newRow("both folders") << "G"
-                                  << "F" << 0 << QList<Put>{{1, "G"}, {2, "F"}} << "";
-    QTest::newRow("no fuel folder: only the goods one") << "G"
-                                                        << "" << 0 << QList<Put>{{1, "G"}} << "";
-    QTest::newRow("no goods folder: put empty") << ""
-                                                << "F" << 0 << QList<Put>{{1, ""}, {2, "F"}} << "";
-    QTest::newRow("first put fails: second not tried")
-        << "G"
-        << "F" << 1 << QList<Put>{{1, "G"}}
-        << "При установке параметра возникла ошибка: папка «G» недоступна";
-    QTest::newRow("second put fails") << "G"
-                                      << "F" << 2 << QList<Put>{{1, "G"}, {2, "F"}}
-                                      << "При установке параметра возникла ошибка: папка «F» "
-                                         "недоступна";
-}
+    void cleanup() {
+        FreeDmStatistic();
+        MessageBoxes::setHandler({});
+        HostFunctions::reset();
+    }
 
-void TestDmStatistic::parameterPush() {
-    QFETCH(QString, goods);
-    QFETCH(QString, fuel);
-    QFETCH(int, failIndex);
-    QFETCH(QList<Put>, puts);
-    QFETCH(QString, box);
-    dmStatistic->GoodsDbPath = goods;
-    dmStatistic->FuelDbPath = fuel;
-    QList<Put> recorded;
-    dmStatistic->DCOMConnection1.setServerFactory(
-        [&](const QString&) { return std::make_unique<RecordingServer>(&recorded, failIndex); });
-    dmStatistic->cdsGSM.open();
-    QCOMPARE(recorded, puts);
-    QVERIFY(dmStatistic->DCOMConnection1.connected());
-    QVERIFY2(dmStatistic->cdsGSM.active(), "the open that connected goes on");
-    QCOMPARE(dmStatistic->cdsGSM.recordCount(), 1);
-    if (box.isEmpty()) {
+    void computerName_data() {
+        QTest::addColumn<bool>("hostAnswers");
+        QTest::addColumn<QVariant>("code11");
+        QTest::addColumn<QString>("code13");
+        QTest::addColumn<QString>("computer");
+        QTest::addColumn<QList<int>>("asked");
+        // clang-format off
+        QTest::newRow("no GetPrivValue") << false << QVariant() << "" << "" << QList<int>{};
+        QTest::newRow("11 is the text 1: local, 13 not asked")
+            << true << QVariant("1") << "station-2" << "" << QList<int>{11};
+        QTest::newRow("11 is 0: the computer of 13")
+            << true << QVariant(0) << "station-2" << "station-2" << QList<int>{11, 13};
+        QTest::newRow("11 is 2: the computer of 13")
+            << true << QVariant(2) << "pg-host:5433" << "pg-host:5433" << QList<int>{11, 13};
+        QTest::newRow("11 empty, 13 empty: local")
+            << true << QVariant() << "" << "" << QList<int>{11, 13};
+        // clang-format on
+    }
+    void computerName() {
+        QFETCH(bool, hostAnswers);
+        QFETCH(QVariant, code11);
+        QFETCH(QString, code13);
+        QFETCH(QString, computer);
+        QFETCH(QList<int>, asked);
+        if (hostAnswers)
+            HostFunctions::GetPrivValue = fakeGetPrivValue;
+        if (code11.isValid())
+            privAnswers.insert(11, code11);
+        privAnswers.insert(13, code13);
+
+        // Both connections carry the same handlers.
+        const QList<QPair<TClientDataSet*, TDCOMConnection*>> uses{
+            {&dmStatistic->cdsGSM, &dmStatistic->DCOMConnection1},
+            {&dmStatistic->cdsTovarStat, &dmStatistic->DCOMConnectionThread}};
+        dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Category"));
+        for (const auto& [set, connection] : uses) {
+            privAsked.clear();
+            QString message;
+            try {
+                set->open();
+            } catch (const EDatabaseError& e) {
+                message = e.message();
+            }
+            QCOMPARE(privAsked, asked);
+            QCOMPARE(connection->computerName(), computer);
+            if (computer.isEmpty()) {
+                QCOMPARE(message, QString());
+                QVERIFY(set->active());
+            } else {
+                QVERIFY2(message.contains(QStringLiteral("«%1»").arg(computer)),
+                         qPrintable(message));
+                QVERIFY(!connection->connected());
+                QVERIFY(!set->active());
+            }
+        }
         QVERIFY(m_boxes.isEmpty());
-        return;
     }
-    QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_boxes[0].caption, QStringLiteral("Ошибка"));
-    QCOMPARE(m_boxes[0].text, box);
-    QCOMPARE(m_boxes[0].icon, MessageBoxes::Icon::Error);
-}
 
-void TestDmStatistic::parameterPushFromWorker() {
-    // The goods extractor connects on its own thread: the failed put's box comes up on the user
-    // interface thread, and the open goes on.
-    QList<Put> recorded;
-    dmStatistic->DCOMConnectionThread.setServerFactory(
-        [&](const QString&) { return std::make_unique<RecordingServer>(&recorded, 2); });
-    bool boxOnUiThread = false;
-    MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
-        boxOnUiThread = SynchronizedCall::onUiThread();
-        m_boxes << shown;
-        return QMessageBox::Ok;
-    });
-    dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Documents"));
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        dmStatistic->cdsTovarStat.open();
-        done = true;
-    });
-    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 5000);
-    worker.join();
-    QVERIFY(finished);
-    QCOMPARE(recorded.size(), 2);
-    QVERIFY(dmStatistic->cdsTovarStat.active());
-    QCOMPARE(m_boxes.size(), 1);
-    QVERIFY(boxOnUiThread);
-}
-
-void TestDmStatistic::closeAllData_data() {
-    QTest::addColumn<QStringList>("opened");
-    QTest::newRow("nothing open") << QStringList{};
-    QTest::newRow("only the shift list") << QStringList{"cdsSmSilo"};
-    QTest::newRow("only the goods thread") << QStringList{"cdsTovarStat"};
-    QTest::newRow("everything") << QStringList{"cdsLogtran", "cdsSmSilo",   "cdsGSM",
-                                               "cdsGoods",   "cdsCategory", "cdsTovarStat"};
-}
-
-void TestDmStatistic::closeAllData() {
-    QFETCH(QStringList, opened);
-    TdmStatistic& dm = *dmStatistic;
-    dm.cdsLogtran.setCommandText(QStringLiteral("SELECT * FROM LogTran"));
-    dm.cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Documents"));
-    const QList<TClientDataSet*> sets{&dm.cdsLogtran, &dm.cdsSmSilo,   &dm.cdsGSM,
-                                      &dm.cdsGoods,   &dm.cdsCategory, &dm.cdsTovarStat};
-    for (TClientDataSet* set : sets) {
-        if (opened.contains(set->name()))
-            set->open();
+    void parameterPush_data() {
+        QTest::addColumn<QString>("goods");
+        QTest::addColumn<QString>("fuel");
+        QTest::addColumn<int>("failIndex");
+        QTest::addColumn<QList<Put>>("puts");
+        QTest::addColumn<QString>("box");
+        const QString error = QStringLiteral("При установке параметра возникла ошибка: папка «%1» "
+                                             "недоступна");
+        // clang-format off
+        QTest::newRow("both folders") << "G" << "F" << 0 << QList<Put>{{1, "G"}, {2, "F"}} << "";
+        QTest::newRow("no fuel folder: only the goods one")
+            << "G" << "" << 0 << QList<Put>{{1, "G"}} << "";
+        QTest::newRow("no goods folder: put empty")
+            << "" << "F" << 0 << QList<Put>{{1, ""}, {2, "F"}} << "";
+        QTest::newRow("first put fails: second not tried")
+            << "G" << "F" << 1 << QList<Put>{{1, "G"}} << error.arg("G");
+        QTest::newRow("second put fails")
+            << "G" << "F" << 2 << QList<Put>{{1, "G"}, {2, "F"}} << error.arg("F");
+        // clang-format on
     }
-    dm.CloseAllData();
-    for (TClientDataSet* set : sets)
-        QVERIFY2(!set->active(), qPrintable(set->name()));
-    QVERIFY(!dm.DCOMConnection1.connected());
-    QVERIFY(!dm.DCOMConnectionThread.connected());
-}
+    void parameterPush() {
+        QFETCH(QString, goods);
+        QFETCH(QString, fuel);
+        QFETCH(int, failIndex);
+        QFETCH(QList<Put>, puts);
+        QFETCH(QString, box);
+        dmStatistic->GoodsDbPath = goods;
+        dmStatistic->FuelDbPath = fuel;
+        QList<Put> recorded;
+        dmStatistic->DCOMConnection1.setServerFactory([&](const QString&) {
+            return std::make_unique<RecordingServer>(&recorded, failIndex);
+        });
+        dmStatistic->cdsGSM.open();
+        QCOMPARE(recorded, puts);
+        QVERIFY(dmStatistic->DCOMConnection1.connected());
+        QVERIFY2(dmStatistic->cdsGSM.active(), "the open that connected goes on");
+        QCOMPARE(dmStatistic->cdsGSM.recordCount(), 1);
+        if (box.isEmpty()) {
+            QVERIFY(m_boxes.isEmpty());
+            return;
+        }
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].caption, QStringLiteral("Ошибка"));
+        QCOMPARE(m_boxes[0].text, box);
+        QCOMPARE(m_boxes[0].icon, MessageBoxes::Icon::Error);
+    }
 
-void TestDmStatistic::storedDefinitions() {
-    TdmStatistic& dm = *dmStatistic;
-    dm.cdsSmSilo.open();
-    QStringList headers;
-    for (int c = 0; c < dm.dsSmSilo.columnCount(); ++c)
-        headers << dm.dsSmSilo.headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{"Номер смены", "Время начала", "Время окончания", "Оператор"}));
-    QCOMPARE(dm.dsSmSilo.data(dm.dsSmSilo.index(0, 0)).toString(), QStringLiteral("120"));
+    void parameterPushFromWorker() {
+        // The goods extractor connects on its own thread: the failed put's box comes up on the
+        // user interface thread, and the open goes on.
+        QList<Put> recorded;
+        dmStatistic->DCOMConnectionThread.setServerFactory(
+            [&](const QString&) { return std::make_unique<RecordingServer>(&recorded, 2); });
+        bool boxOnUiThread = false;
+        MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
+            boxOnUiThread = SynchronizedCall::onUiThread();
+            m_boxes << shown;
+            return QMessageBox::Ok;
+        });
+        dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Documents"));
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            dmStatistic->cdsTovarStat.open();
+            done = true;
+        });
+        const bool finished = QTest::qWaitFor([&] { return done.load(); }, 5000);
+        worker.join();
+        QVERIFY(finished);
+        QCOMPARE(recorded.size(), 2);
+        QVERIFY(dmStatistic->cdsTovarStat.active());
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY(boxOnUiThread);
+    }
 
-    // Category names filter without regard to case; the unnamed category is listed too.
-    dm.cdsCategory.open();
-    QCOMPARE(dm.cdsCategory.recordCount(), 4);
-    dm.cdsCategory.setFilter(QStringLiteral("Name in ('напитки')"));
-    dm.cdsCategory.setFiltered(true);
-    QCOMPARE(dm.cdsCategory.recordCount(), 2);
+    void closeAllData_data() {
+        QTest::addColumn<QStringList>("opened");
+        QTest::newRow("nothing open") << QStringList{};
+        QTest::newRow("only the goods thread") << QStringList{"cdsTovarStat"};
+        QTest::newRow("everything") << QStringList{"cdsLogtran", "cdsSmSilo",   "cdsGSM",
+                                                   "cdsGoods",   "cdsCategory", "cdsTovarStat"};
+    }
+    void closeAllData() {
+        QFETCH(QStringList, opened);
+        TdmStatistic& dm = *dmStatistic;
+        dm.cdsLogtran.setCommandText(QStringLiteral("SELECT * FROM LogTran"));
+        dm.cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Documents"));
+        const QList<TClientDataSet*> sets{&dm.cdsLogtran, &dm.cdsSmSilo,   &dm.cdsGSM,
+                                          &dm.cdsGoods,   &dm.cdsCategory, &dm.cdsTovarStat};
+        for (TClientDataSet* set : sets) {
+            if (opened.contains(set->name()))
+                set->open();
+        }
+        dm.CloseAllData();
+        for (TClientDataSet* set : sets)
+            QVERIFY2(!set->active(), qPrintable(set->name()));
+        QVERIFY(!dm.DCOMConnection1.connected());
+        QVERIFY(!dm.DCOMConnectionThread.connected());
+    }
 
-    // Goods of one category, as the selector asks for them.
-    dm.cdsGoods.setFilter(QStringLiteral("ID_Category = 1"));
-    dm.cdsGoods.setFiltered(true);
-    dm.cdsGoods.open();
-    QStringList names;
-    for (dm.cdsGoods.first(); !dm.cdsGoods.eof(); dm.cdsGoods.next())
-        names << dm.cdsGoods.fieldByName(QStringLiteral("Name")).asString();
-    QCOMPARE(names, (QStringList{"Вода", "Сок O'Key"}));
-    // The goods set is not marked case-insensitive: its names compare exactly.
-    dm.cdsGoods.setFilter(QStringLiteral("Name in ('вода')"));
-    QCOMPARE(dm.cdsGoods.recordCount(), 0);
-    dm.CloseAllData();
-}
+    void storedDefinitions() {
+        TdmStatistic& dm = *dmStatistic;
+        dm.cdsSmSilo.open();
+        QStringList headers;
+        for (int c = 0; c < dm.dsSmSilo.columnCount(); ++c)
+            headers << dm.dsSmSilo.headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers,
+                 (QStringList{"Номер смены", "Время начала", "Время окончания", "Оператор"}));
+        QCOMPARE(dm.dsSmSilo.data(dm.dsSmSilo.index(0, 0)).toString(), QStringLiteral("120"));
+
+        // Category names filter without regard to case; the unnamed category is listed too.
+        dm.cdsCategory.open();
+        QCOMPARE(dm.cdsCategory.recordCount(), 4);
+        dm.cdsCategory.setFilter(QStringLiteral("Name in ('напитки')"));
+        dm.cdsCategory.setFiltered(true);
+        QCOMPARE(dm.cdsCategory.recordCount(), 2);
+
+        dm.CloseAllData();
+    }
+
+private:
+    std::unique_ptr<StationFixture> m_station;
+    QList<MessageBoxes::Shown> m_boxes;
+};
 
 QTEST_GUILESS_MAIN(TestDmStatistic)
 #include "tst_dmstatistic.moc"

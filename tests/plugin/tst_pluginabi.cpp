@@ -6,7 +6,6 @@
 #include "common/StationFixture.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QMainWindow>
@@ -61,40 +60,28 @@ int threadCount() {
     return count;
 }
 
-struct ShownBox {
-    QString caption;
-    QString text;
-};
-
 struct Shown {
-    ShownBox box;        // the last message box answered
-    QStringList windows; // object names of the statistics windows that were shown
-    QString windowTitle; // caption of the last one
+    QString box;         // text of the last message box answered
+    QStringList windows; // object name and caption of each statistics window shown
 };
 
 // Triggers item as the operator would and plays the operator's part in what opens: message boxes
-// are answered, and a statistics window gets `inWindow` done to it and is closed once it has
-// loaded its grade list. The trigger returns only when everything it opened is closed again.
-Shown triggerAndAnswer(QAction* item, const std::function<void(QDialog*)>& inWindow = {}) {
+// are answered, and a statistics window is closed once it has loaded its grade list. The trigger
+// returns only when everything it opened is closed again.
+Shown triggerAndAnswer(QAction* item) {
     Shown shown;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            shown.box = {box->windowTitle(), box->text()};
+            shown.box = box->text();
             box->done(QMessageBox::Ok);
         } else if (auto* window = qobject_cast<QDialog*>(modal)) {
-            if (shown.windows.isEmpty() || shown.windows.last() != window->objectName() ||
-                shown.windowTitle.isEmpty()) {
-                shown.windows << window->objectName();
-                shown.windowTitle = window->windowTitle();
-            }
+            const QString seen = window->objectName() + ": " + window->windowTitle();
+            if (!shown.windows.contains(seen))
+                shown.windows << seen;
             // The grade list arrives shortly after the window shows; close after it.
-            QTimer::singleShot(100, window, [window, &inWindow] {
-                if (inWindow)
-                    inWindow(window);
-                window->close();
-            });
+            QTimer::singleShot(100, window, &QDialog::close);
         }
     });
     poll.start(20);
@@ -116,18 +103,134 @@ class TestPluginAbi : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void onlyTheEntryPointsAreExported();
-    void menuUnderThreeEntries();
-    void secondMenuIsEqual();
-    void valueFunctionsReplaceEachOther_data();
-    void valueFunctionsReplaceEachOther();
-    void conversionErrorReachesHost();
-    void fuelWindowTwiceKeepsOnlyPersistedValues();
-    void unloadLeavesNothingBehind();
+    void initTestCase() {
+        // The suite's folders and the operator's settings of this run stay in a temporary place.
+        QVERIFY2(m_station.isValid(), qPrintable(m_station.error()));
+        qputenv("DARA_ROOT", m_station.root().toUtf8());
+        qputenv("TORVI_CONFIG_HOME", (m_station.root() + QStringLiteral("/config")).toUtf8());
+        m_reports = new QMenu(QStringLiteral("Отчёты"), &m_hostWindow);
+        for (const char* caption : {"Сменный отчёт", "Параметры отчётов", "Сведения о модулях"})
+            m_reports->addAction(QString::fromUtf8(caption));
+
+        m_threadsBeforeLoad = threadCount();
+        m_library = dlopen(PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(m_library, dlerror());
+        m_initReports =
+            reinterpret_cast<TorviInitReportsFn>(dlsym(m_library, TORVI_EXPORT_INIT_REPORTS));
+        m_setGetValue =
+            reinterpret_cast<TorviSetGetValueFn>(dlsym(m_library, TORVI_EXPORT_SET_GET_VALUE));
+        m_setNewUserPriv = reinterpret_cast<TorviSetNewUserPrivFn>(
+            dlsym(m_library, TORVI_EXPORT_SET_NEW_USER_PRIV));
+        m_initReportMenu = reinterpret_cast<TorviInitReportMenuFn>(
+            dlsym(m_library, TORVI_EXPORT_INIT_REPORT_MENU));
+        QVERIFY2(m_initReports && m_setGetValue && m_setNewUserPriv && m_initReportMenu,
+                 "не все точки входа модуля статистики найдены");
+    }
+
+    void onlyTheEntryPointsAreExported() {
+        const QString nm = QStandardPaths::findExecutable(QStringLiteral("nm"));
+        if (nm.isEmpty())
+            QSKIP("nm не установлен");
+        QProcess process;
+        process.start(nm, {QStringLiteral("-D"), QStringLiteral("--defined-only"),
+                           QStringLiteral(PLUGIN_LIBRARY)});
+        QVERIFY2(process.waitForFinished(30000) && process.exitCode() == 0,
+                 qPrintable(QString::fromLocal8Bit(process.readAllStandardError())));
+        // What the linker adds to every shared object is not ours to export or hide.
+        const QStringList toolchain{QStringLiteral("_init"), QStringLiteral("_fini"),
+                                    QStringLiteral("_edata"), QStringLiteral("_end"),
+                                    QStringLiteral("__bss_start")};
+        QStringList exported;
+        for (const QString& line : QString::fromLocal8Bit(process.readAllStandardOutput())
+                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QString name = line.section(QLatin1Char(' '), -1);
+            if (!toolchain.contains(name))
+                exported << name;
+        }
+        exported.sort();
+        QCOMPARE(exported,
+                 (QStringList{QStringLiteral("InitReportMenu"), QStringLiteral("InitReports"),
+                              QStringLiteral("SetGetValue"), QStringLiteral("SetNewUserPriv")}));
+    }
+
+    // Two menus built in a row are equal, each under the host's third entry.
+    void menuUnderThreeEntries() {
+        for (int built = 1; built <= 2; ++built) {
+            m_initReportMenu(&m_hostWindow, m_reports->menuAction(), HostValues::createMenuItem, 0);
+            const QList<QAction*> items = m_reports->actions();
+            QCOMPARE(items.size(), 3 + built);
+            QCOMPARE(items.last()->text(), QStringLiteral("Сведения о модулях"));
+            QAction* statistics = statisticsAt(2);
+            QCOMPARE(statistics->text(), QStringLiteral("Статистика"));
+            QCOMPARE(statistics->statusTip(), QString());
+            QCOMPARE(statistics->property("helpContext"), QVariant(60));
+            QCOMPARE(statistics->property("shortCut"), QVariant(0));
+            QVERIFY(statistics->menu());
+            const QList<QAction*> entries = statistics->menu()->actions();
+            QCOMPARE(entries.size(), 2);
+            const QStringList captions{"ГСМ", "Товары"};
+            for (int i = 0; i < 2; ++i) {
+                QCOMPARE(entries.at(i)->text(), captions[i]);
+                QCOMPARE(entries.at(i)->statusTip(), captions[i]);
+                QCOMPARE(entries.at(i)->toolTip(), captions[i]);
+                QCOMPARE(entries.at(i)->property("helpContext"), QVariant(812 - i));
+                QCOMPARE(entries.at(i)->property("shortCut"), QVariant(1));
+            }
+        }
+        QVERIFY(statisticsAt(2)->menu() != statisticsAt(3)->menu());
+    }
+
+    void valueFunctionsReplaceEachOther_data() {
+        QTest::addColumn<bool>("initReportsFirst");
+        QTest::addColumn<QStringList>("asked");
+        QTest::newRow("SetGetValue after InitReports")
+            << true << QStringList{QStringLiteral("B46")};
+        QTest::newRow("InitReports after SetGetValue")
+            << false << QStringList{QStringLiteral("A46")};
+    }
+    void valueFunctionsReplaceEachOther() {
+        QFETCH(bool, initReportsFirst);
+        QFETCH(QStringList, asked);
+        if (initReportsFirst) {
+            m_initReports(0, getValueA, 0);
+            m_setGetValue(getValueB);
+        } else {
+            m_setGetValue(getValueB);
+            m_initReports(0, getValueA, 0);
+        }
+        askedBy.clear();
+        modeAnswer = "1";
+
+        // Mode 1 keeps the default folder, where this run's station database is.
+        const Shown shown = triggerAndAnswer(statisticsAt(2)->menu()->actions().at(0));
+        QCOMPARE(askedBy, asked);
+        QCOMPARE(shown.windows, QStringList{"fmGSMStat: Статистика по ГСМ"});
+        QVERIFY2(shown.box.isEmpty(), qPrintable(shown.box));
+        QCOMPARE(statisticsWindowsAlive(), 0);
+    }
+
+    void unloadLeavesNothingBehind() {
+        QAction* fuel = statisticsAt(2)->menu()->actions().at(0);
+        QCOMPARE(dlclose(m_library), 0);
+        QVERIFY2(!dlopen(PLUGIN_LIBRARY, RTLD_NOW | RTLD_NOLOAD),
+                 "модуль статистики остался в памяти после выгрузки");
+        m_library = nullptr;
+        QCOMPARE(threadCount(), m_threadsBeforeLoad);
+
+        // The host keeps its items: their texts are still readable, and a click reaches nothing.
+        QCOMPARE(fuel->text(), QStringLiteral("ГСМ"));
+        QCOMPARE(fuel->statusTip(), QStringLiteral("ГСМ"));
+        askedBy.clear();
+        fuel->trigger();
+        QVERIFY2(askedBy.isEmpty(), "пункт меню выгруженного модуля всё ещё вызывает его код");
+        QVERIFY(!QApplication::activeModalWidget());
+    }
 
 private:
-    QAction* statisticsAt(int index) const;
+    QAction* statisticsAt(int index) const {
+        const QList<QAction*> items = m_reports->actions();
+        return index < items.size() ? items.at(index) : nullptr;
+    }
 
     void* m_library = nullptr;
     int m_threadsBeforeLoad = 0;
@@ -139,192 +242,6 @@ private:
     StationFixture m_station;
     QMenu* m_reports = nullptr;
 };
-
-void TestPluginAbi::initTestCase() {
-    // The suite's folders and the operator's settings of this run stay in a temporary place.
-    QVERIFY2(m_station.isValid(), qPrintable(m_station.error()));
-    qputenv("DARA_ROOT", m_station.root().toUtf8());
-    qputenv("TORVI_CONFIG_HOME", (m_station.root() + QStringLiteral("/config")).toUtf8());
-    m_reports = new QMenu(QStringLiteral("Отчёты"), &m_hostWindow);
-    for (const char* caption : {"Сменный отчёт", "Параметры отчётов", "Сведения о модулях"})
-        m_reports->addAction(QString::fromUtf8(caption));
-
-    m_threadsBeforeLoad = threadCount();
-    m_library = dlopen(PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    QVERIFY2(m_library, dlerror());
-    m_initReports =
-        reinterpret_cast<TorviInitReportsFn>(dlsym(m_library, TORVI_EXPORT_INIT_REPORTS));
-    m_setGetValue =
-        reinterpret_cast<TorviSetGetValueFn>(dlsym(m_library, TORVI_EXPORT_SET_GET_VALUE));
-    m_setNewUserPriv =
-        reinterpret_cast<TorviSetNewUserPrivFn>(dlsym(m_library, TORVI_EXPORT_SET_NEW_USER_PRIV));
-    m_initReportMenu =
-        reinterpret_cast<TorviInitReportMenuFn>(dlsym(m_library, TORVI_EXPORT_INIT_REPORT_MENU));
-    QVERIFY2(m_initReports && m_setGetValue && m_setNewUserPriv && m_initReportMenu,
-             "не все точки входа модуля статистики найдены");
-}
-
-void TestPluginAbi::onlyTheEntryPointsAreExported() {
-    const QString nm = QStandardPaths::findExecutable(QStringLiteral("nm"));
-    if (nm.isEmpty())
-        QSKIP("nm не установлен");
-    QProcess process;
-    process.start(nm, {QStringLiteral("-D"), QStringLiteral("--defined-only"),
-                       QStringLiteral(PLUGIN_LIBRARY)});
-    QVERIFY2(process.waitForFinished(30000) && process.exitCode() == 0,
-             qPrintable(QString::fromLocal8Bit(process.readAllStandardError())));
-    // What the linker adds to every shared object is not ours to export or hide.
-    const QStringList toolchain{QStringLiteral("_init"), QStringLiteral("_fini"),
-                                QStringLiteral("_edata"), QStringLiteral("_end"),
-                                QStringLiteral("__bss_start")};
-    QStringList exported;
-    for (const QString& line : QString::fromLocal8Bit(process.readAllStandardOutput())
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QString name = line.section(QLatin1Char(' '), -1);
-        if (!toolchain.contains(name))
-            exported << name;
-    }
-    exported.sort();
-    QCOMPARE(exported,
-             (QStringList{QStringLiteral("InitReportMenu"), QStringLiteral("InitReports"),
-                          QStringLiteral("SetGetValue"), QStringLiteral("SetNewUserPriv")}));
-}
-
-QAction* TestPluginAbi::statisticsAt(int index) const {
-    const QList<QAction*> items = m_reports->actions();
-    return index < items.size() ? items.at(index) : nullptr;
-}
-
-void TestPluginAbi::menuUnderThreeEntries() {
-    m_initReportMenu(&m_hostWindow, m_reports->menuAction(), HostValues::createMenuItem, 0);
-
-    const QList<QAction*> items = m_reports->actions();
-    QCOMPARE(items.size(), 4);
-    QCOMPARE(items.at(3)->text(), QStringLiteral("Сведения о модулях"));
-    QAction* statistics = statisticsAt(2);
-    QCOMPARE(statistics->text(), QStringLiteral("Статистика"));
-    QCOMPARE(statistics->statusTip(), QString());
-    QCOMPARE(statistics->property("helpContext"), QVariant(60));
-    QCOMPARE(statistics->property("shortCut"), QVariant(0));
-    QVERIFY(statistics->menu());
-
-    struct Expected {
-        const char* caption;
-        int helpContext;
-    };
-    const QList<QAction*> entries = statistics->menu()->actions();
-    QCOMPARE(entries.size(), 2);
-    const Expected expected[] = {{"ГСМ", 812}, {"Товары", 811}};
-    for (int i = 0; i < 2; ++i) {
-        const QString caption = QString::fromUtf8(expected[i].caption);
-        QCOMPARE(entries.at(i)->text(), caption);
-        QCOMPARE(entries.at(i)->statusTip(), caption);
-        QCOMPARE(entries.at(i)->toolTip(), caption);
-        QCOMPARE(entries.at(i)->property("helpContext"), QVariant(expected[i].helpContext));
-        QCOMPARE(entries.at(i)->property("shortCut"), QVariant(1));
-    }
-}
-
-void TestPluginAbi::secondMenuIsEqual() {
-    m_initReportMenu(&m_hostWindow, m_reports->menuAction(), HostValues::createMenuItem, 0);
-
-    QCOMPARE(m_reports->actions().size(), 5);
-    QAction* first = statisticsAt(2);
-    QAction* second = statisticsAt(3);
-    QCOMPARE(second->text(), first->text());
-    QCOMPARE(second->property("helpContext"), first->property("helpContext"));
-    QVERIFY(second->menu() && second->menu() != first->menu());
-    const QList<QAction*> a = first->menu()->actions();
-    const QList<QAction*> b = second->menu()->actions();
-    QCOMPARE(b.size(), a.size());
-    for (int i = 0; i < a.size(); ++i) {
-        QCOMPARE(b.at(i)->text(), a.at(i)->text());
-        QCOMPARE(b.at(i)->statusTip(), a.at(i)->statusTip());
-        QCOMPARE(b.at(i)->property("helpContext"), a.at(i)->property("helpContext"));
-        QCOMPARE(b.at(i)->property("shortCut"), a.at(i)->property("shortCut"));
-    }
-}
-
-void TestPluginAbi::valueFunctionsReplaceEachOther_data() {
-    QTest::addColumn<bool>("initReportsFirst");
-    QTest::addColumn<QStringList>("asked");
-    QTest::newRow("SetGetValue after InitReports") << true << QStringList{QStringLiteral("B46")};
-    QTest::newRow("InitReports after SetGetValue") << false << QStringList{QStringLiteral("A46")};
-}
-
-void TestPluginAbi::valueFunctionsReplaceEachOther() {
-    QFETCH(bool, initReportsFirst);
-    QFETCH(QStringList, asked);
-    if (initReportsFirst) {
-        m_initReports(0, getValueA, 0);
-        m_setGetValue(getValueB);
-    } else {
-        m_setGetValue(getValueB);
-        m_initReports(0, getValueA, 0);
-    }
-    askedBy.clear();
-    modeAnswer = "1";
-
-    // Mode 1 keeps the default folder, where this run's station database is.
-    const Shown shown = triggerAndAnswer(statisticsAt(2)->menu()->actions().at(0));
-    QCOMPARE(askedBy, asked);
-    QCOMPARE(shown.windows, QStringList{QStringLiteral("fmGSMStat")});
-    QCOMPARE(shown.windowTitle, QStringLiteral("Статистика по ГСМ"));
-    QVERIFY2(shown.box.text.isEmpty(), qPrintable(shown.box.text));
-    QCOMPARE(statisticsWindowsAlive(), 0);
-}
-
-void TestPluginAbi::conversionErrorReachesHost() {
-    m_setGetValue(getValueA);
-    askedBy.clear();
-    modeAnswer = "нет";
-    const Shown shown = triggerAndAnswer(statisticsAt(3)->menu()->actions().at(0));
-    QCOMPARE(askedBy, QStringList{QStringLiteral("A46")});
-    QCOMPARE(shown.box.caption, QStringLiteral("Ошибка"));
-    QVERIFY2(shown.box.text.contains(QStringLiteral("«нет»")), qPrintable(shown.box.text));
-    QVERIFY(shown.windows.isEmpty());
-    QCOMPARE(statisticsWindowsAlive(), 0);
-}
-
-void TestPluginAbi::fuelWindowTwiceKeepsOnlyPersistedValues() {
-    m_setGetValue(getValueA);
-    modeAnswer = "1";
-    QAction* fuel = statisticsAt(2)->menu()->actions().at(0);
-    // The step unit is kept between sessions, the schema is not.
-    const Shown first = triggerAndAnswer(fuel, [](QDialog* window) {
-        window->findChild<QComboBox*>(QStringLiteral("cbDim"))->setCurrentIndex(2);
-        window->findChild<QComboBox*>(QStringLiteral("cbSchema"))->setCurrentIndex(1);
-    });
-    QCOMPARE(first.windows.size(), 1);
-    QCOMPARE(statisticsWindowsAlive(), 0);
-    int dim = -1;
-    int schema = -1;
-    const Shown second = triggerAndAnswer(fuel, [&](QDialog* window) {
-        dim = window->findChild<QComboBox*>(QStringLiteral("cbDim"))->currentIndex();
-        schema = window->findChild<QComboBox*>(QStringLiteral("cbSchema"))->currentIndex();
-    });
-    QCOMPARE(second.windows.size(), 1);
-    QCOMPARE(statisticsWindowsAlive(), 0);
-    QCOMPARE(dim, 2);
-    QCOMPARE(schema, 0);
-}
-
-void TestPluginAbi::unloadLeavesNothingBehind() {
-    QAction* fuel = statisticsAt(2)->menu()->actions().at(0);
-    QCOMPARE(dlclose(m_library), 0);
-    QVERIFY2(!dlopen(PLUGIN_LIBRARY, RTLD_NOW | RTLD_NOLOAD),
-             "модуль статистики остался в памяти после выгрузки");
-    m_library = nullptr;
-    QCOMPARE(threadCount(), m_threadsBeforeLoad);
-
-    // The host keeps its items: their texts are still readable, and a click reaches nothing.
-    QCOMPARE(fuel->text(), QStringLiteral("ГСМ"));
-    QCOMPARE(fuel->statusTip(), QStringLiteral("ГСМ"));
-    askedBy.clear();
-    fuel->trigger();
-    QVERIFY2(askedBy.isEmpty(), "пункт меню выгруженного модуля всё ещё вызывает его код");
-    QVERIFY(!QApplication::activeModalWidget());
-}
 
 QTEST_MAIN(TestPluginAbi)
 #include "tst_pluginabi.moc"

@@ -81,15 +81,7 @@ void TestGoodsStat::initTestCase() {
     for (int id = 100; id <= 150; ++id)
         more << QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (%1, 'Я%1')")
                     .arg(id);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "more");
-        db.setDatabaseName(m_station->goodsFolder() + QStringLiteral("/goods.sqlite"));
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        for (const QString& statement : more)
-            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("more"));
+    QVERIFY2(m_station->exec(m_station->goodsFile(), more), qPrintable(m_station->error()));
     CreateDmStatistic();
 }
 

@@ -2,15 +2,56 @@
 
 #include "HostValues.h"
 
+#include <QDir>
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 namespace {
 
 QString lastDlError() {
     const char* text = dlerror();
     return text ? QString::fromLocal8Bit(text) : QString();
+}
+
+// A path as a message shows it: a path of thousands of characters would bury the reason.
+QString shownPath(const QString& path) {
+    constexpr qsizetype kKept = 120;
+    return path.size() <= 2 * kKept ? path
+                                    : path.left(kKept) + QStringLiteral("…") + path.right(kKept);
+}
+
+// Why the file at path cannot be a library, in Russian; empty when it is a regular file. dlopen
+// would say it in English, or try to read a device such as /dev/zero.
+QString unusableFileReason(const QByteArray& path) {
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0) {
+        switch (errno) {
+        case ENOENT:
+        case ENOTDIR:
+            return QStringLiteral("файл не найден");
+        case ENAMETOOLONG:
+            return QStringLiteral("слишком длинный путь");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("нет доступа");
+        case ELOOP:
+            return QStringLiteral("символические ссылки замкнуты в круг");
+        default:
+            return QStringLiteral("системная ошибка %1 (%2)")
+                .arg(errno)
+                .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        }
+    }
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("это папка, а не файл");
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("это не обычный файл");
+    return {};
 }
 
 } // namespace
@@ -21,18 +62,26 @@ StatisticsPlugin::~StatisticsPlugin() {
 
 bool StatisticsPlugin::load(const QString& path, QString* error) {
     unload();
-    void* library = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
+    const auto refuse = [&](const QString& reason) {
         *error = QStringLiteral("Не удалось загрузить модуль статистики «%1»: %2")
-                     .arg(path, lastDlError());
+                     .arg(shownPath(path), reason);
         return false;
-    }
+    };
+    // dlopen searches the system's library folders for a name without a slash; the host loads
+    // the file it was given, relative to the current folder.
+    const QByteArray file =
+        QFile::encodeName(path.contains(QLatin1Char('/')) ? path : QDir::current().filePath(path));
+    if (const QString reason = unusableFileReason(file); !reason.isEmpty())
+        return refuse(reason);
+    void* library = dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return refuse(lastDlError());
 
     const auto resolve = [&](const char* name) -> void* {
         void* function = dlsym(library, name);
         if (!function && error->isEmpty())
             *error = QStringLiteral("«%1» не является модулем статистики: в нём нет функции %2")
-                         .arg(path, QLatin1String(name));
+                         .arg(shownPath(path), QLatin1String(name));
         return function;
     };
     error->clear();

@@ -13,6 +13,39 @@
 #include <memory>
 #include <vector>
 
+namespace {
+
+QtMessageHandler toolkitHandler = nullptr;
+
+// Notices of a platform without a screen or a desktop session: an offscreen window cannot be
+// raised, grabbed or made translucent, and a machine without a login session has no runtime
+// folder, which Qt then makes itself. None is a fault of the job, whose output holds its own
+// lines; every other message of the toolkit goes on as before.
+bool isOffscreenNotice(const QString& message) {
+    static const QStringList notices{
+        QStringLiteral("This plugin does not support raise()"),
+        QStringLiteral("This plugin does not support lower()"),
+        QStringLiteral("This plugin does not support propagateSizeHints()"),
+        QStringLiteral("This plugin does not support setting window opacity"),
+        QStringLiteral("This plugin does not support setting window masks"),
+        QStringLiteral("This plugin does not support grabbing the keyboard"),
+        QStringLiteral("This plugin does not support grabbing the mouse"),
+        QStringLiteral("This plugin does not support setParent!"),
+    };
+    return notices.contains(message) ||
+           message.startsWith(
+               QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to "));
+}
+
+void offscreenJobMessages(QtMsgType type, const QMessageLogContext& context,
+                          const QString& message) {
+    if (type == QtWarningMsg && isOffscreenNotice(message))
+        return;
+    toolkitHandler(type, context, message);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -27,6 +60,10 @@ int main(int argc, char** argv) {
                      hostUsage().toLocal8Bit().constData());
         return 2;
     }
+
+    // Before QApplication, which gives notices of its own while it starts.
+    if (parsed.options->offscreenJob)
+        toolkitHandler = qInstallMessageHandler(offscreenJobMessages);
 
     // QApplication keeps argc and argv for its whole life.
     std::vector<QByteArray> toolkitStorage{QByteArray(argv[0])};
@@ -48,7 +85,9 @@ int main(int argc, char** argv) {
     QString error;
     if (!plugin.load(options.pluginPath, &error)) {
         std::fprintf(stderr, "torvi-host: %s\n", error.toLocal8Bit().constData());
-        QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), error);
+        // Without an operator nobody would close the box: the job ends with the message alone.
+        if (!options.offscreenJob)
+            QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), error);
         return 1;
     }
     plugin.initialise(&window, window.reportsItem());

@@ -1,13 +1,7 @@
 #include "StationGenerator.h"
 
 #include "platform/core/Exceptions.h"
-#include "platform/data/sqlite/StationSchema.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QVariant>
 
 #include <algorithm>
@@ -436,57 +430,6 @@ QStringList shelfGoods(const ShopShelf& shelf) {
     return goods;
 }
 
-class Sqlite {
-public:
-    explicit Sqlite(const QString& file)
-        : m_name(QStringLiteral("torvi-stationdb-") + file) {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        m_db.setDatabaseName(file);
-        if (!m_db.open())
-            throw EDatabaseError(QStringLiteral("Не удалось создать базу данных «%1»: %2")
-                                     .arg(file, m_db.lastError().text()));
-        exec(QStringLiteral("PRAGMA journal_mode = OFF"));
-        exec(QStringLiteral("PRAGMA synchronous = OFF"));
-        exec(QStringLiteral("PRAGMA page_size = 8192"));
-    }
-    ~Sqlite() {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    Sqlite(const Sqlite&) = delete;
-    Sqlite& operator=(const Sqlite&) = delete;
-
-    QSqlDatabase& db() { return m_db; }
-    void exec(const QString& sql) {
-        QSqlQuery q(m_db);
-        if (!q.exec(sql))
-            throw EDatabaseError(QStringLiteral("Ошибка базы данных «%1»: %2 (%3)")
-                                     .arg(m_db.databaseName(), q.lastError().text(), sql));
-    }
-    QSqlQuery prepare(const QString& sql) {
-        QSqlQuery q(m_db);
-        if (!q.prepare(sql))
-            throw EDatabaseError(QStringLiteral("Ошибка базы данных «%1»: %2 (%3)")
-                                     .arg(m_db.databaseName(), q.lastError().text(), sql));
-        return q;
-    }
-    void run(QSqlQuery& q) {
-        if (!q.exec())
-            throw EDatabaseError(QStringLiteral("Ошибка записи в базу данных «%1»: %2")
-                                     .arg(m_db.databaseName(), q.lastError().text()));
-    }
-    // Back to an ordinary journal, so that whoever opens the file later finds it consistent.
-    void finish() {
-        exec(QStringLiteral("PRAGMA journal_mode = DELETE"));
-        exec(QStringLiteral("ANALYZE"));
-    }
-
-private:
-    QString m_name;
-    QSqlDatabase m_db;
-};
-
 QString stamp(const QDate& date, qint64 msecOfDay) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", date.year(), date.month(),
@@ -522,14 +465,30 @@ double litres(const Grade& grade, bool truckDiesel, Random& random) {
     return round2(std::clamp(v, 2.0, 120.0));
 }
 
+// The rows of one table, filled the way a prepared statement is bound; the sink stores them.
+class Rows {
+public:
+    Rows(StationSink& sink, const char* table, const QStringList& columns)
+        : m_sink(sink)
+        , m_table(sink.table(QString::fromLatin1(table), columns))
+        , m_values(columns.size()) {}
+    void bindValue(int column, const QVariant& value) { m_values[column] = value; }
+    void add() { m_sink.row(m_table, m_values); }
+
+private:
+    StationSink& m_sink;
+    int m_table;
+    QVariantList m_values;
+};
+
 class Writer {
 public:
     Writer(const StationSettings& settings, const StationGenerator::Progress& progress)
         : m_settings(settings)
         , m_progress(progress) {}
 
-    void fuel(const QString& file, StationSummary& summary);
-    void goods(const QString& file, StationSummary& summary);
+    void fuel(StationSink& sink, StationSummary& summary);
+    void goods(StationSink& sink, StationSummary& summary);
 
 private:
     void report(const QString& what, int day) {
@@ -542,20 +501,17 @@ private:
     const StationGenerator::Progress& m_progress;
 };
 
-void Writer::fuel(const QString& file, StationSummary& summary) {
-    Sqlite db(file);
-    StationSchema::execute(db.db(), StationSchema::fuelStatements());
+void Writer::fuel(StationSink& sink, StationSummary& summary) {
+    sink.beginDatabase(StationSink::Database::Fuel);
     Random random(m_settings.seed);
-    db.db().transaction();
 
-    QSqlQuery grade = db.prepare(
-        QStringLiteral("INSERT INTO GSM (ID_GSM, GsmName, SortOrder, Price) VALUES (?, ?, ?, ?)"));
+    Rows grade(sink, "GSM", {"ID_GSM", "GsmName", "SortOrder", "Price"});
     for (size_t i = 0; i < kGrades.size(); ++i) {
         grade.bindValue(0, int(i + 1));
         grade.bindValue(1, QString::fromUtf8(kGrades[i].name));
         grade.bindValue(2, int(i + 1));
         grade.bindValue(3, kGrades[i].price);
-        db.run(grade);
+        grade.add();
     }
 
     // Twelve-hour shifts from 20:00 the evening before the first day, numbered on from 1 with the
@@ -571,8 +527,7 @@ void Writer::fuel(const QString& file, StationSummary& summary) {
     }
     const QDate origin = m_settings.start.addDays(-1);
     const qint64 firstShift = 20 * 3600000ll; // msec from the origin's midnight
-    QSqlQuery shift = db.prepare(QStringLiteral(
-        "INSERT INTO SmSilo (SmNum, BegTime, EndTime, Operator) VALUES (?, ?, ?, ?)"));
+    Rows shift(sink, "SmSilo", {"SmNum", "BegTime", "EndTime", "Operator"});
     for (qint64 i = 0; i < shiftCount; ++i) {
         const qint64 begin = firstShift + i * halfDay;
         const qint64 end = begin + halfDay;
@@ -582,13 +537,12 @@ void Writer::fuel(const QString& file, StationSummary& summary) {
                                ? QVariant(QMetaType(QMetaType::QString))
                                : QVariant(stamp(origin.addDays(end / 86400000), end % 86400000)));
         shift.bindValue(3, QString::fromUtf8(kOperators[(i / 2 + i % 2 * 2) % 5]));
-        db.run(shift);
+        shift.add();
     }
     summary.shifts = shiftCount;
 
-    QSqlQuery filling = db.prepare(
-        QStringLiteral("INSERT INTO LogTran (Data, GsmName, Liter, Price, Summa, NumTrk, SmNum) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    Rows filling(sink, "LogTran",
+                 {"Data", "GsmName", "Liter", "Price", "Summa", "NumTrk", "SmNum"});
     std::array<QString, kGrades.size()> names;
     std::array<double, kGrades.size()> shares;
     for (size_t i = 0; i < kGrades.size(); ++i) {
@@ -625,23 +579,17 @@ void Writer::fuel(const QString& file, StationSummary& summary) {
             filling.bindValue(4, summa);
             filling.bindValue(5, 1 + random.below(8));
             filling.bindValue(6, numbers[size_t((sinceOrigin - firstShift) / halfDay)]);
-            db.run(filling);
+            filling.add();
             ++summary.fillings;
         }
         report(QStringLiteral("Топливо"), day);
     }
-    StationSchema::execute(db.db(), StationSchema::fuelIndexStatements());
-    if (!db.db().commit())
-        throw EDatabaseError(QStringLiteral("Не удалось сохранить базу данных «%1»: %2")
-                                 .arg(file, db.db().lastError().text()));
-    db.finish();
+    sink.endDatabase();
 }
 
-void Writer::goods(const QString& file, StationSummary& summary) {
-    Sqlite db(file);
-    StationSchema::execute(db.db(), StationSchema::goodsStatements());
+void Writer::goods(StationSink& sink, StationSummary& summary) {
+    sink.beginDatabase(StationSink::Database::Goods);
     Random random(m_settings.seed ^ 0x5DEECE66Dull);
-    db.db().transaction();
 
     struct Article {
         int id;
@@ -649,12 +597,9 @@ void Writer::goods(const QString& file, StationSummary& summary) {
         std::vector<int> batches;
     };
     std::vector<Article> articles;
-    QSqlQuery category = db.prepare(QStringLiteral(
-        "INSERT INTO Category (ID_Category, Name, IsDelete, KKMSection) VALUES (?, ?, ?, ?)"));
-    QSqlQuery goods = db.prepare(
-        QStringLiteral("INSERT INTO Goods (ID_Goods, ID_Category, Name) VALUES (?, ?, ?)"));
-    QSqlQuery batch =
-        db.prepare(QStringLiteral("INSERT INTO Batches (ID_P, ID_Goods) VALUES (?, ?)"));
+    Rows category(sink, "Category", {"ID_Category", "Name", "IsDelete", "KKMSection"});
+    Rows goods(sink, "Goods", {"ID_Goods", "ID_Category", "Name"});
+    Rows batch(sink, "Batches", {"ID_P", "ID_Goods"});
     int goodsId = 1;
     int batchId = 1;
     const std::vector<ShopCategory> catalogue = shopCatalogue();
@@ -664,19 +609,19 @@ void Writer::goods(const QString& file, StationSummary& summary) {
         category.bindValue(1, catalogue[c].name);
         category.bindValue(2, c % 17 == 16 ? 1 : 0);
         category.bindValue(3, 1 + int(c % 3));
-        db.run(category);
+        category.add();
         for (const QString& name : catalogue[c].goods) {
             goods.bindValue(0, goodsId);
             goods.bindValue(1, categoryId);
             goods.bindValue(2, name);
-            db.run(goods);
+            goods.add();
             Article article{
                 goodsId, round2(catalogue[c].price * (0.7 + 0.6 * random.uniform())), {}};
             const int batches = 1 + random.below(3);
             for (int b = 0; b < batches; ++b) {
                 batch.bindValue(0, batchId);
                 batch.bindValue(1, goodsId);
-                db.run(batch);
+                batch.add();
                 article.batches.push_back(batchId++);
             }
             articles.push_back(std::move(article));
@@ -688,14 +633,12 @@ void Writer::goods(const QString& file, StationSummary& summary) {
     for (int i = 0; i < 5; ++i) {
         batch.bindValue(0, batchId);
         batch.bindValue(1, i % 2 ? QVariant(QMetaType(QMetaType::Int)) : QVariant(900000 + i));
-        db.run(batch);
+        batch.add();
         orphanBatches.push_back(batchId++);
     }
 
-    QSqlQuery document = db.prepare(
-        QStringLiteral("INSERT INTO Documents (ID_doc, Data, \"TYPE\") VALUES (?, ?, ?)"));
-    QSqlQuery line = db.prepare(QStringLiteral(
-        "INSERT INTO GoodsMotion (ID_doc, ID_p, RPrice, \"COUNT\") VALUES (?, ?, ?, ?)"));
+    Rows document(sink, "Documents", {"ID_doc", "Data", "\"TYPE\""});
+    Rows line(sink, "GoodsMotion", {"ID_doc", "ID_p", "RPrice", "\"COUNT\""});
     const std::array<double, 5> lineWeights{50, 25, 13, 8, 4};
     const int articleCount = int(articles.size());
     // Popular articles sell far more often than the rest.
@@ -709,14 +652,14 @@ void Writer::goods(const QString& file, StationSummary& summary) {
         line.bindValue(1, batchOf);
         line.bindValue(2, price);
         line.bindValue(3, count);
-        db.run(line);
+        line.add();
         ++summary.lines;
     };
     const auto addDocument = [&](const QDate& date, qint64 t, int type) {
         document.bindValue(0, documentId);
         document.bindValue(1, stamp(date, t));
         document.bindValue(2, type);
-        db.run(document);
+        document.add();
         ++summary.documents;
         return documentId++;
     };
@@ -754,22 +697,7 @@ void Writer::goods(const QString& file, StationSummary& summary) {
         }
         report(QStringLiteral("Товары"), day);
     }
-    StationSchema::execute(db.db(), StationSchema::goodsIndexStatements());
-    if (!db.db().commit())
-        throw EDatabaseError(QStringLiteral("Не удалось сохранить базу данных «%1»: %2")
-                                 .arg(file, db.db().lastError().text()));
-    db.finish();
-}
-
-// The temporary file sits beside the target, so the final rename stays within one file system.
-QString temporaryName(const QString& target) {
-    return target + QStringLiteral(".tmp-%1").arg(::getpid());
-}
-
-void replace(const QString& from, const QString& to) {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        throw EOSError(QStringLiteral("Не удалось переименовать «%1» в «%2»: %3")
-                           .arg(from, to, QString::fromLocal8Bit(std::strerror(errno))));
+    sink.endDatabase();
 }
 
 } // namespace
@@ -785,44 +713,13 @@ StationGenerator::StationGenerator(StationSettings settings, Progress progress)
     : m_settings(std::move(settings))
     , m_progress(std::move(progress)) {}
 
-StationSummary StationGenerator::run() {
+StationSummary StationGenerator::run(StationSink& sink) {
     StationSummary summary;
-    const QString fuelFolder = m_settings.root + QStringLiteral("/DB");
-    const QString goodsFolder = m_settings.root + QStringLiteral("/DB/TradeDB");
-    summary.fuelFile = fuelFolder + QStringLiteral("/fuel.sqlite");
-    summary.goodsFile = goodsFolder + QStringLiteral("/goods.sqlite");
-    for (const QString& file : {summary.fuelFile, summary.goodsFile}) {
-        if (QFileInfo::exists(file) && !m_settings.force)
-            throw EDatabaseError(QStringLiteral("База данных «%1» уже существует. Чтобы заменить "
-                                                "её, запустите программу с ключом --force")
-                                     .arg(file));
-        if (QFileInfo(file).isSymLink())
-            throw EOSError(QStringLiteral("«%1» — символическая ссылка; база данных через неё не "
-                                          "записывается")
-                               .arg(file));
-    }
-    for (const QString& folder : {fuelFolder, goodsFolder}) {
-        if (!QDir().mkpath(folder))
-            throw EOSError(QStringLiteral("Не удалось создать папку «%1»").arg(folder));
-    }
     Writer writer(m_settings, m_progress);
-    const QString fuelTemp = temporaryName(summary.fuelFile);
-    const QString goodsTemp = temporaryName(summary.goodsFile);
-    for (const QString& temp : {fuelTemp, goodsTemp}) {
-        if (QFileInfo(temp).exists() || QFileInfo(temp).isSymLink())
-            throw EOSError(QStringLiteral("Временный файл «%1» уже существует; удалите его и "
-                                          "повторите")
-                               .arg(temp));
-    }
-    try {
-        writer.fuel(fuelTemp, summary);
-        writer.goods(goodsTemp, summary);
-        replace(fuelTemp, summary.fuelFile);
-        replace(goodsTemp, summary.goodsFile);
-    } catch (...) {
-        QFile::remove(fuelTemp);
-        QFile::remove(goodsTemp);
-        throw;
-    }
+    writer.fuel(sink, summary);
+    writer.goods(sink, summary);
+    sink.commit();
+    summary.fuelFile = sink.name(StationSink::Database::Fuel);
+    summary.goodsFile = sink.name(StationSink::Database::Goods);
     return summary;
 }

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <functional>
 #include <vector>
@@ -10,7 +11,7 @@
 // Builds a station's fuel and goods databases with a generated history. The same settings always
 // give the same files, so the tests and the benchmarks can rely on the figures.
 struct StationSettings {
-    QString root;            // the DARA root: files go to DB/ and DB/TradeDB/ under it
+    QString root;            // the DARA root: SQLite files go to DB/ and DB/TradeDB/ under it
     QDate start{2009, 1, 1}; // first day of the history
     int days = 365;
     int fillingsPerDay = 1000; // on an ordinary weekday; weekends and seasons vary it
@@ -25,6 +26,27 @@ struct StationSummary {
     qint64 lines = 0;
     QString fuelFile;
     QString goodsFile;
+};
+
+// Where a generated history goes: the station's SQLite files or a chain's PostgreSQL server.
+// The generator hands over the rows of both databases, one database after the other, and then
+// commits; a sink that is destroyed without a commit leaves the previous station in place.
+class StationSink {
+public:
+    enum class Database { Fuel, Goods };
+    virtual ~StationSink() = default;
+
+    // Creates the database's tables.
+    virtual void beginDatabase(Database which) = 0;
+    // Rows of the tables may arrive interleaved; columns are named as the SQL names them.
+    virtual int table(const QString& name, const QStringList& columns) = 0;
+    virtual void row(int table, const QVariantList& values) = 0;
+    // All rows given: build the indexes.
+    virtual void endDatabase() = 0;
+    // Both databases complete: they replace what was there.
+    virtual void commit() = 0;
+    // The database as the summary names it.
+    virtual QString name(Database which) const = 0;
 };
 
 // The shop's catalogue, as a real station shop's size: its categories in the order of their
@@ -42,10 +64,8 @@ public:
     using Progress = std::function<void(const QString& line)>;
 
     explicit StationGenerator(StationSettings settings, Progress progress = {});
-    // Raises EDatabaseError or EOSError with a Russian message; an existing database is refused
-    // unless settings.force. A database is written under a temporary name and renamed at the end,
-    // so an interrupted run never leaves a half-built station in place.
-    StationSummary run();
+    // Raises EDatabaseError or EOSError with a Russian message.
+    StationSummary run(StationSink& sink);
 
 private:
     StationSettings m_settings;

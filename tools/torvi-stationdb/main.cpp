@@ -1,6 +1,8 @@
 // torvi-stationdb: creates a station's fuel and goods databases with a generated history, for the
 // demo, the tests and the benchmarks.
 
+#include "PostgresStationSink.h"
+#include "SqliteStationSink.h"
 #include "StationGenerator.h"
 
 #include "platform/core/DaraPaths.h"
@@ -10,6 +12,7 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -17,9 +20,15 @@ namespace {
 const char kUsage[] =
     "Использование: torvi-stationdb [--root ПАПКА] [--start ГГГГ-ММ-ДД] [--days N]\n"
     "                               [--fillings N] [--seed N] [--force]\n"
+    "       torvi-stationdb --postgres СЕРВЕР[:ПОРТ] --fuel-db ИМЯ --goods-db ИМЯ [...]\n"
     "Создаёт базы данных станции ПАПКА/DB/fuel.sqlite и ПАПКА/DB/TradeDB/goods.sqlite\n"
-    "с созданной по правилам историей продаж (одинаковые параметры дают одинаковые базы).\n"
+    "(или две базы на сервере PostgreSQL сети станций) с созданной по правилам историей\n"
+    "продаж (одинаковые параметры дают одинаковые базы).\n"
     "  --root ПАПКА     корневая папка DARA (по умолчанию $DARA_ROOT, иначе ~/DARA)\n"
+    "  --postgres СЕРВЕР[:ПОРТ]  загрузить базы на сервер PostgreSQL; пользователь и\n"
+    "                   пароль берутся из PGUSER, PGPASSWORD или ~/.pgpass\n"
+    "  --fuel-db ИМЯ    имя базы данных топлива на сервере PostgreSQL\n"
+    "  --goods-db ИМЯ   имя базы данных товаров на сервере PostgreSQL\n"
     "  --start ДАТА     первый день истории (по умолчанию 2009-01-01)\n"
     "  --days N         число дней истории, от 1 до 36500 (по умолчанию 365)\n"
     "  --fillings N     заправок в обычный день, от 1 до 100000 (по умолчанию 1000)\n"
@@ -51,6 +60,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     StationSettings settings;
     settings.root = daraRoot();
+    bool rootGiven = false;
+    QString postgres, fuelDb, goodsDb;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args[i];
@@ -78,7 +89,8 @@ int main(int argc, char** argv) {
         }
         if (option != QLatin1String("--root") && option != QLatin1String("--start") &&
             option != QLatin1String("--days") && option != QLatin1String("--fillings") &&
-            option != QLatin1String("--seed"))
+            option != QLatin1String("--seed") && option != QLatin1String("--postgres") &&
+            option != QLatin1String("--fuel-db") && option != QLatin1String("--goods-db"))
             return usageError(QStringLiteral("неизвестный параметр «%1»").arg(args[i]));
         const std::optional<QString> given = takeValue();
         if (!given)
@@ -87,6 +99,13 @@ int main(int argc, char** argv) {
             if (given->isEmpty())
                 return usageError(QStringLiteral("папка --root не может быть пустой"));
             settings.root = *given;
+            rootGiven = true;
+        } else if (option == QLatin1String("--postgres")) {
+            postgres = *given;
+        } else if (option == QLatin1String("--fuel-db")) {
+            fuelDb = *given;
+        } else if (option == QLatin1String("--goods-db")) {
+            goodsDb = *given;
         } else if (option == QLatin1String("--start")) {
             settings.start = QDate::fromString(*given, QStringLiteral("yyyy-MM-dd"));
             if (!settings.start.isValid() || settings.start.year() < 1900)
@@ -114,6 +133,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (postgres.isEmpty() && !(fuelDb.isEmpty() && goodsDb.isEmpty()))
+        return usageError(QStringLiteral("ключи --fuel-db и --goods-db действуют только с "
+                                         "--postgres"));
+    if (!postgres.isEmpty() && (fuelDb.isEmpty() || goodsDb.isEmpty()))
+        return usageError(QStringLiteral("с ключом --postgres нужны --fuel-db и --goods-db"));
+    if (!postgres.isEmpty() && rootGiven)
+        return usageError(QStringLiteral("ключ --root не сочетается с --postgres"));
+
     QElapsedTimer timer;
     timer.start();
     StationGenerator generator(settings, [](const QString& line) {
@@ -121,7 +148,12 @@ int main(int argc, char** argv) {
         std::fflush(stderr);
     });
     try {
-        const StationSummary s = generator.run();
+        std::unique_ptr<StationSink> sink;
+        if (postgres.isEmpty())
+            sink = std::make_unique<SqliteStationSink>(settings.root, settings.force);
+        else
+            sink = std::make_unique<PostgresStationSink>(postgres, fuelDb, goodsDb, settings.force);
+        const StationSummary s = generator.run(*sink);
         std::fputs("\n", stderr);
         print(stdout, QStringLiteral("%1: %2 заправок, %3 смен\n%4: %5 документов, %6 строк\n"
                                      "Время: %7 с\n")

@@ -3,6 +3,7 @@
 #include "platform/chart/ChartModel.h"
 
 #include <algorithm>
+#include <utility>
 
 ChartMarkerShape chartMarkerShapeFromNumber(int number) {
     if (number < 1)
@@ -86,7 +87,7 @@ void ChartSeries::setActive(bool active) {
     changed();
 }
 
-void ChartSeries::addPoint(double x, double y, const QString& label, const QColor& color) {
+void ChartSeries::addPoint(double x, double y, QString label, const QColor& color) {
     if (m_points.isEmpty()) {
         m_maxY = y;
         m_minY = y;
@@ -94,7 +95,7 @@ void ChartSeries::addPoint(double x, double y, const QString& label, const QColo
         m_maxY = std::max(m_maxY, y);
         m_minY = std::min(m_minY, y);
     }
-    m_points.append(ChartPoint{x, y, label, color});
+    m_points.append(ChartPoint{x, y, std::move(label), color});
     emit m_model->pointAdded(m_index, int(m_points.size()) - 1);
 }
 

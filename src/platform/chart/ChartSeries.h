@@ -13,6 +13,8 @@ struct ChartPoint {
     QString label;
     QColor color;
 };
+// A series grows by tens of thousands of points; its storage may move them as plain memory.
+Q_DECLARE_TYPEINFO(ChartPoint, Q_RELOCATABLE_TYPE);
 
 // The chart's marker shapes, numbered from 1 as the series builder counts them: it picks shape
 // (n div 18) + 1 for the n-th series, so series are told apart by shape in runs of 18 colours.
@@ -63,8 +65,7 @@ public:
     void setActive(bool active);
 
     // Amortised O(1): the extraction adds one point per bucket, tens of thousands per run.
-    void addPoint(double x, double y, const QString& label = QString(),
-                  const QColor& color = QColor());
+    void addPoint(double x, double y, QString label = QString(), const QColor& color = QColor());
     void clear();
     int count() const { return int(m_points.size()); }
     const ChartPoint& point(int index) const { return m_points.at(index); }

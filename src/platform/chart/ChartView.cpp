@@ -2,6 +2,7 @@
 
 #include "platform/chart/ChartModel.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/StatValueText.h"
 
 #include <QApplication>
 #include <QCategoryAxis>
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QGraphicsItem>
 #include <QGraphicsLayout>
 #include <QImage>
 #include <QImageWriter>
@@ -31,6 +33,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 // The QChartView inside the widget. It does its own rubber band instead of Qt's, because Qt's
 // swallows the press that a click on a point needs and zooms out on a right click behind the
@@ -101,6 +104,63 @@ private:
     QPoint m_origin;
     bool m_pressed = false;
     bool m_dragging = false;
+};
+
+// The marks: each point's value written above it. Qt Charts would write them itself, but only in
+// its own number format ("19 465,9", "1,23457E+06"), while the operator reads every other value
+// of the statistics as "19465,86"; so the view draws them over the series.
+class ChartMarks : public QGraphicsItem {
+public:
+    struct Mark {
+        QPointF value;
+        QString text;
+        QColor color;
+        // Pixels between the point and the text's baseline.
+        double lift;
+        QLineSeries* line;
+    };
+
+    explicit ChartMarks(QChart* chart)
+        : QGraphicsItem(chart)
+        , m_chart(chart) {
+        setZValue(1000); // over the series
+    }
+
+    QRectF boundingRect() const override { return m_chart->rect(); }
+
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        if (m_marks.isEmpty())
+            return;
+        painter->save();
+        painter->setClipRect(m_chart->plotArea());
+        painter->setFont(m_font);
+        const QFontMetricsF metrics(m_font);
+        for (const Mark& mark : std::as_const(m_marks)) {
+            const QPointF at = m_chart->mapToPosition(mark.value, mark.line);
+            painter->setPen(mark.color);
+            painter->drawText(
+                QPointF(at.x() - metrics.horizontalAdvance(mark.text) / 2, at.y() - mark.lift),
+                mark.text);
+        }
+        painter->restore();
+    }
+
+    void setMarks(QList<Mark> marks) {
+        m_marks = std::move(marks);
+        update();
+    }
+    const QList<Mark>& marks() const { return m_marks; }
+
+    // The chart was laid out anew: the marks move with their points.
+    void relayout() {
+        prepareGeometryChange();
+        update();
+    }
+
+private:
+    QChart* m_chart;
+    QFont m_font;
+    QList<Mark> m_marks;
 };
 
 namespace {
@@ -210,12 +270,16 @@ ChartView::ChartView(ChartModel* model, QWidget* parent)
     m_chart->addAxis(m_axisX, Qt::AlignBottom);
     m_chart->addAxis(m_axisY, Qt::AlignLeft);
 
+    m_marks = new ChartMarks(m_chart);
     m_canvas = new ChartCanvas(m_chart, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_canvas);
 
-    connect(m_chart, &QChart::plotAreaChanged, this, [this] { updateBottomLabels(false); });
+    connect(m_chart, &QChart::plotAreaChanged, this, [this] {
+        updateBottomLabels(false);
+        m_marks->relayout();
+    });
     if (!m_model)
         return;
     connect(m_model, &QObject::destroyed, this, &ChartView::modelDestroyed);
@@ -279,8 +343,6 @@ void ChartView::syncSeries() {
         m_chart->addSeries(line);
         line->attachAxis(m_axisX);
         line->attachAxis(m_axisY);
-        line->setPointLabelsFormat(QStringLiteral("@yPoint"));
-        line->setPointLabelsClipping(true);
         m_lines.append(line);
     }
 }
@@ -291,8 +353,6 @@ void ChartView::applySeriesLook(const ChartSeries& series, QLineSeries* line) {
     pen.setJoinStyle(Qt::RoundJoin);
     line->setPen(pen);
     line->setName(series.title());
-    line->setPointLabelsVisible(series.areMarksVisible());
-    line->setPointLabelsColor(series.color().darker(140));
     line->setPointsVisible(series.isMarkerVisible());
     if (series.isMarkerVisible()) {
         const double extent = markerExtent(series);
@@ -312,6 +372,8 @@ void ChartView::updatePageData() {
     double minY = 0; // the value axis starts at 0 unless a value lies below it
     double maxY = -std::numeric_limits<double>::infinity();
     const ChartSeries* labelSource = nullptr;
+    QList<ChartMarks::Mark> marks;
+    std::optional<TFormatSettings> settings;
 
     for (int s = 0; s < m_model->seriesCount(); ++s) {
         const ChartSeries& series = *m_model->series(s);
@@ -340,7 +402,19 @@ void ChartView::updatePageData() {
         }
         if (!labelSource && series.isActive() && end > first)
             labelSource = &series;
+        if (series.isActive() && series.areMarksVisible()) {
+            if (!settings)
+                settings = TFormatSettings::workstation();
+            const double lift =
+                (series.isMarkerVisible() ? markerExtent(series) : series.lineWidth()) / 2 + 2;
+            const QColor color = series.color().darker(140);
+            for (int i = first; i < end; ++i) {
+                const ChartPoint& p = series.point(i);
+                marks.append({QPointF(p.x, p.y), StatValueText(p.y, *settings), color, lift, line});
+            }
+        }
     }
+    m_marks->setMarks(std::move(marks));
 
     if (m_model->isZoomed()) {
         const QRectF zoom = m_model->zoomRect();
@@ -435,7 +509,15 @@ void ChartView::updateLegend() {
     }
 }
 
+QStringList ChartView::markTexts() const {
+    QStringList texts;
+    for (const ChartMarks::Mark& mark : m_marks->marks())
+        texts << mark.text;
+    return texts;
+}
+
 void ChartView::modelDestroyed() {
+    m_marks->setMarks({});
     m_chart->removeAllSeries();
     m_lines.clear();
     m_labelCandidates.clear();

@@ -6,9 +6,11 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class ChartCanvas;
+class ChartMarks;
 class ChartSeries;
 class QCategoryAxis;
 class QChart;
@@ -48,6 +50,10 @@ public:
     // EOSError when the file cannot be written.
     void saveToBmp(const QString& path);
 
+    // The marks (value labels) drawn on the current page, series by series, in the statistics
+    // number format.
+    QStringList markTexts() const;
+
     // The Qt Charts objects, for layout and for inspecting what is drawn.
     QChart* chart() const { return m_chart; }
     QChartView* chartView() const;
@@ -86,6 +92,7 @@ private:
     QPointer<ChartModel> m_model;
     QChart* m_chart = nullptr;
     ChartCanvas* m_canvas = nullptr;
+    ChartMarks* m_marks = nullptr;
     QCategoryAxis* m_axisX = nullptr;
     QValueAxis* m_axisY = nullptr;
     QList<QLineSeries*> m_lines;

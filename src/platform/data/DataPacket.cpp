@@ -268,6 +268,26 @@ void TColumnBuilder::appendText(std::string_view utf8) {
     pushNullBit(false);
 }
 
+void TColumnBuilder::appendDateTime(TDateTime value) {
+    if (!m_kindKnown)
+        setKind(TDataColumn::Storage::DateTime);
+    switch (m_column.storage) {
+    case TDataColumn::Storage::Float:
+    case TDataColumn::Storage::DateTime:
+        m_column.doubles.push_back(value);
+        break;
+    case TDataColumn::Storage::Integer:
+        if (m_declared)
+            raiseConversion(StationDateTime::toText(value));
+        demoteToText();
+        [[fallthrough]];
+    case TDataColumn::Storage::Text:
+        m_column.textIds.push_back(textId(StationDateTime::toText(value)));
+        break;
+    }
+    pushNullBit(false);
+}
+
 TDataColumn TColumnBuilder::finish() {
     if (!m_kindKnown)
         setKind(TDataColumn::Storage::Text); // only nulls, or no rows: nothing says otherwise

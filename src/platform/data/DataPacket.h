@@ -61,6 +61,9 @@ public:
     void appendInteger(qint64 value);
     void appendFloat(double value);
     void appendText(std::string_view utf8);
+    // A value the server already holds as a date-time: stored as it is, not formatted and read
+    // back.
+    void appendDateTime(TDateTime value);
 
     TDataColumn finish();
 

@@ -18,6 +18,7 @@ namespace {
 
 // Julian day of 1899-12-30, the system's day zero.
 constexpr qint64 kEpochJulianDay = 2415019;
+constexpr qint64 kUnixEpochJulianDay = 2440588;
 
 bool digits(std::string_view s, size_t pos, size_t count, int& out) {
     if (pos + count > s.size())
@@ -33,7 +34,17 @@ bool digits(std::string_view s, size_t pos, size_t count, int& out) {
     return true;
 }
 
+TDateTime fromJulianDay(qint64 julianDay, qint64 msecOfDay) {
+    const double days = double(julianDay - kEpochJulianDay);
+    const double time = double(msecOfDay) / kMsecPerDay;
+    return days >= 0 ? days + time : days - time;
+}
+
 } // namespace
+
+TDateTime fromUnixDay(qint64 day, qint64 msecOfDay) {
+    return fromJulianDay(day + kUnixEpochJulianDay, msecOfDay);
+}
 
 // Hand-written because it runs once per fetched row of every sales query; QDateTime::fromString
 // costs more than the rest of the fetch together.
@@ -68,10 +79,8 @@ bool parse(std::string_view s, TDateTime& value) {
     const QDate date(year, month, day);
     if (!date.isValid())
         return false;
-    const double days = double(date.toJulianDay() - kEpochJulianDay);
-    const double time =
-        (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / kMsecPerDay;
-    value = days >= 0 ? days + time : days - time;
+    value = fromJulianDay(date.toJulianDay(),
+                          hour * 3600000ll + minute * 60000ll + second * 1000ll + msec);
     return true;
 }
 

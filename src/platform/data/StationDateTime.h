@@ -19,4 +19,8 @@ QString toText(TDateTime value);
 bool parse(std::string_view text, TDateTime& value);
 bool parse(const QString& text, TDateTime& value);
 
+// The date-time of a day counted from 1970-01-01 and the milliseconds into it, computed the way
+// parse() computes it, so that a server handing over binary time stamps gives the same values.
+TDateTime fromUnixDay(qint64 day, qint64 msecOfDay);
+
 } // namespace StationDateTime

@@ -2,9 +2,10 @@
 
 #include <functional>
 
-// Runs work on the user interface thread on behalf of a worker thread, which waits until the
+// Runs work on the user interface thread on behalf of a worker thread, which sleeps until the
 // work is done; an exception thrown by the work is raised again in the worker. Called on the
-// user interface thread itself, the work simply runs.
+// user interface thread itself, the work simply runs. Each call is one event of the user
+// interface thread's loop, which therefore keeps repainting and firing timers between calls.
 namespace SynchronizedCall {
 
 void run(const std::function<void()>& work);

@@ -7,6 +7,7 @@
 #include <memory>
 
 // The one place that decides which statistics server a computer name means: empty is the local
-// computer, served in-process over the station's SQLite files. Connections are handed this
+// computer, served in-process over the station's SQLite files; any other name is a chain's
+// central PostgreSQL server, "host" or "host:port". Connections are handed this
 // function, so the connection itself knows no server kind.
 std::unique_ptr<TStatServer> chooseStatServer(const QString& computerName);

@@ -17,23 +17,6 @@
 
 namespace {
 
-struct Provider {
-    const char* name;
-    int database;    // 1 goods, 2 fuel, as StatParameter numbers them
-    const char* sql; // null: the client's command text
-};
-
-// The server's providers. The fixed lists are ordered the way the station keeps them.
-const Provider kProviders[] = {
-    {"dspLogtran", 2, nullptr},
-    {"dspSmSilo", 2, "SELECT SmNum, BegTime, EndTime, Operator FROM SmSilo ORDER BY SmNum"},
-    {"dspGSM", 2, "SELECT GsmName FROM GSM ORDER BY SortOrder, ID_GSM"},
-    {"dspGoods", 1, "SELECT ID_Category, Name, ID_Goods FROM Goods ORDER BY ID_Goods"},
-    {"dspCategory", 1,
-     "SELECT ID_Category, Name, IsDelete, KKMSection FROM Category ORDER BY ID_Category"},
-    {"dspGoodsStat", 1, nullptr},
-};
-
 std::atomic<quint64> connectionCounter{0};
 
 // Only reading is authorised. This is what keeps a command text from changing the station's data:
@@ -61,10 +44,6 @@ int authorize(void*, int action, const char*, const char* function, const char*,
     default:
         return SQLITE_DENY;
     }
-}
-
-QString databaseWord(int database) {
-    return database == 2 ? QStringLiteral("топлива") : QStringLiteral("товаров");
 }
 
 // ---- Statement limits: a time limit and a bound on temporary storage --------------------------
@@ -285,24 +264,13 @@ TEmbeddedStatServer::~TEmbeddedStatServer() {
 }
 
 void TEmbeddedStatServer::setStatParameter(int index, const QString& value) {
-    QString* folder = index == 1 ? &m_goodsFolder : index == 2 ? &m_fuelFolder : nullptr;
-    if (!folder)
-        throw EDatabaseError(
-            QStringLiteral("У сервера статистики нет параметра с номером %1").arg(index));
-    if (*folder == value)
-        return;
-    *folder = value;
     // The next request opens the database in its new place.
-    closeHandle(index == 1 ? m_goods : m_fuel);
+    if (m_parameters.set(index, value))
+        closeHandle(index == 1 ? m_goods : m_fuel);
 }
 
 QString TEmbeddedStatServer::statParameter(int index) const {
-    if (index == 1)
-        return m_goodsFolder;
-    if (index == 2)
-        return m_fuelFolder;
-    throw EDatabaseError(
-        QStringLiteral("У сервера статистики нет параметра с номером %1").arg(index));
+    return m_parameters.get(index);
 }
 
 void TEmbeddedStatServer::closeHandle(Handle& h) {
@@ -320,8 +288,8 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
     if (h.sqlite)
         return h;
     const int number = int(which);
-    const QString word = databaseWord(number);
-    const QString parameter = which == Database::Fuel ? m_fuelFolder : m_goodsFolder;
+    const QString word = StationProviders::databaseWord(which);
+    const QString parameter = m_parameters[which];
     if (parameter.trimmed().isEmpty())
         throw EDatabaseError(
             QStringLiteral("Серверу статистики не передана папка базы данных %1 (параметр %2)")
@@ -400,19 +368,9 @@ TEmbeddedStatServer::provide(const QString& providerName, const QString& command
     if (QThread::currentThread() != m_owner)
         throw EDatabaseError(QStringLiteral("Соединение с сервером статистики открыто другим "
                                             "потоком; из этого потока его использовать нельзя"));
-    const Provider* provider = nullptr;
-    for (const Provider& p : kProviders) {
-        if (providerName.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0)
-            provider = &p;
-    }
-    if (!provider)
-        throw EDatabaseError(
-            QStringLiteral("У сервера статистики нет поставщика данных «%1»").arg(providerName));
-    QString sql = provider->sql ? QString::fromLatin1(provider->sql) : commandText;
-    if (sql.trimmed().isEmpty())
-        throw EDatabaseError(
-            QStringLiteral("Для поставщика данных «%1» не задан текст запроса").arg(providerName));
-    return run(handle(Database(provider->database)), sql, declaredTypes);
+    const StationProviders::Provider& provider = StationProviders::find(providerName);
+    const QString sql = StationProviders::statement(provider, providerName, commandText);
+    return run(handle(provider.database), sql, declaredTypes);
 }
 
 std::shared_ptr<const TDataPacket>

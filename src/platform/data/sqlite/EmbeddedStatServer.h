@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/data/StatServer.h"
+#include "platform/data/StationProviders.h"
 
 #include <QDeadlineTimer>
 #include <QSqlDatabase>
@@ -39,7 +40,7 @@ public:
     static QString goodsFileName() { return QStringLiteral("goods.sqlite"); }
 
 private:
-    enum class Database { Goods = 1, Fuel = 2 };
+    using Database = StationProviders::Database;
     struct Handle {
         QString connectionName;
         QString filePath;
@@ -53,8 +54,7 @@ private:
     std::shared_ptr<const TDataPacket> run(Handle& handle, const QString& sql,
                                            const QHash<QString, TFieldType>& declaredTypes);
 
-    QString m_goodsFolder;
-    QString m_fuelFolder;
+    StationProviders::Parameters m_parameters;
     Handle m_goods;
     Handle m_fuel;
     QThread* m_owner;

@@ -1,0 +1,489 @@
+#include "platform/data/postgres/PostgresStatServer.h"
+
+#include "platform/core/Exceptions.h"
+#include "platform/data/StationDateTime.h"
+#include "platform/data/postgres/PostgresSchema.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+
+#include <libpq-fe.h>
+
+#include <atomic>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+std::atomic<quint64> connectionCounter{0};
+
+// Rows per round trip: large enough that the trips cost little next to the rows, small enough
+// that a batch in the driver's buffer stays a few megabytes.
+constexpr int kBatchRows = 20000;
+
+// Days from 1970-01-01 to 2000-01-01, the server's day zero.
+constexpr qint64 kServerEpochUnixDay = 10957;
+
+// The types the server reports by number (pg_type.oid); they are fixed in every server version.
+enum : Oid {
+    kBool = 16,
+    kInt8 = 20,
+    kInt2 = 21,
+    kInt4 = 23,
+    kText = 25,
+    kOid = 26,
+    kName = 19,
+    kFloat4 = 700,
+    kFloat8 = 701,
+    kUnknown = 705,
+    kBpchar = 1042,
+    kVarchar = 1043,
+    kDate = 1082,
+    kTimestamp = 1114,
+    kTimestampTz = 1184,
+    kNumeric = 1700,
+};
+
+struct Result {
+    PGresult* res;
+    explicit Result(PGresult* r)
+        : res(r) {}
+    ~Result() { PQclear(res); }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    ExecStatusType status() const { return PQresultStatus(res); }
+};
+
+quint16 be16(const char* p) {
+    return quint16((uchar(p[0]) << 8) | uchar(p[1]));
+}
+quint32 be32(const char* p) {
+    return (quint32(be16(p)) << 16) | be16(p + 2);
+}
+quint64 be64(const char* p) {
+    return (quint64(be32(p)) << 32) | be32(p + 4);
+}
+
+qint64 floorDiv(qint64 a, qint64 b) {
+    return a / b - (a % b != 0 && (a < 0) != (b < 0));
+}
+
+// A numeric in the server's binary form: base-10000 digits with a weight. Whole numbers that fit
+// stay integers, as SQLite keeps a SUM of integers; the rest are read through their decimal
+// digits so that the double is the one the text would give.
+void appendNumeric(TColumnBuilder& b, const char* p, int length) {
+    if (length < 8) {
+        b.appendNull();
+        return;
+    }
+    const int count = qint16(be16(p));
+    const int weight = qint16(be16(p + 2));
+    const quint16 sign = be16(p + 4);
+    const int scale = be16(p + 6);
+    if (sign != 0 && sign != 0x4000) {
+        b.appendText(sign == 0xC000 ? "NaN" : sign == 0xD000 ? "Infinity" : "-Infinity");
+        return;
+    }
+    if (scale == 0 && weight < 4) {
+        qint64 value = 0;
+        for (int i = 0; i <= weight; ++i)
+            value = value * 10000 + (i < count ? be16(p + 8 + 2 * i) : 0);
+        b.appendInteger(sign ? -value : value);
+        return;
+    }
+    std::string digits = sign ? "-0" : "0";
+    char group[8];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(group, sizeof group, "%04u", unsigned(be16(p + 8 + 2 * i)));
+        digits += group;
+    }
+    digits += 'e' + std::to_string(4 * (weight + 1 - count));
+    double value = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    b.appendFloat(value);
+}
+
+void appendTimestamp(TColumnBuilder& b, qint64 micro) {
+    if (micro == std::numeric_limits<qint64>::max() ||
+        micro == std::numeric_limits<qint64>::min()) {
+        b.appendText(micro > 0 ? "infinity" : "-infinity");
+        return;
+    }
+    const qint64 msec = floorDiv(micro, 1000);
+    const qint64 day = floorDiv(msec, 86400000);
+    b.appendDateTime(
+        StationDateTime::fromUnixDay(day + kServerEpochUnixDay, msec - day * 86400000));
+}
+
+bool supported(Oid type) {
+    switch (type) {
+    case kBool:
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid:
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+    case kText:
+    case kName:
+    case kUnknown:
+    case kBpchar:
+    case kVarchar:
+    case kDate:
+    case kTimestamp:
+    case kTimestampTz:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void appendValue(TColumnBuilder& b, Oid type, const char* p, int length) {
+    switch (type) {
+    case kBool:
+        b.appendInteger(length > 0 && p[0] ? 1 : 0);
+        break;
+    case kInt2:
+        b.appendInteger(qint16(be16(p)));
+        break;
+    case kInt4:
+        b.appendInteger(qint32(be32(p)));
+        break;
+    case kOid:
+        b.appendInteger(be32(p));
+        break;
+    case kInt8:
+        b.appendInteger(qint64(be64(p)));
+        break;
+    case kFloat4: {
+        const quint32 bits = be32(p);
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        b.appendFloat(double(v));
+        break;
+    }
+    case kFloat8: {
+        const quint64 bits = be64(p);
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        b.appendFloat(v);
+        break;
+    }
+    case kNumeric:
+        appendNumeric(b, p, length);
+        break;
+    case kDate:
+        b.appendDateTime(StationDateTime::fromUnixDay(qint32(be32(p)) + kServerEpochUnixDay, 0));
+        break;
+    case kTimestamp:
+    case kTimestampTz:
+        appendTimestamp(b, qint64(be64(p)));
+        break;
+    default: // the text types: their binary form is the text itself
+        b.appendText(std::string_view(p, size_t(length)));
+        break;
+    }
+}
+
+QString serverText(const char* text) {
+    return QString::fromUtf8(text).trimmed();
+}
+
+bool mentions(const QString& reason, std::initializer_list<const char*> words) {
+    for (const char* word : words) {
+        if (reason.contains(QLatin1String(word), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// Closes the transaction of a request however the request ends.
+struct Transaction {
+    PGconn* conn;
+    bool open = true;
+    ~Transaction() {
+        if (open && PQstatus(conn) == CONNECTION_OK)
+            PQclear(PQexec(conn, "ROLLBACK"));
+    }
+};
+
+} // namespace
+
+TPostgresStatServer::TPostgresStatServer(const QString& computerName)
+    : m_computerName(computerName.trimmed())
+    , m_host(m_computerName)
+    , m_owner(QThread::currentThread()) {
+    if (!PostgresSchema::splitServerName(m_computerName, m_host, m_port))
+        throw EDatabaseError(PostgresSchema::badServerName(m_computerName));
+    // Connecting reaches the computer, as a connection to a remote server always has: an
+    // unreachable one fails here and the connection stays closed. The databases are opened on
+    // the first request, once StatParameter has named them.
+    const QByteArray host = m_host.toUtf8();
+    const QByteArray port = QByteArray::number(m_port);
+    const char* keys[] = {"host", "port", "connect_timeout", nullptr};
+    const char* values[] = {host.constData(), m_port > 0 ? port.constData() : nullptr, "10",
+                            nullptr};
+    const PGPing ping = PQpingParams(keys, values, 0);
+    if (ping == PQPING_OK)
+        return;
+    throw EDatabaseError(
+        QStringLiteral("Не удалось подключиться к серверу статистики на компьютере «%1»: %2")
+            .arg(m_computerName,
+                 ping == PQPING_REJECT
+                     ? QStringLiteral("сервер PostgreSQL сейчас не принимает подключений "
+                                      "(запускается или останавливается)")
+                     : QStringLiteral("сервер PostgreSQL не отвечает (компьютер недоступен, "
+                                      "имя или порт неверны)")));
+}
+
+TPostgresStatServer::~TPostgresStatServer() {
+    // As with the embedded server: a connection closed from another thread is idle by then.
+    closeHandle(m_goods);
+    closeHandle(m_fuel);
+}
+
+void TPostgresStatServer::setStatParameter(int index, const QString& value) {
+    if (m_parameters.set(index, value))
+        closeHandle(index == 1 ? m_goods : m_fuel);
+}
+
+QString TPostgresStatServer::statParameter(int index) const {
+    return m_parameters.get(index);
+}
+
+QString TPostgresStatServer::databaseName(Database which) const {
+    QString name = m_parameters[which].trimmed();
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return name.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+}
+
+QString TPostgresStatServer::where(Database which) const {
+    return QStringLiteral("база данных %1 «%2» на сервере PostgreSQL «%3»")
+        .arg(StationProviders::databaseWord(which), databaseName(which), m_computerName);
+}
+
+void TPostgresStatServer::closeHandle(Handle& h) {
+    if (h.connectionName.isEmpty())
+        return;
+    h.pg = nullptr;
+    h.db.close();
+    h.db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(h.connectionName);
+    h.connectionName.clear();
+}
+
+void TPostgresStatServer::raiseOpenError(Database which, const QString& reason) const {
+    const QByteArray host = m_host.toUtf8();
+    const QByteArray port = m_port > 0 ? QByteArray::number(m_port) : QByteArray();
+    const QByteArray name = databaseName(which).toUtf8();
+    const char* keys[] = {"host", "port", "dbname", "connect_timeout", nullptr};
+    const char* values[] = {host.constData(), port.isEmpty() ? nullptr : port.constData(),
+                            name.constData(), "5", nullptr};
+    const PGPing ping = PQpingParams(keys, values, 0);
+    if (ping == PQPING_NO_RESPONSE || ping == PQPING_NO_ATTEMPT)
+        throw EDatabaseError(QStringLiteral("Сервер статистики PostgreSQL «%1» недоступен, "
+                                            "%2 не открыта: %3")
+                                 .arg(m_computerName, where(which), reason));
+    if (mentions(reason, {"database \"", "база данных \""}) &&
+        mentions(reason, {"does not exist", "не существует"}))
+        throw EDatabaseError(
+            QStringLiteral("На сервере PostgreSQL «%1» нет базы данных %2 «%3»")
+                .arg(m_computerName, StationProviders::databaseWord(which), databaseName(which)));
+    if (mentions(reason, {"authentication", "password", "pg_hba.conf", "role \"", "роль \"",
+                          "парол", "подлинност"}))
+        throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» отказал в доступе: %2 не "
+                                            "открыта (%3). Имя пользователя и пароль берутся из "
+                                            "PGUSER, PGPASSWORD или файла ~/.pgpass")
+                                 .arg(m_computerName, where(which), reason));
+    throw EDatabaseError(QStringLiteral("Не удалось открыть: %1: %2").arg(where(which), reason));
+}
+
+TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
+    Handle& h = which == Database::Fuel ? m_fuel : m_goods;
+    if (h.pg)
+        return h;
+    if (databaseName(which).isEmpty())
+        throw EDatabaseError(QStringLiteral("Серверу статистики не передано имя базы данных %1 "
+                                            "(параметр %2)")
+                                 .arg(StationProviders::databaseWord(which))
+                                 .arg(int(which)));
+    h.connectionName =
+        QStringLiteral("torvi-stat-pg-%1-%2")
+            .arg(connectionCounter.fetch_add(1))
+            .arg(which == Database::Fuel ? QStringLiteral("fuel") : QStringLiteral("goods"));
+    h.db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), h.connectionName);
+    if (!h.db.isValid()) {
+        closeHandle(h);
+        throw EDatabaseError(QStringLiteral("Драйвер PostgreSQL для Qt (QPSQL) не установлен; %1 "
+                                            "недоступна")
+                                 .arg(where(which)));
+    }
+    h.db.setHostName(m_host);
+    if (m_port > 0)
+        h.db.setPort(m_port);
+    h.db.setDatabaseName(databaseName(which));
+    h.db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=torvistat"));
+    if (!h.db.open()) {
+        const QString reason = h.db.lastError().databaseText().trimmed();
+        closeHandle(h);
+        raiseOpenError(which, reason);
+    }
+    const QVariant native = h.db.driver()->handle();
+    if (native.isValid() &&
+        (qstrcmp(native.typeName(), "PGconn*") == 0 || qstrcmp(native.typeName(), "pg_conn*") == 0))
+        h.pg = *static_cast<PGconn* const*>(native.constData());
+    if (!h.pg) {
+        closeHandle(h);
+        throw EDatabaseError(
+            QStringLiteral("Драйвер QPSQL не дал доступа к соединению: %1").arg(where(which)));
+    }
+    // Every transaction of this session reads only, whatever a command text asks for.
+    const QByteArray setup = QByteArrayLiteral("SET default_transaction_read_only = on; "
+                                               "SET cursor_tuple_fraction = 1; "
+                                               "SET statement_timeout = '") +
+                             QByteArray::number(kStatementTimeoutSeconds) + "s'";
+    Result set(PQexec(static_cast<PGconn*>(h.pg), setup.constData()));
+    if (set.status() != PGRES_COMMAND_OK) {
+        const QString reason = serverText(PQerrorMessage(static_cast<PGconn*>(h.pg)));
+        closeHandle(h);
+        throw EDatabaseError(
+            QStringLiteral("Не удалось настроить соединение: %1: %2").arg(where(which), reason));
+    }
+    return h;
+}
+
+bool TPostgresStatServer::begin(Handle& h, QString& reason) {
+    auto* conn = static_cast<PGconn*>(h.pg);
+    Result res(PQexec(conn, "BEGIN TRANSACTION READ ONLY"));
+    if (res.status() == PGRES_COMMAND_OK)
+        return true;
+    reason = serverText(PQerrorMessage(conn));
+    return false;
+}
+
+std::shared_ptr<const TDataPacket>
+TPostgresStatServer::provide(const QString& providerName, const QString& commandText,
+                             const QHash<QString, TFieldType>& declaredTypes) {
+    if (QThread::currentThread() != m_owner)
+        throw EDatabaseError(QStringLiteral("Соединение с сервером статистики открыто другим "
+                                            "потоком; из этого потока его использовать нельзя"));
+    const StationProviders::Provider& provider = StationProviders::find(providerName);
+    return run(provider.database, StationProviders::statement(provider, providerName, commandText),
+               declaredTypes);
+}
+
+std::shared_ptr<const TDataPacket>
+TPostgresStatServer::run(Database which, const QString& sql,
+                         const QHash<QString, TFieldType>& declaredTypes) {
+    Handle* h = &handle(which);
+    QString reason;
+    if (!begin(*h, reason)) {
+        if (PQstatus(static_cast<PGconn*>(h->pg)) == CONNECTION_OK)
+            throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» не начал чтение: %2: %3")
+                                     .arg(m_computerName, where(which), reason));
+        // The server went away since the last request, perhaps only for a restart: nothing has
+        // run yet, so one new connection is safe to try.
+        closeHandle(*h);
+        h = &handle(which);
+        if (!begin(*h, reason)) {
+            closeHandle(*h);
+            throw EDatabaseError(QStringLiteral("Связь с сервером PostgreSQL «%1» прервана: %2 "
+                                                "недоступна (%3)")
+                                     .arg(m_computerName, where(which), reason));
+        }
+    }
+    auto* conn = static_cast<PGconn*>(h->pg);
+    Transaction transaction{conn};
+
+    // Classifies a failed step; a lost connection is closed so the next request opens a new one.
+    const auto fail = [&](const Result& res) {
+        const QString state = QString::fromLatin1(PQresultErrorField(res.res, PG_DIAG_SQLSTATE));
+        const QString text = serverText(PQerrorMessage(conn));
+        if (PQstatus(conn) != CONNECTION_OK || state.startsWith(QLatin1String("08")) ||
+            state.startsWith(QLatin1String("57P"))) {
+            transaction.open = false;
+            closeHandle(*h);
+            throw EDatabaseError(QStringLiteral("Связь с сервером PostgreSQL «%1» прервалась во "
+                                                "время запроса: %2 (%3). Запустите расчёт снова, "
+                                                "когда сервер будет доступен")
+                                     .arg(m_computerName, where(which), text));
+        }
+        if (state == QLatin1String("25006"))
+            throw EDatabaseError(QStringLiteral("Сервер статистики только читает данные: запрос, "
+                                                "который изменил бы базу, отклонён: %1 (%2)")
+                                     .arg(where(which), text));
+        if (state == QLatin1String("57014"))
+            throw EDatabaseError(QStringLiteral("Запрос не уложился в %1 с и прерван: %2")
+                                     .arg(kStatementTimeoutSeconds)
+                                     .arg(where(which)));
+        throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» отклонил запрос: %2: %3")
+                                 .arg(m_computerName, where(which), text));
+    };
+
+    // The command text goes to the server unchanged behind the cursor's declaration; the
+    // extended protocol refuses a second statement after it.
+    const QByteArray declare =
+        QByteArrayLiteral("DECLARE torvi_rows NO SCROLL CURSOR FOR ") + sql.toUtf8();
+    {
+        Result res(
+            PQexecParams(conn, declare.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+        if (res.status() != PGRES_COMMAND_OK)
+            fail(res);
+    }
+
+    static const QByteArray fetch =
+        QByteArrayLiteral("FETCH FORWARD ") + QByteArray::number(kBatchRows) + " FROM torvi_rows";
+    std::vector<TColumnBuilder> builders;
+    std::vector<Oid> types;
+    qsizetype rows = 0;
+    for (bool first = true;; first = false) {
+        // Binary results: numbers and time stamps arrive as the server holds them.
+        Result res(PQexecParams(conn, fetch.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1));
+        if (res.status() != PGRES_TUPLES_OK)
+            fail(res);
+        const int columns = PQnfields(res.res);
+        if (first) {
+            builders.reserve(size_t(columns));
+            for (int c = 0; c < columns; ++c) {
+                const QString name =
+                    PostgresSchema::stationSpelling(QString::fromUtf8(PQfname(res.res, c)));
+                types.push_back(PQftype(res.res, c));
+                if (!supported(types.back()))
+                    throw EDatabaseError(QStringLiteral("Столбец «%1» результата имеет тип, "
+                                                        "который сервер статистики не читает "
+                                                        "(тип PostgreSQL %2): %3")
+                                             .arg(name)
+                                             .arg(types.back())
+                                             .arg(where(which)));
+                builders.emplace_back(name,
+                                      declaredTypes.value(name.toLower(), TFieldType::Unknown));
+            }
+        }
+        const int count = PQntuples(res.res);
+        if (count == 0)
+            break;
+        for (int c = 0; c < columns; ++c) {
+            TColumnBuilder& b = builders[size_t(c)];
+            const Oid type = types[size_t(c)];
+            for (int r = 0; r < count; ++r) {
+                if (PQgetisnull(res.res, r, c))
+                    b.appendNull();
+                else
+                    appendValue(b, type, PQgetvalue(res.res, r, c), PQgetlength(res.res, r, c));
+            }
+        }
+        rows += count;
+        if (count < kBatchRows)
+            break;
+    }
+
+    auto packet = std::make_shared<TDataPacket>();
+    packet->rowCount = rows;
+    packet->columns.reserve(builders.size());
+    for (TColumnBuilder& b : builders)
+        packet->columns.push_back(b.finish());
+    return packet;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/data/StatServer.h"
+#include "platform/data/StationProviders.h"
+
+#include <QSqlDatabase>
+#include <QThread>
+
+// The statistics server of a chain: a PostgreSQL server holding each station's goods and fuel
+// databases, named by StatParameter 1 and 2. A parameter given as a folder, as the plug-in sends
+// the suite's default goods folder, names the database after its last folder ("TradeDB"). The
+// computer name is "host" or "host:port"; the user and the password come from the usual libpq
+// places (PGUSER, PGPASSWORD, ~/.pgpass).
+//
+// Each command text runs unchanged inside a read-only transaction with a statement timeout, and
+// its rows are read in binary batches straight into the packet's typed columns.
+//
+// Like the embedded server, it belongs to the thread that created it. A connection the server
+// lost is opened again on the next request, so a run after the server is back works.
+class TPostgresStatServer final : public TStatServer {
+public:
+    // EDatabaseError when the port is not a number from 1 to 65535.
+    explicit TPostgresStatServer(const QString& computerName);
+    ~TPostgresStatServer() override;
+    TPostgresStatServer(const TPostgresStatServer&) = delete;
+    TPostgresStatServer& operator=(const TPostgresStatServer&) = delete;
+
+    void setStatParameter(int index, const QString& value) override;
+    QString statParameter(int index) const override;
+    std::shared_ptr<const TDataPacket>
+    provide(const QString& providerName, const QString& commandText,
+            const QHash<QString, TFieldType>& declaredTypes) override;
+
+    // How long one statement may run before the server cancels it.
+    static constexpr int kStatementTimeoutSeconds = 300;
+
+private:
+    using Database = StationProviders::Database;
+    struct Handle {
+        QString connectionName;
+        QSqlDatabase db;
+        void* pg = nullptr; // PGconn*, owned by db
+    };
+
+    Handle& handle(Database which);
+    void closeHandle(Handle& handle);
+    [[noreturn]] void raiseOpenError(Database which, const QString& reason) const;
+    bool begin(Handle& handle, QString& reason);
+    std::shared_ptr<const TDataPacket> run(Database which, const QString& sql,
+                                           const QHash<QString, TFieldType>& declaredTypes);
+    QString databaseName(Database which) const;
+    QString where(Database which) const;
+
+    QString m_computerName;
+    QString m_host;
+    int m_port = -1;
+    StationProviders::Parameters m_parameters;
+    Handle m_goods;
+    Handle m_fuel;
+    QThread* m_owner;
+};

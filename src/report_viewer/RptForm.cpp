@@ -3,6 +3,7 @@
 #include "platform/core/Exceptions.h"
 #include "platform/settings/Registry.h"
 #include "platform/ui/HtmlView.h"
+#include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
 #include "platform/ui/ReportPrinter.h"
 #include "platform/ui/UserTempFolder.h"
@@ -111,11 +112,12 @@ TRptFrm::TRptFrm(QWidget* parent)
     cBcPrintClick();
 
     // Keys reach the window before its controls: F5 must never get to the HTML view.
-    qApp->installEventFilter(this);
+    new KeyPreview(this, [this](QKeyEvent* key) {
+        return isVisible() && !key->isAutoRepeat() && FormKeyDown(key);
+    });
 }
 
 TRptFrm::~TRptFrm() {
-    qApp->removeEventFilter(this);
     if (!tempHtmlFileName().isEmpty())
         QFile::remove(tempHtmlFileName());
 }
@@ -743,10 +745,6 @@ bool TRptFrm::eventFilter(QObject* watched, QEvent* event) {
         setActionsEnabled(false);
     else if (watched == RptMemo && event->type() == QEvent::FocusOut)
         setActionsEnabled(true);
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType() && isVisible() &&
-        static_cast<QWidget*>(watched)->window() == this &&
-        !static_cast<QKeyEvent*>(event)->isAutoRepeat())
-        return FormKeyDown(static_cast<QKeyEvent*>(event));
     return QDialog::eventFilter(watched, event);
 }
 

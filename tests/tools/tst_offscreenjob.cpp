@@ -200,8 +200,6 @@ private slots:
         QTest::newRow("missing") << "nowhere/libtorvistat9.so" << "файл не найден";
         QTest::newRow("folder") << "." << "это папка, а не файл";
         QTest::newRow("device") << "/dev/zero" << "это не обычный файл";
-        QTest::newRow("another library") << NOT_A_PLUGIN_LIBRARY
-            << "не является модулем статистики: в нём нет функции InitReports";
         // clang-format on
         // "/a/a/…/a", as long as a single argument to a program may be.
         QTest::newRow("128 KB path")

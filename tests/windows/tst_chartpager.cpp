@@ -101,7 +101,6 @@ private slots:
     void zoomUndoneBeforePaging_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<int>("page");
-        QTest::newRow("next page") << "sbtForward" << 2;
         QTest::newRow("same page by the first-page button") << "sbtBegin" << 1;
         QTest::newRow("page bar") << "TrackBar1" << 3;
         QTest::newRow("points per page") << "SpinEdit1" << 1;

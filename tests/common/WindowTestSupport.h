@@ -10,10 +10,13 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QListWidget>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtTest>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -69,4 +72,27 @@ void whenModalShown(std::function<void(W*)> act) {
         }
     });
     poll->start(20);
+}
+
+// Checks exactly the lines named.
+inline void checkLines(QListWidget* list, const QStringList& names) {
+    for (int i = 0; i < list->count(); ++i)
+        list->item(i)->setCheckState(names.contains(list->item(i)->text()) ? Qt::Checked
+                                                                           : Qt::Unchecked);
+}
+
+// A statistics window's run is over once its extractor rests and the window takes input again.
+template <class W>
+bool runFinished(W* window, int timeout) {
+    return QTest::qWaitFor([&] { return window->Extractor()->Suspended(); }, timeout) &&
+           QTest::qWaitFor([&] { return window->isEnabled(); }, 5000);
+}
+
+// A series' values to the cent, as the window's labels show them.
+template <class Series>
+QList<double> centValues(const Series* series) {
+    QList<double> values;
+    for (const auto& point : series->points())
+        values << std::round(point.y * 100) / 100;
+    return values;
 }

@@ -35,15 +35,13 @@ void answer(TorviVariant* result, int32_t code) {
                 static_cast<std::size_t>(modeAnswer.size()) + 1);
 }
 
-void getValueA(TorviVariant* result, int32_t code, int32_t) {
-    askedBy << QStringLiteral("A%1").arg(code);
+template <char Name>
+void getValue(TorviVariant* result, int32_t code, int32_t) {
+    askedBy << QStringLiteral("%1%2").arg(QLatin1Char(Name)).arg(code);
     answer(result, code);
 }
-
-void getValueB(TorviVariant* result, int32_t code, int32_t) {
-    askedBy << QStringLiteral("B%1").arg(code);
-    answer(result, code);
-}
+constexpr auto getValueA = getValue<'A'>;
+constexpr auto getValueB = getValue<'B'>;
 
 // Threads of the process, less the idle workers of Qt's global thread pool: Qt starts those for
 // its own image conversions when a window is drawn, they belong to the host's Qt and never run

@@ -135,20 +135,14 @@ private slots:
         HostOptions options;
         HostValues::setOptions(options);
         HostMainWindow window(options);
-        const QStringList before = menuTexts(window.reportsMenu());
-
         StatisticsPlugin plugin;
         QString error;
         QVERIFY2(plugin.load(QStringLiteral(PLUGIN_LIBRARY), &error), qPrintable(error));
         plugin.initialise(&window, window.reportsItem());
-
-        QStringList expected = before;
-        expected.insert(before.size() - 1, QStringLiteral("Статистика"));
-        QCOMPARE(menuTexts(window.reportsMenu()), expected);
-        QAction* statistics = window.reportsMenu()->actions().at(before.size() - 1);
-        QVERIFY(statistics->menu());
-        QCOMPARE(menuTexts(statistics->menu()), (QStringList{"ГСМ", "Товары"}));
-        // Hovering an entry puts its hint into the status bar.
+        // Where the entry goes and what it holds is the plug-in's own test; the host's window
+        // puts the hint of the entry hovered into its status bar.
+        const QStringList reports = menuTexts(window.reportsMenu());
+        QAction* statistics = window.reportsMenu()->actions().at(reports.indexOf("Статистика"));
         statistics->menu()->actions().at(1)->showStatusText(window.menuBar());
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Товары"));
 

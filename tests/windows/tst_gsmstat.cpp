@@ -16,13 +16,11 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
 #include <QtTest>
 
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -76,6 +74,15 @@ private slots:
         QCOMPARE(m_env.boxes[0].caption, QStringLiteral("Информация"));
         QCOMPARE(m_env.boxes[0].text, QStringLiteral("Нет данных для выборки!"));
         QCOMPARE(m_env.boxes[0].icon, MessageBoxes::Icon::Information);
+
+        window->CheckListBox1->item(1)->setCheckState(Qt::Checked);
+        for (const Qt::CheckState state : {Qt::Checked, Qt::Unchecked, Qt::Checked}) {
+            window->bbtSelectAll->click();
+            QCOMPARE(window->bbtSelectAll->text(),
+                     state == Qt::Checked ? QStringLiteral("Сбросить все") : "Выбрать все");
+            for (int i = 0; i < window->CheckListBox1->count(); ++i)
+                QCOMPARE(window->CheckListBox1->item(i)->checkState(), state);
+        }
     }
 
     void gradeListUnavailable() {
@@ -95,15 +102,13 @@ private slots:
     }
 
     void refusedRun_data() {
-        QTest::addColumn<QDateTime>("from"); // none: the designed period, 02.07.2005 00:00 twice
+        QTest::addColumn<QDateTime>("from"); // none: the designed period, start equal to the end
         QTest::addColumn<QDateTime>("to");
         QTest::addColumn<QStringList>("grades");
         QTest::addColumn<QString>("message");
         const QString period = QStringLiteral("Задан неверный период выборки!");
         QTest::newRow("the designed period")
             << QDateTime() << QDateTime() << QStringList{"ДТ"} << period;
-        QTest::newRow("start equal to the end")
-            << utc(24, 8) << utc(24, 8) << QStringList{"ДТ"} << period;
         QTest::newRow("start after the end") << utc(25) << utc(24) << QStringList{"ДТ"} << period;
         QTest::newRow("no grade") << utc(24) << utc(25) << QStringList{}
                                   << QStringLiteral("Не указан вид топлива!");
@@ -123,18 +128,6 @@ private slots:
         QTEST(m_env.boxes[0].text, "message");
         QVERIFY2(window->Extractor()->Suspended(), "Выборка запущена несмотря на ошибку");
         QCOMPARE(window->Chart()->series(0)->count(), 0);
-    }
-
-    void selectAllToggles() {
-        TfmGSMStat* window = open();
-        window->CheckListBox1->item(1)->setCheckState(Qt::Checked);
-        for (const Qt::CheckState state : {Qt::Checked, Qt::Unchecked, Qt::Checked}) {
-            window->bbtSelectAll->click();
-            QCOMPARE(window->bbtSelectAll->text(),
-                     state == Qt::Checked ? QStringLiteral("Сбросить все") : "Выбрать все");
-            for (int i = 0; i < window->CheckListBox1->count(); ++i)
-                QCOMPARE(window->CheckListBox1->item(i)->checkState(), state);
-        }
     }
 
     void schemaEnablesLitreBoxes_data() {
@@ -210,16 +203,12 @@ private slots:
         check(grades);
         setPeriod(utc(24), utc(25));
         window->bbtGo->click();
-        QVERIFY(QTest::qWaitFor([&] { return window->Extractor()->Suspended(); }, 10000));
-        QVERIFY(QTest::qWaitFor([&] { return window->isEnabled(); }, 5000));
+        QVERIFY(runFinished(window, 10000));
         QCOMPARE(m_env.boxes.size(), 0);
 
         const ChartModel* chart = window->Chart();
         for (int s = 0; s < series.size(); ++s) {
-            QList<double> values;
-            for (const ChartPoint& point : chart->series(s)->points())
-                values << std::round(point.y * 100) / 100;
-            QCOMPARE(values, series[s]);
+            QCOMPARE(centValues(chart->series(s)), series[s]);
             QCOMPARE(chart->series(s)->title(), split ? grades[s] : QString());
             if (split) {
                 const int row = window->CheckListBox1->row(
@@ -296,6 +285,7 @@ private slots:
 
     void valuesKeptBetweenSessions() {
         TfmGSMStat* window = open();
+        dmStatistic->cdsSmSilo.open();
         setPeriod(utc(20, 8), utc(24, 20));
         window->cbSchema->setCurrentIndex(2);
         window->cbLiter_Low->setCurrentIndex(3);
@@ -306,9 +296,19 @@ private slots:
         window->lbSmenaNum->setText(QStringLiteral("116"));
         window->SpinEdit1->setValue(60);
         window->chbShowLabels->setChecked(true);
-        window->close();
+        // Closed by Esc in a control added after the window was built that takes every key
+        // itself: the window still sees Esc first.
+        struct KeyEater : QWidget {
+            using QWidget::QWidget;
+            void keyPressEvent(QKeyEvent* event) override { event->accept(); }
+        };
+        auto* eater = new KeyEater(window->CheckListBox1);
+        eater->setFocus();
+        QTest::keyClick(eater, Qt::Key_Escape);
+        QVERIFY2(!window->isVisible(), "Esc в элементе окна не закрыл окно");
         QVERIFY(!window->Extractor());
-        QVERIFY(!dmStatistic->cdsGSM.active());
+        QVERIFY(!dmStatistic->cdsSmSilo.active() && !dmStatistic->cdsGSM.active());
+        QVERIFY(!dmStatistic->DCOMConnection1.connected());
 
         m_window = std::make_unique<TfmGSMStat>();
         window = m_window.get();
@@ -326,24 +326,6 @@ private slots:
         QCOMPARE(window->cbSchema->currentIndex(), 0);
         QCOMPARE(window->SpinEdit1->value(), 30);
         QVERIFY(!window->chbShowLabels->isChecked());
-    }
-
-    void escapeFromGradeList() {
-        TfmGSMStat* window = open();
-        dmStatistic->cdsSmSilo.open();
-        // A control added after the window was built, and one that takes every key itself: the
-        // window still sees Esc first.
-        struct KeyEater : QWidget {
-            using QWidget::QWidget;
-            void keyPressEvent(QKeyEvent* event) override { event->accept(); }
-        };
-        auto* eater = new KeyEater(window->CheckListBox1);
-        eater->setFocus();
-        QTest::keyClick(eater, Qt::Key_Escape);
-        QVERIFY2(!window->isVisible(), "Esc в элементе окна не закрыл окно");
-        QVERIFY(!window->Extractor());
-        QVERIFY(!dmStatistic->cdsSmSilo.active());
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
     }
 
     void literBoundText_data() {
@@ -376,12 +358,7 @@ private:
         m_window->dtpDateTo->setDate(to.date());
         m_window->dtpTimeTo->setTime(to.time());
     }
-    void check(const QStringList& grades) {
-        for (int i = 0; i < m_window->CheckListBox1->count(); ++i) {
-            QListWidgetItem* item = m_window->CheckListBox1->item(i);
-            item->setCheckState(grades.contains(item->text()) ? Qt::Checked : Qt::Unchecked);
-        }
-    }
+    void check(const QStringList& grades) { checkLines(m_window->CheckListBox1, grades); }
 
     WindowTestEnvironment m_env;
     StationFixture m_station;

@@ -1,5 +1,7 @@
 // Settings files as a careless or hostile user leaves them: huge, oddly shaped, duplicated,
 // read-only or another user's, with the lock file taken away.
+#include "common/TestFiles.h"
+
 #include "support/SafeIniFile.h"
 
 #include <QBuffer>
@@ -15,16 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 QByteArray lines(const QByteArray& head, const QByteArray& unit, int count) {
     QByteArray out = head;

@@ -85,18 +85,6 @@ private slots:
         QCOMPARE(worker.runs.load(), 1);
     }
 
-    void stopWhileWaitingEndsPromptly() {
-        auto worker = std::make_unique<Worker>();
-        worker->Resume();
-        QVERIFY(waitFor([&] { return worker->Suspended() && worker->runs == 1; }));
-        QElapsedTimer timer;
-        timer.start();
-        worker->StopThread();
-        QVERIFY(worker->Finished());
-        QVERIFY2(timer.elapsed() < 2000, "the worker did not end while waiting");
-        QCOMPARE(worker->runs.load(), 1);
-    }
-
     void stopWhileWorkerWaitsInSynchronisedCall() {
         // The user interface thread does not run its event loop here: only StopThread can serve the
         // worker's pending call, or both threads would wait for each other for ever.
@@ -127,28 +115,6 @@ private slots:
         MessageBoxes::setHandler(previous);
         QCOMPARE(handledOn, qApp->thread());
         QCOMPARE(text, QStringLiteral("Сервер недоступен"));
-    }
-
-    void floodOfCallsLeavesEventLoopRunning() {
-        // A run sends one call per bucket back to back; the user interface thread serves them
-        // without sleeping in between, but must still get back to its event loop to repaint.
-        Worker worker;
-        std::atomic<int> served{0};
-        worker.extra = [&] {
-            QElapsedTimer flood;
-            flood.start();
-            while (flood.elapsed() < 400)
-                SynchronizedCall::run([&] { ++served; });
-        };
-        int ticks = 0;
-        QTimer timer;
-        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-        timer.start(10);
-        worker.Resume();
-        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
-        QVERIFY(served > 0);
-        QVERIFY2(ticks >= 5,
-                 qPrintable(QStringLiteral("the event loop ran %1 timer ticks").arg(ticks)));
     }
 };
 

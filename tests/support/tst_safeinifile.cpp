@@ -298,6 +298,8 @@ private slots:
         QTest::newRow("Cyrillic lower-cased") << "/home/Оператор/НАСТРОЙКИ.INI"
             << "ini file lock mutex_home_оператор_настройки.ini";
         QTest::newRow("forbidden characters") << "a\"*:<>?|b" << "ini file lock mutexa_______b";
+        // Ё lies apart from А-Я; Greek is not in the code page and stays as it is.
+        QTest::newRow("Yo and Greek") << "/ΣA/Ёлка" << "ini file lock mutex_Σa_ёлка";
         // clang-format on
     }
     void lockNames() {

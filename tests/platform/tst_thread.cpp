@@ -116,6 +116,28 @@ private slots:
         QCOMPARE(handledOn, qApp->thread());
         QCOMPARE(text, QStringLiteral("Сервер недоступен"));
     }
+
+    void floodOfCallsLeavesEventLoopRunning() {
+        // A run sends one call per bucket back to back; the user interface thread serves them
+        // without sleeping in between, but must still get back to its event loop to repaint.
+        Worker worker;
+        std::atomic<int> served{0};
+        worker.extra = [&] {
+            QElapsedTimer flood;
+            flood.start();
+            while (flood.elapsed() < 400)
+                SynchronizedCall::run([&] { ++served; });
+        };
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        worker.Resume();
+        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+        QVERIFY(served > 0);
+        QVERIFY2(ticks >= 5,
+                 qPrintable(QStringLiteral("the event loop ran %1 timer ticks").arg(ticks)));
+    }
 };
 
 QTEST_MAIN(TestThread)

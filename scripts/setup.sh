@@ -25,6 +25,9 @@ PACKAGES=(
     # SQLite: the library the embedded server reads with, the command-line tool the benchmarks
     # compare against; PDF tools to read printed reports
     sqlite3 libsqlite3-dev poppler-utils
+    # LibreOffice without a desktop, for the report export to Writer and Calc documents; unzip
+    # to look into the documents it writes
+    libreoffice-writer-nogui libreoffice-calc-nogui unzip
     # a virtual display for screenshots of the host when no display is there
     xvfb xauth
     # PostgreSQL: the server the tests start a private cluster of, and the client library the

@@ -6,6 +6,8 @@
 #include "platform/ui/MessageBoxes.h"
 #include "platform/ui/ReportPrinter.h"
 #include "platform/ui/UserTempFolder.h"
+#include "report_viewer/ReportExport.h"
+#include "report_viewer/ReportPages.h"
 #include "report_viewer/ReportSettings.h"
 
 #include <QAction>
@@ -33,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <limits>
 
 QPointer<TRptFrm> RptFrm;
 
@@ -40,9 +43,6 @@ namespace {
 
 const QString kPlacementKey = QStringLiteral("Software\\Velmora\\Torvi\\common");
 const QString kPlacementName = QStringLiteral("RptFrm");
-const QString kNotInThisBuild = QStringLiteral(
-    "%1 отчета в старом формате появится в следующей версии модуля. Пока воспользуйтесь новым "
-    "форматом: кнопка «Новый формат».");
 
 QString& tempHtmlFileName() {
     static QString name;
@@ -178,6 +178,8 @@ void TRptFrm::buildControls() {
     Image1 = named(new QLabel, "Image1");
     ScrollBox1->setWidget(Image1);
     previewLayout->addWidget(ScrollBox1, 1);
+    // The preview covers the HTML view entirely, also between its bars.
+    Panel3->setAutoFillBackground(true);
     Panel3->hide();
     stack->addWidget(Panel3, 0, 0);
     layout->addWidget(area, 1);
@@ -243,10 +245,7 @@ void TRptFrm::buildControls() {
         named(new QGroupBox(QStringLiteral("Экспортировать в:"), gbExportData), "rgChooseExport");
     rgChooseExport->setGeometry(4, 16, 134, 100);
     rgChooseExportItems = new QButtonGroup(rgChooseExport);
-    const QStringList targets{
-        QStringLiteral("Microsoft Word"),    QStringLiteral("Microsoft Excel"),
-        QStringLiteral("OpenOffice Writer"), QStringLiteral("OpenOffice Calc"),
-        QStringLiteral("буфер обмена"),      QStringLiteral("HTML-файл")};
+    const QStringList targets = ExportTargetCaptions();
     QFont small = rgChooseExport->font();
     small.setBold(false);
     small.setPointSizeF(small.pointSizeF() * 0.85);
@@ -290,10 +289,16 @@ void TRptFrm::buildControls() {
             [this] { runGuarded([this] { BitBtn2Click(); }); });
     connect(cBcPrint, &QCheckBox::clicked, this,
             [this] { runGuarded([this] { cBcPrintClick(); }); });
-    connect(btnExport, &QPushButton::clicked, this, [this] { btnExportClick(); });
-    for (QPushButton* page : {FirstBtn, PrevBtn, NextBtn, LastBtn})
-        connect(page, &QPushButton::clicked, this,
-                [this] { notInThisBuild(QStringLiteral("Постраничный просмотр")); });
+    connect(btnExport, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { btnExportClick(); }); });
+    connect(FirstBtn, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { PreviewShow(1); }); });
+    connect(PrevBtn, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { PreviewShow(m_currentPage - 1); }); });
+    connect(NextBtn, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { PreviewShow(m_currentPage + 1); }); });
+    connect(LastBtn, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { PreviewShow(std::numeric_limits<int>::max()); }); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(wb, &HtmlView::documentComplete, this,
             [this] { runGuarded([this] { wbDocumentComplete(); }); });
@@ -390,6 +395,8 @@ void TRptFrm::FormShow() {
         bbtRepForm->setText(QStringLiteral("Новый формат"));
         Panel3->setVisible(m_previewMode);
         Panel4->setVisible(!m_previewMode);
+        if (m_previewMode)
+            PreviewShow(1);
         showNewFormatControls(false);
         Timer1->start();
     }
@@ -480,13 +487,15 @@ void TRptFrm::bbtRepFormClick() {
     }
 }
 
-void TRptFrm::notInThisBuild(const QString& what) {
-    MessageBoxes::information(this, kNotInThisBuild.arg(what));
-}
-
 void TRptFrm::bbtPreviewClick() {
     if (!m_newFormat) {
-        notInThisBuild(QStringLiteral("Постраничный просмотр"));
+        bbtRepForm->setEnabled(!bbtRepForm->isEnabled());
+        ScrollBox1->show();
+        Panel3->setVisible(!Panel3->isVisible());
+        Panel4->setVisible(!Panel4->isVisible());
+        m_previewMode = !m_previewMode;
+        if (Panel3->isVisible())
+            PreviewShow(1);
         return;
     }
     if (CheckEngineVersion(this))
@@ -495,7 +504,7 @@ void TRptFrm::bbtPreviewClick() {
 
 void TRptFrm::PrintButtonClick() {
     if (!m_newFormat) {
-        notInThisBuild(QStringLiteral("Печать"));
+        PrintReportLines(-1, -1, 1);
         return;
     }
     ++m_htmlPrints;
@@ -506,10 +515,68 @@ void TRptFrm::PrintButtonClick() {
 
 void TRptFrm::PrintBtnClick() {
     if (!m_newFormat) {
-        notInThisBuild(QStringLiteral("Печать"));
+        PrintDialogClick();
         return;
     }
     ReportPrinter::pageSetup(this);
+}
+
+QStringList TRptFrm::ReportLines() const {
+    QStringList lines = RptMemo->toPlainText().split(QLatin1Char('\n'));
+    // A text ending in a line break has no further line, as the memo counts them.
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void TRptFrm::appendDrawTimes(const QList<qint64>& times) {
+    QString caption = windowTitle();
+    for (const qint64 ms : times)
+        caption += DrawTimeSuffix(ms);
+    setWindowTitle(caption);
+}
+
+void TRptFrm::PrintReportLines(int fromPage, int toPage, int copies) {
+    QPrinter& printer = ReportPrinter::applicationPrinter();
+    ReportPrinter::choosePrinterOutput(printer);
+    appendDrawTimes(
+        ::PrintReportLines(printer, PrinterSettings(), ReportLines(), fromPage, toPage, copies));
+}
+
+void TRptFrm::PreviewShow(int page) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    const TPreviewPage shown = RenderPreviewPage(ReportPrinter::applicationPrinter(),
+                                                 PrinterSettings(), ReportLines(), page);
+    Image1->setPixmap(QPixmap::fromImage(shown.image));
+    Image1->resize(shown.image.size());
+    appendDrawTimes({shown.drawMs});
+    m_currentPage = shown.page;
+    PrevBtn->setEnabled(shown.page != 1);
+    NextBtn->setEnabled(shown.page != shown.pageCount);
+    StaticText2->setText(QString::number(shown.pageCount));
+    StaticText4->setText(QString::number(shown.page));
+}
+
+void TRptFrm::PrintDialogClick() {
+    QPrinter& printer = ReportPrinter::applicationPrinter();
+    TPrintSettings& settings = PrinterSettings();
+    const TPrintChoice choice = AskPrintRange(printer, settings.portrait, this);
+    // Confirmed or not, the orientation is the one the dialog left on the printer.
+    settings.portrait = printer.pageLayout().orientation() == QPageLayout::Portrait;
+    if (choice.confirmed) {
+        try {
+            WritePrinterOrientation();
+        } catch (const std::exception&) {
+            // Remembered for the session anyway; printing must not fail over the settings file.
+        }
+        if (choice.toFile)
+            SaveReportToTextFile(ReportLines(), this);
+        else
+            PrintReportLines(choice.fromPage, choice.toPage, choice.copies);
+    }
+    if (Panel3->isVisible())
+        PreviewShow(1);
 }
 
 void TRptFrm::sbtnAdditionalClick() {
@@ -557,6 +624,8 @@ void TRptFrm::bbtSetupFontClick() {
     // Qt fonts carry no character set: the report text is Cyrillic, so the set stays as chosen
     // before.
     WritePrinterFont();
+    if (Panel3->isVisible())
+        PreviewShow(m_currentPage);
 }
 
 void TRptFrm::BitBtn2Click() {
@@ -565,6 +634,8 @@ void TRptFrm::BitBtn2Click() {
     PrinterSettings().portrait =
         ReportPrinter::applicationPrinter().pageLayout().orientation() == QPageLayout::Portrait;
     WritePrinterOrientation();
+    if (Panel3->isVisible())
+        PreviewShow(1);
 }
 
 void TRptFrm::cBcPrintClick() {
@@ -572,9 +643,9 @@ void TRptFrm::cBcPrintClick() {
 }
 
 void TRptFrm::btnExportClick() {
-    MessageBoxes::information(
-        this, QStringLiteral("Экспорт отчетов появится в следующей версии модуля. Пока "
-                             "воспользуйтесь печатью в файл PDF."));
+    QAbstractButton* chosen = rgChooseExportItems->checkedButton();
+    if (chosen)
+        ExportReport(rgChooseExportItems->id(chosen), chosen->text(), *wb, m_htmlText, this);
 }
 
 void TRptFrm::LoadPrintOptions() {

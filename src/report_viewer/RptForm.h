@@ -52,6 +52,7 @@ public:
     bool NeedLoadHtml() const { return m_needLoadHtml; }
     int Scale() const { return m_scale; }
     QString ReportTitle() const { return m_reportTitle; }
+    int CurrentPage() const { return m_currentPage; }
     // How often the HTML was handed to the view and printed, for whoever checks the window.
     int HtmlLoads() const { return m_htmlLoads; }
     int HtmlPrints() const { return m_htmlPrints; }
@@ -142,7 +143,12 @@ private:
     void placeOptionsPanel();
     void setActionsEnabled(bool enabled);
     void scrollMemo(int action, bool horizontal = false);
-    void notInThisBuild(const QString& what);
+    // The plain-text pages: the memo's lines, printed, previewed, asked for by the print dialog.
+    QStringList ReportLines() const;
+    void PrintReportLines(int fromPage, int toPage, int copies);
+    void PreviewShow(int page);
+    void PrintDialogClick();
+    void appendDrawTimes(const QList<qint64>& times);
     void runGuarded(const std::function<void()>& step);
 
     bool m_previewMode = false;

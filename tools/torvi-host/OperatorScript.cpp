@@ -18,10 +18,13 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QTextBrowser>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -30,6 +33,14 @@ const QString kValueWindow = QStringLiteral("fmValue");
 const QString kReportWindow = QStringLiteral("RptFrm");
 const QString kReportPdf = QStringLiteral("fuel-report.pdf");
 const QString kReportHtml = QStringLiteral("fuel-report.html");
+const QString kReportDocx = QStringLiteral("fuel-report.docx");
+const QString kTablePdf = QStringLiteral("fuel-table.pdf");
+const QString kWordTarget = QStringLiteral("Microsoft Word");
+// The three schemes of the fuel window whose totals make the table: litres, sums, fillings.
+const QString kSchemes[] = {QStringLiteral("Время - Литры"), QStringLiteral("Время - Суммы"),
+                            QStringLiteral("Время - Заправок")};
+// LibreOffice sets up its profile on the first conversion, which takes a while on a busy machine.
+constexpr int kExportTimeoutMs = 180000;
 // Where the plug-in's printing goes instead of a printer: the job has no printer to wait for.
 const char kPrintToFile[] = "TORVI_PRINT_TO_FILE";
 // How often the job looks at the screen, and how long it lets a finished window settle: the
@@ -74,6 +85,75 @@ T* control(QWidget* window, const char* name, QStringList& missing) {
 
 QString periodText(const QDateTime& at) {
     return at.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+}
+
+// A total as the report writes it ("1234,50" or "1234.50"), for the sum over the grades.
+double totalValue(const QString& text) {
+    QString plain = text;
+    return plain.replace(QLatin1Char(','), QLatin1Char('.')).toDouble();
+}
+
+// The grades' totals as a table drawn with "+", "-" and "|", the way the suite's plain-text
+// reports are; fillings are counted, so they stand without decimals.
+QStringList fuelTable(const QStringList& grades, const QHash<QString, QStringList>& totals,
+                      const QString& from, const QString& to) {
+    const QStringList header{QStringLiteral("Вид топлива"), QStringLiteral("Литры"),
+                             QStringLiteral("Сумма"), QStringLiteral("Заправок")};
+    const QChar point = std::any_of(totals.begin(), totals.end(),
+                                    [](const QStringList& values) {
+                                        return values.value(0).contains(QLatin1Char(','));
+                                    })
+                            ? QLatin1Char(',')
+                            : QLatin1Char('.');
+    const auto number = [point](double value, int decimals) {
+        return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), point);
+    };
+    QList<QStringList> rows;
+    double sum[3] = {0, 0, 0};
+    for (const QString& grade : grades) {
+        const QStringList values = totals.value(grade);
+        QStringList row{grade};
+        for (int i = 0; i < 3; ++i) {
+            const double value = totalValue(values.value(i));
+            sum[i] += value;
+            row << number(value, i == 2 ? 0 : 2);
+        }
+        rows << row;
+    }
+    const QStringList total{QStringLiteral("Итого"), number(sum[0], 2), number(sum[1], 2),
+                            number(sum[2], 0)};
+    QList<int> widths;
+    for (int column = 0; column < header.size(); ++column) {
+        qsizetype width = std::max(header.at(column).size(), total.at(column).size());
+        for (const QStringList& row : rows)
+            width = std::max(width, row.at(column).size());
+        widths << int(width);
+    }
+    const auto rule = [&] {
+        QString line = QStringLiteral("+");
+        for (const int width : widths)
+            line += QString(width + 2, QLatin1Char('-')) + QLatin1Char('+');
+        return line;
+    };
+    const auto line = [&](const QStringList& cells) {
+        QString text = QStringLiteral("|");
+        for (int column = 0; column < cells.size(); ++column)
+            text += QLatin1Char(' ') +
+                    (column == 0 ? cells.at(column).leftJustified(widths.at(column))
+                                 : cells.at(column).rightJustified(widths.at(column))) +
+                    QStringLiteral(" |");
+        return text;
+    };
+    QStringList table{QStringLiteral("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА"),
+                      QStringLiteral("Период: %1 - %2").arg(from, to),
+                      QString(),
+                      rule(),
+                      line(header),
+                      rule()};
+    for (const QStringList& row : rows)
+        table << line(row);
+    table << rule() << line(total) << rule();
+    return table;
 }
 
 } // namespace
@@ -146,6 +226,10 @@ bool OperatorScript::answerMessageBox() {
     const QString caption = box->windowTitle();
     const QString text = box->text();
     report(QStringLiteral("сообщение «%1»: %2").arg(caption, text));
+    if (m_expectedBox && m_expectedBox(caption, text)) {
+        box->accept();
+        return true;
+    }
     // The answer an operator gives to get rid of a box: its escape button, else its first one.
     if (QAbstractButton* escape = box->escapeButton())
         escape->click();
@@ -430,13 +514,13 @@ void OperatorScript::closeWindows() {
         [this] {
             // The fuel report is printed from the fuel window, before it closes.
             if (m_stage == 0)
-                openReport();
+                openReport([this] { printReport(); });
             else
                 closeStageWindow();
         });
 }
 
-void OperatorScript::openReport() {
+void OperatorScript::openReport(Then shown) {
     QStringList missing;
     auto* print = control<QAbstractButton>(m_window, "bbtPrint", missing);
     if (!print) {
@@ -451,7 +535,7 @@ void OperatorScript::openReport() {
             m_reportWindow = modalNamed(kReportWindow);
             return !m_reportWindow.isNull();
         },
-        [this] {
+        [this, shown] {
             QStringList absent;
             auto* format = control<QAbstractButton>(m_reportWindow, "bbtRepForm", absent);
             auto* view = control<QTextBrowser>(m_reportWindow, "wb", absent);
@@ -468,7 +552,7 @@ void OperatorScript::openReport() {
                 [view = QPointer<QTextBrowser>(view)] {
                     return view && view->isVisible() && !view->document()->isEmpty();
                 },
-                [this] { pause(kSettleMs, [this] { printReport(); }); });
+                [this, shown] { pause(kSettleMs, shown); });
         });
 }
 
@@ -523,11 +607,195 @@ void OperatorScript::saveReport() {
         return;
     }
     report(QStringLiteral("рисунок отчета: %1").arg(picturePath));
+    exportDocument();
+}
+
+void OperatorScript::exportDocument() {
+    if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty()) {
+        report(QStringLiteral("LibreOffice (soffice) не установлен: экспорт отчета в .docx "
+                              "пропущен"));
+        readTotals(0);
+        return;
+    }
+    QStringList missing;
+    auto* more = control<QAbstractButton>(m_reportWindow, "sbtnAdditional", missing);
+    auto* targets = control<QWidget>(m_reportWindow, "rgChooseExport", missing);
+    auto* run = control<QAbstractButton>(m_reportWindow, "btnExport", missing);
+    if (!missing.isEmpty()) {
+        fail(QStringLiteral("В окне отчета нет элементов экспорта: %1")
+                 .arg(missing.join(QStringLiteral(", "))));
+        return;
+    }
+    QAbstractButton* word = nullptr;
+    for (QAbstractButton* target : targets->findChildren<QAbstractButton*>())
+        if (withoutMnemonic(target->text()) == kWordTarget)
+            word = target;
+    if (!word) {
+        fail(QStringLiteral("Среди целей экспорта нет «%1»").arg(kWordTarget));
+        return;
+    }
+    if (!run->isEnabled()) {
+        report(QStringLiteral("экспорт отчетов запрещен настройкой AllowExportReports: .docx "
+                              "пропущен"));
+        readTotals(0);
+        return;
+    }
+    if (!more->isChecked())
+        more->click();
+    word->click();
+    report(QStringLiteral("«%1» → «%2» → «%3»")
+               .arg(withoutMnemonic(more->text()), kWordTarget, withoutMnemonic(run->text())));
+    // Without a screen the plug-in leaves the document in the export folder and says where.
+    m_document.clear();
+    m_expectedBox = [this](const QString& caption, const QString& text) {
+        if (caption != QStringLiteral("Информация") ||
+            !text.startsWith(QStringLiteral("Документ сохранен в файл")))
+            return false;
+        m_document = text.section(QLatin1Char('"'), 1, 1);
+        return true;
+    };
+    const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
+    QTimer::singleShot(0, run, &QAbstractButton::click);
+    waitFor(
+        QStringLiteral("документа .docx от LibreOffice"), kExportTimeoutMs,
+        [this, started] {
+            // With a screen LibreOffice shows the document instead: the newest one is it.
+            if (m_document.isEmpty()) {
+                const QFileInfoList made =
+                    QDir(m_settings.exportFolder)
+                        .entryInfoList({QStringLiteral("*.docx")}, QDir::Files, QDir::Time);
+                if (!made.isEmpty() && made.constFirst().lastModified() >= started &&
+                    made.constFirst().fileName() != kReportDocx)
+                    m_document = made.constFirst().filePath();
+            }
+            return !m_document.isEmpty() && modalNamed(kReportWindow);
+        },
+        [this] {
+            m_expectedBox = {};
+            const QString path = QDir(m_settings.exportFolder).filePath(kReportDocx);
+            QFile::remove(path);
+            if (!QFile::rename(m_document, path)) {
+                fail(QStringLiteral("Не удалось переименовать %1 в %2").arg(m_document, path));
+                return;
+            }
+            m_screenshots << path;
+            report(QStringLiteral("документ Word: %1").arg(path));
+            readTotals(0);
+        });
+}
+
+void OperatorScript::readTotals(int scheme) {
+    if (!m_reportWindow) {
+        fail(QStringLiteral("Окно отчета закрылось само"));
+        return;
+    }
+    const QString html = CodePage1251::decode(m_reportWindow->property("HtmlText").toByteArray());
+    if (!html.contains(kSchemes[scheme])) {
+        fail(QStringLiteral("Отчет построен не по схеме «%1»").arg(kSchemes[scheme]));
+        return;
+    }
+    // The report's totals: one "<nobr>grade : sum</nobr>" per grade that sold anything.
+    static const QRegularExpression entry(QStringLiteral("<nobr>(.*?) : (.*?)</nobr>"));
+    const QString totals =
+        html.section(QStringLiteral("ИТОГО:"), 1).section(QStringLiteral("</b>"), 0, 0);
+    QStringList read;
+    for (auto it = entry.globalMatch(totals); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString grade = match.captured(1).trimmed();
+        if (!m_grades.contains(grade))
+            m_grades << grade;
+        QStringList& values = m_totals[grade];
+        while (values.size() < 3)
+            values << QStringLiteral("0");
+        values[scheme] = match.captured(2).trimmed();
+        read << grade + QStringLiteral(" ") + values[scheme];
+    }
+    report(QStringLiteral("итоги «%1»: %2").arg(kSchemes[scheme], read.join(QStringLiteral("; "))));
+    if (scheme + 1 < int(std::size(kSchemes)))
+        closeReport([this, scheme] { runScheme(scheme + 1); });
+    else
+        printTable();
+}
+
+void OperatorScript::closeReport(Then next) {
     QTimer::singleShot(0, m_reportWindow.data(), &QWidget::close);
     waitFor(
         QStringLiteral("закрытия окна отчета"), m_settings.stepTimeoutMs,
-        [this] { return !m_reportWindow && modalNamed(stage().windowName); },
-        [this] { closeStageWindow(); });
+        [this] { return !m_reportWindow && modalNamed(stage().windowName); }, std::move(next));
+}
+
+void OperatorScript::runScheme(int scheme) {
+    if (!m_window) {
+        fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
+        return;
+    }
+    auto* schema = m_window->findChild<QComboBox*>(QStringLiteral("cbSchema"));
+    auto* go = m_window->findChild<QAbstractButton*>(QStringLiteral("bbtGo"));
+    const int index = schema ? schema->findText(kSchemes[scheme]) : -1;
+    if (index < 0 || !go) {
+        fail(QStringLiteral("В окне статистики по ГСМ нельзя выбрать «%1»").arg(kSchemes[scheme]));
+        return;
+    }
+    schema->setCurrentIndex(index);
+    m_runSeen = false;
+    m_window->installEventFilter(this);
+    report(QStringLiteral("«%1», «%2»").arg(kSchemes[scheme], withoutMnemonic(go->text())));
+    QTimer::singleShot(0, go, &QAbstractButton::click);
+    waitFor(
+        QStringLiteral("окончания построения"), m_settings.runTimeoutMs,
+        [this] { return m_runSeen && runFinished(); },
+        [this, scheme] {
+            m_window->removeEventFilter(this);
+            openReport([this, scheme] { readTotals(scheme); });
+        });
+}
+
+bool OperatorScript::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window && event->type() == QEvent::EnabledChange && !m_window->isEnabled())
+        m_runSeen = true;
+    return QObject::eventFilter(watched, event);
+}
+
+void OperatorScript::printTable() {
+    QStringList missing;
+    auto* format = control<QAbstractButton>(m_reportWindow, "bbtRepForm", missing);
+    auto* memo = control<QPlainTextEdit>(m_reportWindow, "RptMemo", missing);
+    auto* preview = control<QAbstractButton>(m_reportWindow, "bbtPreview", missing);
+    auto* print = control<QAbstractButton>(m_reportWindow, "PrintButton", missing);
+    if (!missing.isEmpty()) {
+        fail(QStringLiteral("В окне отчета нет элементов: %1")
+                 .arg(missing.join(QStringLiteral(", "))));
+        return;
+    }
+    // The old format prints the memo's text page by page; the operator makes the memo editable
+    // (Ctrl+E) and pastes the table there.
+    format->click();
+    if (withoutMnemonic(format->text()) != QStringLiteral("Новый формат")) {
+        fail(QStringLiteral("Окно отчета не перешло в старый формат"));
+        return;
+    }
+    const JobPeriod period = jobPeriod(m_settings.periodEnd, m_settings.periodDays);
+    memo->setPlainText(fuelTable(m_grades, m_totals, periodText(period.from), periodText(period.to))
+                           .join(QLatin1Char('\n')));
+    preview->click();
+    if (!savePicture(m_reportWindow, QStringLiteral("fuel-table-preview.png")))
+        return;
+    preview->click();
+
+    const QString pdf = QDir(m_settings.exportFolder).filePath(kTablePdf);
+    QFile::remove(pdf);
+    qputenv(kPrintToFile, QFile::encodeName(pdf));
+    report(QStringLiteral("таблица итогов, «%1» в %2").arg(withoutMnemonic(print->text()), pdf));
+    print->click();
+    qunsetenv(kPrintToFile);
+    if (!QFileInfo(pdf).isFile() || QFileInfo(pdf).size() == 0) {
+        fail(QStringLiteral("Таблица не напечатана в %1").arg(pdf));
+        return;
+    }
+    m_screenshots << pdf;
+    // The viewer remembers its format: the next report opens in the new one again.
+    format->click();
+    closeReport([this] { closeStageWindow(); });
 }
 
 void OperatorScript::closeStageWindow() {

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -24,7 +25,10 @@ JobPeriod jobPeriod(QDate end, int days);
 // Plays the operator in the host without a person: opens "Отчёты" → "Статистика" → "ГСМ",
 // builds the fuel statistics of the last month with one-day steps, one line per grade, opens the
 // value of one point and leaves pictures of both windows in the export folder, opens the report
-// with "Печать", prints it to a PDF file and saves its HTML there too; then opens
+// with "Печать", prints it to a PDF file, saves its HTML there too and exports it as a .docx
+// through LibreOffice when that is installed; builds the sums and the fillings of the same month
+// and prints the three reports' totals per grade as one plain-text table with the viewer's old
+// format; then opens
 // "Товары", builds the shop's sales of the same month for its first three categories, one line
 // each, opens the value of one point and leaves a picture of the goods window beside the others.
 // The plug-in is known only through what Qt shows of it: window and control names and Qt's own
@@ -90,12 +94,18 @@ private:
     void takeWindowPicture();
     void takeValuePicture();
     void closeWindows();
-    void openReport();
+    void openReport(Then shown);
+    void exportDocument();
+    void readTotals(int scheme);
+    void closeReport(Then next);
+    void runScheme(int scheme);
+    void printTable();
     void printReport();
     void saveReport();
     void closeStageWindow();
     bool savePicture(QWidget* window, const QString& fileName);
     const Stage& stage() const;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QPointer<QMenu> m_reports;
     Settings m_settings;
@@ -110,5 +120,13 @@ private:
     QPointer<QDialog> m_valueWindow;
     QPointer<QDialog> m_reportWindow;
     QStringList m_screenshots;
+    // A box the current step waits for (caption, text): answered instead of ending the job.
+    std::function<bool(const QString&, const QString&)> m_expectedBox;
+    QString m_document;
+    // The run started by the job has disabled the window: its end is the end of that run.
+    bool m_runSeen = false;
+    // Per grade, in the order the reports name them: litres, sums, fillings.
+    QStringList m_grades;
+    QHash<QString, QStringList> m_totals;
     bool m_done = false;
 };

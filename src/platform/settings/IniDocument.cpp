@@ -19,17 +19,9 @@ bool isBlank(QChar c) {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
 }
 
-QString trimBlanks(const QString& s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && isBlank(s.at(b)))
-        ++b;
-    while (e > b && isBlank(s.at(e - 1)))
-        --e;
-    return s.mid(b, e - b);
-}
-
-QByteArrayView trimBlanks(QByteArrayView s) {
+// Names and values as text and as the file's bytes are trimmed alike.
+template <typename Text>
+Text trimmedBlanks(Text s) {
     qsizetype b = 0;
     qsizetype e = s.size();
     while (b < e && isBlank(s.at(b)))
@@ -37,6 +29,14 @@ QByteArrayView trimBlanks(QByteArrayView s) {
     while (e > b && isBlank(s.at(e - 1)))
         --e;
     return s.sliced(b, e - b);
+}
+
+QString trimBlanks(const QString& s) {
+    return trimmedBlanks<QString>(s);
+}
+
+QByteArrayView trimBlanks(QByteArrayView s) {
+    return trimmedBlanks(s);
 }
 
 // Byte to case-folded byte in code page 1251, from Qt's own case folding of each character.

@@ -22,7 +22,8 @@ QString& overrideInUse() {
     return file;
 }
 
-// Points the printer at the file named by the environment, or checks that it has a real one.
+} // namespace
+
 void choosePrinterOutput(QPrinter& printer) {
     const QString file = printFileOverride();
     if (!file.isEmpty()) {
@@ -41,8 +42,6 @@ void choosePrinterOutput(QPrinter& printer) {
     if (!toFile && QPrinterInfo::availablePrinters().isEmpty())
         throw Exception(QStringLiteral("Принтер не установлен: отчет не напечатан"));
 }
-
-} // namespace
 
 QPrinter& applicationPrinter() {
     static QPrinter printer(QPrinter::HighResolution);

@@ -16,6 +16,9 @@ QPrinter& applicationPrinter();
 // (TORVI_PRINT_TO_FILE): a PDF file. Empty when it does not.
 QString printFileOverride();
 
+// Points the printer at the file named by the environment, or checks that it has a real one.
+void choosePrinterOutput(QPrinter& printer);
+
 // Prints the view's document without a dialog in the given orientation. Throws when there is no
 // printer to print on or the print file could not be written, instead of letting the report
 // vanish unprinted.

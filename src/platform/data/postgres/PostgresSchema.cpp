@@ -1,5 +1,7 @@
 #include "platform/data/postgres/PostgresSchema.h"
 
+#include "platform/data/StationIndexes.h"
+
 #include <QHash>
 
 namespace PostgresSchema {
@@ -18,11 +20,7 @@ QStringList fuelStatements() {
 }
 
 QStringList fuelIndexStatements() {
-    return {
-        QStringLiteral("CREATE INDEX LogTran_Data ON LogTran (Data)"),
-        QStringLiteral("CREATE INDEX SmSilo_BegTime ON SmSilo (BegTime)"),
-        QStringLiteral("CREATE INDEX SmSilo_EndTime ON SmSilo (EndTime)"),
-    };
+    return StationIndexes::fuel();
 }
 
 QStringList goodsStatements() {
@@ -42,11 +40,7 @@ QStringList goodsStatements() {
 }
 
 QStringList goodsIndexStatements() {
-    return {
-        QStringLiteral("CREATE INDEX Documents_Data ON Documents (Data)"),
-        QStringLiteral("CREATE INDEX GoodsMotion_Doc ON GoodsMotion (ID_doc)"),
-        QStringLiteral("CREATE INDEX Goods_Category ON Goods (ID_Category)"),
-    };
+    return StationIndexes::goods();
 }
 
 bool splitServerName(const QString& name, QString& host, int& port) {

@@ -1,6 +1,7 @@
 #include "platform/data/sqlite/StationSchema.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/data/StationIndexes.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -25,11 +26,7 @@ QStringList fuelStatements() {
 }
 
 QStringList fuelIndexStatements() {
-    return {
-        QStringLiteral("CREATE INDEX LogTran_Data ON LogTran (Data)"),
-        QStringLiteral("CREATE INDEX SmSilo_BegTime ON SmSilo (BegTime)"),
-        QStringLiteral("CREATE INDEX SmSilo_EndTime ON SmSilo (EndTime)"),
-    };
+    return StationIndexes::fuel();
 }
 
 QStringList goodsStatements() {
@@ -49,11 +46,7 @@ QStringList goodsStatements() {
 }
 
 QStringList goodsIndexStatements() {
-    return {
-        QStringLiteral("CREATE INDEX Documents_Data ON Documents (Data)"),
-        QStringLiteral("CREATE INDEX GoodsMotion_Doc ON GoodsMotion (ID_doc)"),
-        QStringLiteral("CREATE INDEX Goods_Category ON Goods (ID_Category)"),
-    };
+    return StationIndexes::goods();
 }
 
 void execute(QSqlDatabase& db, const QStringList& statements) {

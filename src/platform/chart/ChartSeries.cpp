@@ -96,7 +96,11 @@ void ChartSeries::addPoint(double x, double y, QString label, const QColor& colo
         m_minY = std::min(m_minY, y);
     }
     m_points.append(ChartPoint{x, y, std::move(label), color});
-    emit m_model->pointAdded(m_index, int(m_points.size()) - 1);
+    // A run appends hundreds of thousands of points on the user interface thread; only those of
+    // the current page change what is drawn, and a page change redraws anyway.
+    const int index = int(m_points.size()) - 1;
+    if (index < m_model->pageFirstPoint() + m_model->pointsPerPage())
+        emit m_model->pointAdded(m_index, index);
 }
 
 void ChartSeries::clear() {

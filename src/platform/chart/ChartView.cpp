@@ -310,10 +310,9 @@ void ChartView::markDirty() {
     QMetaObject::invokeMethod(this, &ChartView::refresh, Qt::QueuedConnection);
 }
 
-void ChartView::onPointAdded(int /*seriesIndex*/, int pointIndex) {
-    // A point behind the current page changes nothing on screen.
-    if (pointIndex < m_model->pageFirstPoint() + m_model->pointsPerPage())
-        markDirty();
+void ChartView::onPointAdded(int /*seriesIndex*/, int /*pointIndex*/) {
+    // The model tells only of points on the current page.
+    markDirty();
 }
 
 void ChartView::showEvent(QShowEvent* event) {

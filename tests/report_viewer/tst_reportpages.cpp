@@ -4,24 +4,17 @@
 #include "report_viewer/ReportPages.h"
 #include "report_viewer/RptForm.h"
 
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
 namespace {
-
-// The text of each page of a PDF.
-QStringList pdfPages(const QString& pdf) {
-    QProcess text;
-    text.start("pdftotext", {"-layout", pdf, "-"});
-    text.waitForFinished(20000);
-    QStringList pages = QString::fromUtf8(text.readAll()).split(QLatin1Char('\f'));
-    pages.removeLast();
-    return pages;
-}
 
 QStringList numberedLines(int count) {
     QStringList lines{"+-----+--------+", "|АИ-92| 1500,00|", "+-----+--------+"};
@@ -139,8 +132,7 @@ private slots:
         QFETCH(int, copies);
         QFETCH(QList<int>, printed);
 
-        const QString pdf = m_root.filePath(QStringLiteral("pages.pdf"));
-        QFile::remove(pdf);
+        const QString pdf = m_root.filePath("pages.pdf");
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
@@ -158,9 +150,13 @@ private slots:
             QVERIFY2(!QFile::exists(pdf), "an empty range still printed a sheet");
             return;
         }
-        const QStringList pages = pdfPages(pdf);
-        QCOMPARE(pages.size(), printed.size());
-        for (int sheet = 0; sheet < pages.size(); ++sheet) {
+        QProcess text;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        text.waitForFinished(20000);
+        // Every page ends with a form feed.
+        const QStringList pages = QString::fromUtf8(text.readAll()).split('\f');
+        QCOMPARE(pages.size(), printed.size() + 1);
+        for (int sheet = 0; sheet < printed.size(); ++sheet) {
             const QString& page = pages.at(sheet);
             const int first = (printed.at(sheet) - 1) * perPage;
             // The table's rules are lines, not characters; the grade keeps its minus.
@@ -180,6 +176,13 @@ private slots:
         TRptFrm w;
         w.Configure(lines.join('\n'), QByteArray(), "Отчет");
         w.show();
+        // Without HTML only the text is shown, and none of the HTML view's controls.
+        for (QWidget* hidden : std::initializer_list<QWidget*>{
+                 w.bbtRepForm, w.sbtnAdditional, w.panWBParams, w.edScale, w.lbScale, w.cBcPrint,
+                 w.gbExportData, w.rgOrientation})
+            QVERIFY2(!hidden->isVisible(), qPrintable(hidden->objectName()));
+        QVERIFY(!w.NewFormat() && w.RptMemo->isVisible());
+        QCOMPARE(w.RptMemo->toPlainText(), lines.join('\n'));
 
         w.bbtPreview->click();
         QVERIFY(w.Panel3->isVisible() && !w.Panel4->isVisible());

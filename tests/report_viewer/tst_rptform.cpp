@@ -7,10 +7,7 @@
 #include "support/SafeIniFile.h"
 
 #include <QButtonGroup>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinterInfo>
@@ -31,10 +28,9 @@ class TestRptForm : public QObject {
 
     QString pdfPath() const { return m_root.filePath("print.pdf"); }
 
-    TRptFrm* open(const QString& plain = QString()) {
+    TRptFrm* open() {
         m_window = std::make_unique<TRptFrm>();
-        m_window->Configure(plain, plain.isEmpty() ? m_report : QByteArray(),
-                            "СТАТИСТИКА: Отчет по ГСМ");
+        m_window->Configure(QString(), m_report, "СТАТИСТИКА: Отчет по ГСМ");
         m_window->show();
         return m_window.get();
     }
@@ -75,16 +71,6 @@ private slots:
     void cleanup() {
         m_window.reset();
         m_env.reset();
-    }
-
-    void emptyHtml() {
-        TRptFrm* w = open("+---+\n|1 |\n");
-        for (QWidget* hidden : std::initializer_list<QWidget*>{
-                 w->bbtRepForm, w->sbtnAdditional, w->panWBParams, w->edScale, w->lbScale,
-                 w->cBcPrint, w->gbExportData, w->rgOrientation})
-            QVERIFY2(!hidden->isVisible(), qPrintable(hidden->objectName()));
-        QVERIFY(!w->NewFormat() && w->RptMemo->isVisible());
-        QCOMPARE(w->RptMemo->toPlainText(), "+---+\n|1 |\n");
     }
 
     void htmlView() {

@@ -48,6 +48,7 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_root.path()));
         qputenv("TORVI_PRINT_TO_FILE", QFile::encodeName(pdfPath()));
         SetTempHtmlFileName(m_root.filePath("torvihtmlreport.html"));
+        QVERIFY(QDir().mkpath(QFileInfo(CnfIniPath()).path()));
 
         // The report as the builder writes it: its totals and the chart's picture beside them.
         QImage chart(550, 400, QImage::Format_RGB32);

@@ -385,14 +385,7 @@ void TRptFrm::showEvent(QShowEvent* event) {
 void TRptFrm::FormShow() {
     LoadPrintOptions();
     if (m_newFormat) {
-        Panel3->hide();
-        Panel4->hide();
-        if (m_needLoadHtml) {
-            LoadHtmlReport();
-            m_needLoadHtml = false;
-        }
-        bbtRepForm->setText(QStringLiteral("Старый формат"));
-        showNewFormatControls(true);
+        enterNewFormat();
     } else {
         bbtRepForm->setText(QStringLiteral("Новый формат"));
         Panel3->setVisible(m_previewMode);
@@ -403,6 +396,18 @@ void TRptFrm::FormShow() {
         Timer1->start();
     }
     FormResize();
+}
+
+// The HTML side: the text panels give way, and the document is loaded the first time only.
+void TRptFrm::enterNewFormat() {
+    Panel3->hide();
+    Panel4->hide();
+    if (m_needLoadHtml) {
+        LoadHtmlReport();
+        m_needLoadHtml = false;
+    }
+    bbtRepForm->setText(QStringLiteral("Старый формат"));
+    showNewFormatControls(true);
 }
 
 void TRptFrm::showNewFormatControls(bool shown) {
@@ -474,14 +479,7 @@ void TRptFrm::ComboBox1Select() {
 void TRptFrm::bbtRepFormClick() {
     m_newFormat = !m_newFormat;
     if (m_newFormat) {
-        Panel3->hide();
-        Panel4->hide();
-        if (m_needLoadHtml) {
-            LoadHtmlReport();
-            m_needLoadHtml = false;
-        }
-        bbtRepForm->setText(QStringLiteral("Старый формат"));
-        showNewFormatControls(true);
+        enterNewFormat();
     } else {
         Panel4->show();
         bbtRepForm->setText(QStringLiteral("Новый формат"));

@@ -138,6 +138,7 @@ private:
     void LoadHtmlReport();
     void LoadPrintOptions();
     void SavePrintOptions();
+    void enterNewFormat();
     void showNewFormatControls(bool shown);
     void closeOptionsPanel();
     void placeOptionsPanel();

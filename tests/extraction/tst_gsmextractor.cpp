@@ -139,44 +139,36 @@ private slots:
         QVERIFY(!h.dataSet.active() && !h.dataSet.filtered() && !h.connection.connected());
     }
 
-    void perGradeColoursAndTitles() {
-        ExtractorHarness h(QStringLiteral("dspLogtran"));
-        const TGSMColor colors{{QStringLiteral("АИ-92"), kPaletteIndexFlag | 19},
-                               {QStringLiteral("АИ-95 'Премиум'"), kPaletteIndexFlag | 17},
-                               {QStringLiteral("аи-92"), kPaletteIndexFlag | 5}};
-        auto e = fuelExtractor(h, {"АИ-92", "АИ-95 'Премиум'", "ДТ"}, day24() + 1, colors);
-        e->SetMultiGraph(true);
-        ExtractorHarness::run(*e);
-        QCOMPARE(h.boxes.size(), 0);
-        QCOMPARE(h.chart.seriesCount(), 3);
-        QCOMPARE(cents(h.values(0)) + cents(h.values(1)) + cents(h.values(2)),
-                 (QList<double>{79.99, 0, 40, 0, 59.99, 0}));
-        QCOMPARE(h.chart.series(0)->color(), chartPaletteColor(19));
-        QCOMPARE(h.chart.series(1)->color(), chartPaletteColor(17));
-        // No colour for ДТ: the series keeps the one it was created with (third series: entry 15).
-        QCOMPARE(h.chart.series(2)->color(), chartPaletteColor(15));
-        QCOMPARE(h.chart.series(2)->point(0).color, chartPaletteColor(15));
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(h.chart.series(i)->title(), e->Items().at(i).Name);
-            QVERIFY(h.chart.series(i)->isShownInLegend());
-        }
-        QVERIFY(h.chart.isLegendVisible());
-        QCOMPARE(h.maxLabel.text(), QStringLiteral("79,99  АИ-92"));
-        QCOMPARE(h.minLabel.text(), QStringLiteral("0,00  ДТ"));
-    }
-
-    // Eight series are there from the window; a ninth grade adds one, three leave five empty.
+    // Eight series are there from the window: three grades fill the first three, with their
+    // colours and titles, and leave five empty; a ninth grade adds a series.
     void seriesBeyondAndBelowEight() {
         ExtractorHarness h(QStringLiteral("dspLogtran"));
         for (int i = 0; i < 8; ++i)
             h.chart.addSeries()->addPoint(1, 5, QStringLiteral("old"));
-        QStringList names{"АИ-92", "АИ-95", "ДТ"};
-        auto e = fuelExtractor(h, names);
+        const TGSMColor colors{{QStringLiteral("АИ-92"), kPaletteIndexFlag | 19},
+                               {QStringLiteral("АИ-95 'Премиум'"), kPaletteIndexFlag | 17},
+                               {QStringLiteral("аи-92"), kPaletteIndexFlag | 5}};
+        QStringList names{"АИ-92", "АИ-95 'Премиум'", "ДТ"};
+        const QColor third = h.chart.series(2)->color();
+        auto e = fuelExtractor(h, names, day24() + 1, colors);
         e->SetMultiGraph(true);
         ExtractorHarness::run(*e);
+        QCOMPARE(h.boxes.size(), 0);
         QCOMPARE(h.chart.seriesCount(), 8);
+        QCOMPARE(cents(h.values(0)) + cents(h.values(1)) + cents(h.values(2)),
+                 (QList<double>{79.99, 0, 40, 0, 59.99, 0}));
+        QCOMPARE(h.chart.series(0)->color(), chartPaletteColor(19));
+        QCOMPARE(h.chart.series(1)->color(), chartPaletteColor(17));
+        // No colour for ДТ: the series keeps the one it had.
+        QCOMPARE(h.chart.series(2)->color(), third);
+        QCOMPARE(h.chart.series(2)->point(0).color, third);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(h.chart.series(i)->title(), names.at(i));
+            QVERIFY(h.chart.series(i)->isShownInLegend());
+        }
         for (int i = 3; i < 8; ++i)
             QVERIFY(h.chart.series(i)->count() == 0 && h.chart.series(i)->title().isEmpty());
+        QVERIFY(h.chart.isLegendVisible());
         QCOMPARE(h.maxLabel.text(), QStringLiteral("79,99  АИ-92"));
         // The empty series take part with 0, and the last of equal minima wins.
         QCOMPARE(h.minLabel.text(), QStringLiteral("0,00  "));

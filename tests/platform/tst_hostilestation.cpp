@@ -123,11 +123,7 @@ private slots:
         TEmbeddedStatServer::setStatementLimits(
             QByteArray(QTest::currentDataTag()) == "endless view" ? 300 : 60000, 1 << 20);
         TDCOMConnection connection{chooseStatServer};
-        const QString goods = station.goodsFolder();
-        connection.setAfterConnect([goods, fuel](TDCOMConnection& sender) {
-            sender.setStatParameter(1, goods);
-            sender.setStatParameter(2, fuel);
-        });
+        station.attach(connection, station.goodsFolder(), fuel);
         TClientDataSet set(QStringLiteral("test"));
         set.setRemoteServer(&connection);
         set.setProviderName(QStringLiteral("dspLogtran"));

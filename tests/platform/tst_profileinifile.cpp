@@ -173,13 +173,6 @@ private slots:
         QCOMPARE(readBytes(victim), QByteArray("secret\n"));
     }
 
-    void codePageLowerCase() {
-        QCOMPARE(CodePage1251::toLower(QStringLiteral("/Home/ДАРА/Ёлка.INI")),
-                 QStringLiteral("/home/дара/ёлка.ini"));
-        // Greek is not in the code page: the ANSI lower-casing of the original leaves it alone.
-        QCOMPARE(CodePage1251::toLower(QStringLiteral("ΣA")), QStringLiteral("Σa"));
-    }
-
     void namedLockFile() {
         const QString name = QStringLiteral("torvi test lock %1").arg(::getpid());
         const mode_t oldMask = ::umask(077);

@@ -85,18 +85,6 @@ private slots:
         QCOMPARE(worker.runs.load(), 1);
     }
 
-    void stopWhileWaitingEndsPromptly() {
-        auto worker = std::make_unique<Worker>();
-        worker->Resume();
-        QVERIFY(waitFor([&] { return worker->Suspended() && worker->runs == 1; }));
-        QElapsedTimer timer;
-        timer.start();
-        worker->StopThread();
-        QVERIFY(worker->Finished());
-        QVERIFY2(timer.elapsed() < 2000, "the worker did not end while waiting");
-        QCOMPARE(worker->runs.load(), 1);
-    }
-
     void stopWhileWorkerWaitsInSynchronisedCall() {
         // The user interface thread does not run its event loop here: only StopThread can serve the
         // worker's pending call, or both threads would wait for each other for ever.

@@ -81,24 +81,6 @@ class TestOffscreenJob : public QObject {
     Q_OBJECT
 
 private slots:
-    void period_data() {
-        QTest::addColumn<QDate>("end");
-        QTest::addColumn<QDate>("from");
-        QTest::newRow("over a year end") << QDate(2025, 1, 10) << QDate(2024, 12, 11);
-        QTest::newRow("over a leap day") << QDate(2024, 3, 15) << QDate(2024, 2, 14);
-        // Europe moved its clocks on 2024-03-31 and 2024-10-27: whole days still, midnight to
-        // midnight.
-        QTest::newRow("over a clock change") << QDate(2024, 4, 10) << QDate(2024, 3, 11);
-    }
-    void period() {
-        QFETCH(QDate, end);
-        QFETCH(QDate, from);
-        const JobPeriod period = jobPeriod(end, 30);
-        QCOMPARE(period.from, QDateTime(from, QTime(0, 0), Qt::UTC));
-        QCOMPARE(period.to, QDateTime(end, QTime(0, 0), Qt::UTC));
-        QCOMPARE(period.from.secsTo(period.to), qint64(30) * 24 * 3600);
-    }
-
     // The folder is made, a planted link is replaced with its target untouched, and what cannot
     // be written is refused with its reason.
     void screenshot() {

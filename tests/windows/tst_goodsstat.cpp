@@ -28,8 +28,9 @@ QStringList lineTexts(const QListWidget* list) {
 
 } // namespace
 
-// The goods selector and the goods window on the embedded server over the small hand-built
-// station, with a category of goods A, B, C, a second "Вода" and 51 more categories.
+// The goods selector and the goods window over the small hand-built station, on whichever
+// server the fixture chose, with a category of goods A, B, C, a second "Вода" and 51 more
+// categories.
 class TestGoodsStat : public QObject {
     Q_OBJECT
 
@@ -50,7 +51,10 @@ private slots:
     void init() {
         m_env.forgetSettings();
         m_env.boxes.clear();
-        dmStatistic->GoodsDbPath = m_station.goodsFolder();
+        dmStatistic->GoodsDbPath = m_station.goodsParameter();
+        // Without a host to ask, the connections keep the name they are given: the station's.
+        dmStatistic->DCOMConnection1.setComputerName(m_station.computerName());
+        dmStatistic->DCOMConnectionThread.setComputerName(m_station.computerName());
     }
     void cleanup() {
         m_list.reset();
@@ -201,8 +205,9 @@ private slots:
 
     void firstShow() {
         TfmTovarStat* window = openWindow();
-        QCOMPARE(window->windowTitle(),
-                 QStringLiteral("Статистика по товарам [База: %1]").arg(m_station.goodsFolder()));
+        QCOMPARE(
+            window->windowTitle(),
+            QStringLiteral("Статистика по товарам [База: %1]").arg(m_station.goodsParameter()));
         QVERIFY(window->Extractor() && window->Extractor()->Suspended());
         QVERIFY(window->rbtCateg->isChecked());
         // Every category row, the one without a name too, all checked.

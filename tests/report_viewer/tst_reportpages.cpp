@@ -5,6 +5,7 @@
 #include "report_viewer/RptForm.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
@@ -12,6 +13,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -195,6 +197,25 @@ private slots:
         // Each drawing adds its time to the caption.
         QVERIFY2(w.windowTitle().contains(QRegularExpression("^Отчет( \\d\\d\\.\\d{3}){2}$")),
                  qPrintable(w.windowTitle()));
+    }
+
+    // The operator names the file in the save dialog; the text lands there in code page 1251 with
+    // CR LF, and a cancelled dialog writes nothing.
+    void saveToTextFile() {
+        const QString path = m_root.filePath(QStringLiteral("отчет.txt"));
+        for (const bool accept : {false, true}) {
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                dialog->selectFile(path);
+                accept ? static_cast<QDialog*>(dialog)->accept() : dialog->reject();
+            });
+            QCOMPARE(SaveReportToTextFile({"|АИ-92|", "Итого"}, nullptr), accept);
+            QCOMPARE(QFile::exists(path), accept);
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("|\xc0\xc8-92|\r\n\xc8\xf2\xee\xe3\xee\r\n"));
     }
 };
 

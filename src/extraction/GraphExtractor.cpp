@@ -171,7 +171,7 @@ void TGraphExtractor::ClearChart() {
         return;
     for (int i = 0; i < m_chart->seriesCount(); ++i) {
         ChartSeries* series = m_chart->series(i);
-        series->clear();
+        m_retiredPoints.append(series->takePoints());
         series->setTitle(QString());
         series->setShownInLegend(false);
     }
@@ -404,6 +404,7 @@ void TGraphExtractor::RunOnce() {
     try {
         Synchronize([this] { Progress()->ProgressStart(); });
         Synchronize([this] { ClearChart(); });
+        m_retiredPoints.clear();
         CheckBucketStep(DateFrom(), DateTo(), m_stepLength);
         TClientDataSet* set = DataSet();
         if (!set)

@@ -117,4 +117,7 @@ private:
     // The workstation's settings, read at the start of each run: reading them per point would
     // cost more than the point itself.
     TFormatSettings m_settings;
+    // The previous run's points, taken off the chart on the user interface thread and freed on
+    // the worker: hundreds of thousands of labels would otherwise be freed in the operator's way.
+    QList<QList<ChartPoint>> m_retiredPoints;
 };

@@ -103,6 +103,16 @@ void ChartSeries::addPoint(double x, double y, QString label, const QColor& colo
         emit m_model->pointAdded(m_index, index);
 }
 
+QList<ChartPoint> ChartSeries::takePoints() {
+    QList<ChartPoint> points = std::exchange(m_points, QList<ChartPoint>());
+    if (!points.isEmpty()) {
+        m_maxY = 0;
+        m_minY = 0;
+        m_model->seriesCleared(m_index);
+    }
+    return points;
+}
+
 void ChartSeries::clear() {
     if (m_points.isEmpty())
         return;

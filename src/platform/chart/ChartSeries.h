@@ -67,6 +67,9 @@ public:
     // Amortised O(1): the extraction adds one point per bucket, tens of thousands per run.
     void addPoint(double x, double y, QString label = QString(), const QColor& color = QColor());
     void clear();
+    // Empties the series as clear() does, but hands the points over, so that a caller on another
+    // thread can free a big run's labels instead of the user interface thread.
+    QList<ChartPoint> takePoints();
     int count() const { return int(m_points.size()); }
     const ChartPoint& point(int index) const { return m_points.at(index); }
     const QList<ChartPoint>& points() const { return m_points; }

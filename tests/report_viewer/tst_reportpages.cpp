@@ -217,6 +217,23 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("|\xc0\xc8-92|\r\n\xc8\xf2\xee\xe3\xee\r\n"));
     }
+
+    // "Print to file" in the print dialog means the text itself: the choice says so and the
+    // printer is left printing to paper, not into the file.
+    void printDialogToFile() {
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(m_root.filePath(QStringLiteral("dialog.pdf")));
+        QTimer::singleShot(0, [] {
+            QDialog* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->accept();
+        });
+        const TPrintChoice choice = AskPrintRange(printer, false, nullptr);
+        QVERIFY(choice.confirmed && choice.toFile);
+        QVERIFY(printer.outputFileName().isEmpty());
+        QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
+    }
 };
 
 QTEST_MAIN(TestReportPages)

@@ -8,12 +8,14 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFontDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -155,6 +157,17 @@ private slots:
                 TSafeIniFile(CnfIniPath()).WriteString("Misc", "RepExportType", written);
             QCOMPARE(ReadViewerSettings().exportType, read);
         }
+        // The font dialog's choice is written as soon as it is confirmed.
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QFont font = dialog->currentFont();
+            font.setPointSize(17);
+            dialog->setCurrentFont(font);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        open()->bbtSetupFont->click();
+        QCOMPARE(TSafeIniFile(CnfIniPath()).ReadInteger("Misc", "SFP", 0), 17);
     }
 
     void printOptionsPerTitle() {

@@ -2,6 +2,7 @@
 
 #include "platform/core/CodePage1251.h"
 #include "platform/ui/HtmlView.h"
+#include "platform/ui/ReportPrinter.h"
 #include "report_viewer/ReportSettings.h"
 #include "report_viewer/RptForm.h"
 #include "support/SafeIniFile.h"
@@ -166,8 +167,17 @@ private slots:
             dialog->setCurrentFont(font);
             static_cast<QDialog*>(dialog)->accept();
         });
-        open()->bbtSetupFont->click();
+        TRptFrm* w = open();
+        w->bbtSetupFont->click();
         QCOMPARE(TSafeIniFile(CnfIniPath()).ReadInteger("Misc", "SFP", 0), 17);
+        // So is the orientation the printer set-up leaves on the printer.
+        ReportPrinter::applicationPrinter().setPageOrientation(QPageLayout::Landscape);
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        w->BitBtn2->click();
+        QTimer::singleShot(
+            0, [] { static_cast<QDialog*>(QApplication::activeModalWidget())->accept(); });
+        w->BitBtn2->click();
+        QCOMPARE(TSafeIniFile(CnfIniPath()).ReadString("Misc", "OSP", "?"), "0");
     }
 
     void printOptionsPerTitle() {

@@ -90,6 +90,7 @@ private slots:
         // The zoom and text size are applied when the view says the document is complete.
         QTest::qWait(20);
 
+        w->rgOrientationItems->button(1)->click(); // landscape
         w->activateWindow();
         w->wb->setFocus();
         QTest::keyClick(w->wb, Qt::Key_F5);
@@ -102,6 +103,7 @@ private slots:
         const QString prefix = m_root.filePath("page");
         run("pdftoppm", {"-png", "-r", "72", "-f", "1", "-singlefile", pdfPath(), prefix});
         const QImage page(prefix + ".png");
+        QVERIFY2(page.width() > page.height(), "не в выбранной альбомной ориентации");
         int coloured = 0;
         for (int y = 0; y < page.height(); ++y)
             for (int x = 0; x < page.width(); ++x)

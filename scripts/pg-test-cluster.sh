@@ -35,7 +35,8 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 as_owner() {
     if [ -n "$owner" ]; then
-        runuser -u "$owner" -- "$@"
+        # From / : the server's user may not enter the caller's folder (root's home in CI).
+        (cd / && runuser -u "$owner" -- "$@")
     else
         "$@"
     fi

@@ -38,6 +38,13 @@ void makeSettingsFolder() {
     QDir().mkpath(QFileInfo(CnfIniPath()).absolutePath());
 }
 
+// The font keys, in the order the suite's programs write them wherever they are written.
+void writeFont(TSafeIniFile& ini, const TPrintSettings& print) {
+    ini.WriteString(kMisc, QStringLiteral("FNP"), print.fontName);
+    ini.WriteInteger(kMisc, QStringLiteral("SFP"), print.fontSize);
+    ini.WriteInteger(kMisc, QStringLiteral("FCP"), print.fontCharset);
+}
+
 } // namespace
 
 TPrintSettings& PrinterSettings() {
@@ -70,9 +77,7 @@ void WriteViewerSettings(const TViewerSettings& settings) {
     TSafeIniFile ini(CnfIniPath());
     const TPrintSettings& print = PrinterSettings();
     ini.WriteBool(kMisc, QStringLiteral("OSP"), print.portrait);
-    ini.WriteString(kMisc, QStringLiteral("FNP"), print.fontName);
-    ini.WriteInteger(kMisc, QStringLiteral("SFP"), print.fontSize);
-    ini.WriteInteger(kMisc, QStringLiteral("FCP"), print.fontCharset);
+    writeFont(ini, print);
     ini.WriteBool(kMisc, QStringLiteral("Format"), settings.newFormat);
     ini.WriteBool(kMisc, QStringLiteral("PrintBackground"), settings.printBackground);
     ini.WriteInteger(kMisc, QStringLiteral("RepExportType"), settings.exportType);
@@ -81,10 +86,7 @@ void WriteViewerSettings(const TViewerSettings& settings) {
 void WritePrinterFont() {
     makeSettingsFolder();
     TSafeIniFile ini(CnfIniPath());
-    const TPrintSettings& print = PrinterSettings();
-    ini.WriteString(kMisc, QStringLiteral("FNP"), print.fontName);
-    ini.WriteInteger(kMisc, QStringLiteral("SFP"), print.fontSize);
-    ini.WriteInteger(kMisc, QStringLiteral("FCP"), print.fontCharset);
+    writeFont(ini, PrinterSettings());
 }
 
 void WritePrinterOrientation() {

@@ -16,6 +16,7 @@
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/StationDateTime.h"
+#include "platform/data/StationIndexes.h"
 #include "platform/data/servers/StatServerChoice.h"
 #include "platform/data/sqlite/StationSchema.h"
 #include "platform/ui/MessageBoxes.h"
@@ -95,35 +96,33 @@ void buildDatabase(const QString& file, const QStringList& schema, const QString
 }
 
 void buildFuel(const QString& file, TDateTime from, int fillings) {
-    buildDatabase(file, StationSchema::fuelStatements(), StationSchema::fuelIndexStatements(),
-                  [&](QSqlDatabase& db) {
-                      QSqlQuery insert(db);
-                      insert.prepare(QStringLiteral(
-                          "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Price, Summa) "
-                          "VALUES (?, ?, ?, ?, ?, ?)"));
-                      Random random;
-                      const double spacing = 365.0 / fillings;
-                      for (int i = 0; i < fillings; ++i) {
-                          const int grade = int(random.next() * kGrades.size());
-                          const double liter = std::round((5 + random.next() * 55) * 100) / 100;
-                          const double price = 20 + grade * 1.5;
-                          insert.addBindValue(i + 1);
-                          insert.addBindValue(
-                              StationDateTime::toText(from + (i + random.next()) * spacing));
-                          insert.addBindValue(kGrades[grade]);
-                          insert.addBindValue(liter);
-                          insert.addBindValue(price);
-                          insert.addBindValue(std::round(liter * price * 100) / 100);
-                          if (!insert.exec())
-                              fail(insert.lastError().text());
-                      }
-                  });
+    buildDatabase(
+        file, StationSchema::fuelStatements(), StationIndexes::fuel(), [&](QSqlDatabase& db) {
+            QSqlQuery insert(db);
+            insert.prepare(QStringLiteral(
+                "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Price, Summa) "
+                "VALUES (?, ?, ?, ?, ?, ?)"));
+            Random random;
+            const double spacing = 365.0 / fillings;
+            for (int i = 0; i < fillings; ++i) {
+                const int grade = int(random.next() * kGrades.size());
+                const double liter = std::round((5 + random.next() * 55) * 100) / 100;
+                const double price = 20 + grade * 1.5;
+                insert.addBindValue(i + 1);
+                insert.addBindValue(StationDateTime::toText(from + (i + random.next()) * spacing));
+                insert.addBindValue(kGrades[grade]);
+                insert.addBindValue(liter);
+                insert.addBindValue(price);
+                insert.addBindValue(std::round(liter * price * 100) / 100);
+                if (!insert.exec())
+                    fail(insert.lastError().text());
+            }
+        });
 }
 
 void buildGoods(const QString& file, TDateTime from, int documents) {
     buildDatabase(
-        file, StationSchema::goodsStatements(), StationSchema::goodsIndexStatements(),
-        [&](QSqlDatabase& db) {
+        file, StationSchema::goodsStatements(), StationIndexes::goods(), [&](QSqlDatabase& db) {
             QSqlQuery query(db);
             for (int c = 1; c <= kCategories; ++c)
                 exec(query, QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES "

@@ -4,6 +4,7 @@
 // of 1,000 goods, and one repaint of the whole tree with every category counter drawn. The
 // selector must stay under 3x the bare tree and the open under 300 ms.
 // Run by hand: QT_QPA_PLATFORM=offscreen ./bench_goodslist
+#include "platform/data/StationIndexes.h"
 #include "platform/data/sqlite/StationSchema.h"
 #include "plugin/DmStatistic.h"
 #include "windows/GoodsList.h"
@@ -48,8 +49,7 @@ bool buildCatalogue(const QString& folder) {
         db.setDatabaseName(folder + QStringLiteral("/goods.sqlite"));
         ok = db.open();
         QSqlQuery query(db);
-        for (const QString& statement :
-             StationSchema::goodsStatements() + StationSchema::goodsIndexStatements())
+        for (const QString& statement : StationSchema::goodsStatements() + StationIndexes::goods())
             ok = ok && query.exec(statement);
         db.transaction();
         query.prepare(QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (?, ?)"));

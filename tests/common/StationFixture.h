@@ -9,6 +9,7 @@
 // skipped (code 77), except under CI=true, where a missing server is a failure.
 
 #include "platform/data/DCOMConnection.h"
+#include "platform/data/StationIndexes.h"
 #include "platform/data/postgres/PostgresSchema.h"
 #include "platform/data/servers/StatServerChoice.h"
 #include "platform/data/sqlite/StationSchema.h"
@@ -62,17 +63,15 @@ public:
             m_goodsDb = stem + QStringLiteral("_goods");
             build(QString(), {PostgresSchema::createDatabase(m_fuelDb),
                               PostgresSchema::createDatabase(m_goodsDb)});
-            build(m_fuelDb, PostgresSchema::fuelStatements() +
-                                PostgresSchema::fuelIndexStatements() + fuelRows());
-            build(m_goodsDb, PostgresSchema::goodsStatements() +
-                                 PostgresSchema::goodsIndexStatements() + goodsRows());
+            build(m_fuelDb, PostgresSchema::fuelStatements() + StationIndexes::fuel() + fuelRows());
+            build(m_goodsDb,
+                  PostgresSchema::goodsStatements() + StationIndexes::goods() + goodsRows());
             return;
         }
         build(fuelFolder() + QStringLiteral("/fuel.sqlite"),
-              StationSchema::fuelStatements() + StationSchema::fuelIndexStatements() + fuelRows());
+              StationSchema::fuelStatements() + StationIndexes::fuel() + fuelRows());
         build(goodsFolder() + QStringLiteral("/goods.sqlite"),
-              StationSchema::goodsStatements() + StationSchema::goodsIndexStatements() +
-                  goodsRows());
+              StationSchema::goodsStatements() + StationIndexes::goods() + goodsRows());
     }
     ~StationFixture() {
         if (m_kind == StationServerKind::Postgres && !m_server.isEmpty())

@@ -1,6 +1,7 @@
 #include "PostgresStationSink.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/data/StationIndexes.h"
 #include "platform/data/postgres/PostgresSchema.h"
 
 #include <libpq-fe.h>
@@ -219,9 +220,8 @@ void PostgresStationSink::endDatabase() {
     for (Table& t : m_tables)
         flush(t);
     m_tables.clear();
-    const QStringList indexes = m_current == Database::Fuel
-                                    ? PostgresSchema::fuelIndexStatements()
-                                    : PostgresSchema::goodsIndexStatements();
+    const QStringList indexes =
+        m_current == Database::Fuel ? StationIndexes::fuel() : StationIndexes::goods();
     for (const QString& statement : indexes)
         exec(m_load, statement, m_loading);
     exec(m_load, QStringLiteral("ANALYZE"), m_loading);

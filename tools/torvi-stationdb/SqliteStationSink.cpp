@@ -1,6 +1,7 @@
 #include "SqliteStationSink.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/data/StationIndexes.h"
 #include "platform/data/sqlite/StationSchema.h"
 
 #include <QDir>
@@ -130,9 +131,8 @@ void SqliteStationSink::row(int table, const QVariantList& values) {
 
 void SqliteStationSink::endDatabase() {
     m_inserts.clear();
-    StationSchema::execute(m_db, m_current == Database::Fuel
-                                     ? StationSchema::fuelIndexStatements()
-                                     : StationSchema::goodsIndexStatements());
+    StationSchema::execute(m_db, m_current == Database::Fuel ? StationIndexes::fuel()
+                                                             : StationIndexes::goods());
     if (!m_db.commit())
         throw EDatabaseError(QStringLiteral("Не удалось сохранить базу данных «%1»: %2")
                                  .arg(m_db.databaseName(), m_db.lastError().text()));

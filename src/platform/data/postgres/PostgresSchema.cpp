@@ -1,7 +1,5 @@
 #include "platform/data/postgres/PostgresSchema.h"
 
-#include "platform/data/StationIndexes.h"
-
 #include <QHash>
 
 namespace PostgresSchema {
@@ -19,10 +17,6 @@ QStringList fuelStatements() {
     };
 }
 
-QStringList fuelIndexStatements() {
-    return StationIndexes::fuel();
-}
-
 QStringList goodsStatements() {
     return {
         QStringLiteral("CREATE TABLE Category (ID_Category integer PRIMARY KEY, "
@@ -37,10 +31,6 @@ QStringList goodsStatements() {
                        "IDENTITY PRIMARY KEY, ID_doc integer NOT NULL, ID_p integer, "
                        "RPrice double precision, \"COUNT\" double precision)"),
     };
-}
-
-QStringList goodsIndexStatements() {
-    return StationIndexes::goods();
 }
 
 bool splitServerName(const QString& name, QString& host, int& port) {

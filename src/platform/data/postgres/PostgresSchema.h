@@ -11,9 +11,6 @@ namespace PostgresSchema {
 
 QStringList fuelStatements();
 QStringList goodsStatements();
-// Built after a bulk load, like the SQLite files' indexes.
-QStringList fuelIndexStatements();
-QStringList goodsIndexStatements();
 
 // A new station database. Byte order for texts, so that ORDER BY GsmName sorts as on SQLite.
 QString createDatabase(const QString& name);

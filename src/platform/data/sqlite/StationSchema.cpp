@@ -1,7 +1,6 @@
 #include "platform/data/sqlite/StationSchema.h"
 
 #include "platform/core/Exceptions.h"
-#include "platform/data/StationIndexes.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -25,10 +24,6 @@ QStringList fuelStatements() {
     };
 }
 
-QStringList fuelIndexStatements() {
-    return StationIndexes::fuel();
-}
-
 QStringList goodsStatements() {
     return {
         QStringLiteral("CREATE TABLE Category (ID_Category INTEGER PRIMARY KEY, "
@@ -43,10 +38,6 @@ QStringList goodsStatements() {
         QStringLiteral("CREATE TABLE GoodsMotion (ID_GoodsMotion INTEGER PRIMARY KEY, "
                        "ID_doc INTEGER NOT NULL, ID_p INTEGER, RPrice REAL, \"COUNT\" REAL)"),
     };
-}
-
-QStringList goodsIndexStatements() {
-    return StationIndexes::goods();
 }
 
 void execute(QSqlDatabase& db, const QStringList& statements) {

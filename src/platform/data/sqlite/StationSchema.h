@@ -13,9 +13,6 @@ namespace StationSchema {
 QStringList fuelStatements();
 // Goods database (goods.sqlite): Category, Goods, Batches, Documents, GoodsMotion.
 QStringList goodsStatements();
-// The indexes on the date-time columns. Kept apart so that a bulk load can build them at the end.
-QStringList fuelIndexStatements();
-QStringList goodsIndexStatements();
 
 // Runs the statements on an open database; an error names the statement and the server's text.
 void execute(QSqlDatabase& db, const QStringList& statements);

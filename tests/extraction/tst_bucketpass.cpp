@@ -1,6 +1,6 @@
+#include "common/Errors.h"
 #include "extraction/BucketPass.h"
 #include "extraction/GSMExtractor.h"
-#include "platform/core/Exceptions.h"
 
 #include <QtTest>
 
@@ -125,12 +125,7 @@ private slots:
         QFETCH(double, to);
         QFETCH(double, step);
         QFETCH(QString, message);
-        QString error;
-        try {
-            pass(day24(), to, step, {});
-        } catch (const EConvertError& e) {
-            error = e.message();
-        }
+        const QString error = errorOf<EConvertError>([&] { pass(day24(), to, step, {}); });
         QVERIFY2(error.contains(message), qPrintable(error));
     }
 

@@ -1,6 +1,6 @@
 #include "common/StationFixture.h"
 
-#include "platform/core/Exceptions.h"
+#include "common/Errors.h"
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/DataSetModel.h"
@@ -58,13 +58,10 @@ private slots:
         TClientDataSet& set = *m_set;
         set.setFilterCaseInsensitive(caseInsensitive);
         set.open();
-        QString message;
-        try {
+        const QString message = errorOf<EDatabaseError>([&] {
             set.setFilter(expression);
             set.setFiltered(true);
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        });
         QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error),
                  qPrintable(message));
         if (!error.isEmpty())
@@ -172,12 +169,7 @@ private slots:
         m_set->setProviderName(QStringLiteral("dspGSM"));
         m_set->setFieldDefs({{QStringLiteral("GsmName"), TFieldType::String, 20, QString(), 0},
                              {QStringLiteral("Colour"), TFieldType::Integer, 0, QString(), 0}});
-        QString message;
-        try {
-            m_set->open();
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        const QString message = errorOf<EDatabaseError>([&] { m_set->open(); });
         QVERIFY2(message.contains(QStringLiteral("нет поля «Colour»")), qPrintable(message));
         QVERIFY(!m_set->active());
     }

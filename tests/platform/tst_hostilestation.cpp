@@ -2,7 +2,7 @@
 // Russian message that names the cause.
 #include "common/StationFixture.h"
 
-#include "platform/core/Exceptions.h"
+#include "common/Errors.h"
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/servers/StatServerChoice.h"
@@ -128,14 +128,11 @@ private slots:
         set.setRemoteServer(&connection);
         set.setProviderName(QStringLiteral("dspLogtran"));
         set.setCommandText(sql);
-        QString message;
-        try {
+        const QString message = errorOf([&] {
             set.open();
             if (!field.isEmpty())
                 set.fieldByName(field).asLargeInt();
-        } catch (const Exception& e) {
-            message = e.message();
-        }
+        });
         if (expected.contains(QLatin1String("%1")))
             expected = expected.arg(station.fuelFile());
         QVERIFY2(message.contains(expected), qPrintable(message));

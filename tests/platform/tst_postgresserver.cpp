@@ -2,7 +2,7 @@
 // server's, no command text changes anything, and each failure reads as the operator needs it.
 #include "common/StationFixture.h"
 
-#include "platform/core/Exceptions.h"
+#include "common/Errors.h"
 #include "platform/data/servers/StatServerChoice.h"
 
 #include <QProcess>
@@ -174,14 +174,11 @@ private slots:
         QFETCH(QStringList, expected);
         const QByteArray saved = qgetenv("PGPASSWORD");
         qputenv("PGPASSWORD", password);
-        QString message;
-        try {
+        const QString message = errorOf<EDatabaseError>([&] {
             auto server = chooseStatServer(computer);
             server->setStatParameter(1, goods);
             server->provide(QStringLiteral("dspGoodsStat"), sql, {});
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        });
         qputenv("PGPASSWORD", saved);
         for (const QString& part : expected)
             QVERIFY2(message.contains(part), qPrintable(message));
@@ -209,12 +206,8 @@ private slots:
             cluster.run(QStringLiteral("stop"));
         }));
         stopper->start();
-        QString message;
-        try {
-            server->provide(QStringLiteral("dspLogtran"), slow, {});
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        QString message = errorOf<EDatabaseError>(
+            [&] { server->provide(QStringLiteral("dspLogtran"), slow, {}); });
         stopper->wait();
         QVERIFY2(message.contains(QStringLiteral("прервалась")) &&
                      message.contains(cluster.server()) &&
@@ -223,12 +216,8 @@ private slots:
 
         // While it is down, each request says so, naming the server and the database; once it is
         // back, the same server object reads.
-        message.clear();
-        try {
-            server->provide(QStringLiteral("dspLogtran"), quick, {});
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        message = errorOf<EDatabaseError>(
+            [&] { server->provide(QStringLiteral("dspLogtran"), quick, {}); });
         QVERIFY2(message.contains(cluster.server()) && message.contains(station.fuelParameter()),
                  qPrintable(message));
         QVERIFY(cluster.run(QStringLiteral("start")));

@@ -1,3 +1,4 @@
+#include "common/Errors.h"
 #include "common/TestFiles.h"
 
 #include "platform/core/CodePage1251.h"
@@ -140,13 +141,9 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, reason);
         QVERIFY(writeBytes(path(), "[S]\r\nK=old\r\n"));
-        try {
-            ProfileIniFile(path()).writeString(section, key, value);
-            QFAIL("the write was not refused");
-        } catch (const EIniFileException& e) {
-            QVERIFY2(e.message().contains(reason) && e.message().contains(path()),
-                     qPrintable(e.message()));
-        }
+        const QString message = errorOf<EIniFileException>(
+            [&] { ProfileIniFile(path()).writeString(section, key, value); });
+        QVERIFY2(message.contains(reason) && message.contains(path()), qPrintable(message));
         QCOMPARE(readBytes(path()), QByteArray("[S]\r\nK=old\r\n"));
     }
 

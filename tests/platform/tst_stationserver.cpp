@@ -1,6 +1,6 @@
 #include "common/StationFixture.h"
 
-#include "platform/core/Exceptions.h"
+#include "common/Errors.h"
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 
@@ -76,12 +76,7 @@ private slots:
         set.setRemoteServer(&connection);
         set.setProviderName(QStringLiteral("dspLogtran"));
         set.setCommandText(sql);
-        QString message;
-        try {
-            set.open();
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        const QString message = errorOf<EDatabaseError>([&] { set.open(); });
         QVERIFY2(message.contains(QStringLiteral("отклонён")), qPrintable(message));
         QVERIFY(!set.active());
         set.setCommandText(QStringLiteral("SELECT * FROM LogTran"));
@@ -148,13 +143,10 @@ private slots:
         set.setRemoteServer(&connection);
         set.setProviderName(provider);
         set.setCommandText(sql);
-        QString message;
-        try {
+        const QString message = errorOf<EDatabaseError>([&] {
             set.open();
             set.fieldByName(field);
-        } catch (const EDatabaseError& e) {
-            message = e.message();
-        }
+        });
         QVERIFY2(message.contains(expected), qPrintable(message));
         // A remote name never falls back to the local files.
         QVERIFY(computer.isEmpty() || !connection.connected());
@@ -165,7 +157,7 @@ private slots:
         QString failure;
         QStringList connectionsWhileOpen;
         std::unique_ptr<QThread> thread(QThread::create([&] {
-            try {
+            failure = errorOf([&] {
                 TDCOMConnection connection{chooseStatServer};
                 m_station.attach(connection);
                 TClientDataSet set(QStringLiteral("cdsLogtran"));
@@ -176,9 +168,7 @@ private slots:
                 count = set.recordCount();
                 connectionsWhileOpen = QSqlDatabase::connectionNames();
                 connection.close();
-            } catch (const Exception& e) {
-                failure = e.message();
-            }
+            });
         }));
         thread->start();
         QVERIFY(thread->wait(60000));
@@ -194,13 +184,8 @@ private slots:
         TClientDataSet set(QStringLiteral("cdsGSM"));
         set.setRemoteServer(&connection);
         set.setProviderName(QStringLiteral("dspGSM"));
-        thread.reset(QThread::create([&] {
-            try {
-                set.open();
-            } catch (const EDatabaseError& e) {
-                failure = e.message();
-            }
-        }));
+        thread.reset(
+            QThread::create([&] { failure = errorOf<EDatabaseError>([&] { set.open(); }); }));
         thread->start();
         QVERIFY(thread->wait(60000));
         QVERIFY2(failure.contains(QStringLiteral("другим потоком")), qPrintable(failure));

@@ -1,6 +1,6 @@
 #include "common/StationFixture.h"
 
-#include "platform/core/Exceptions.h"
+#include "common/Errors.h"
 #include "platform/thread/SynchronizedCall.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
@@ -132,12 +132,7 @@ private slots:
         dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Category"));
         for (const auto& [set, connection] : uses) {
             privAsked.clear();
-            QString message;
-            try {
-                set->open();
-            } catch (const EDatabaseError& e) {
-                message = e.message();
-            }
+            const QString message = errorOf<EDatabaseError>([&] { set->open(); });
             QCOMPARE(privAsked, asked);
             QCOMPARE(connection->computerName(), computer);
             if (computer.isEmpty()) {

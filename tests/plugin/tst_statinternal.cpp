@@ -1,4 +1,4 @@
-#include "platform/core/Exceptions.h"
+#include "common/Errors.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "plugin/HostFunctions.h"
@@ -192,13 +192,11 @@ private slots:
         QFETCH(bool, withFactory);
         QFETCH(bool, withParent);
         QFETCH(QString, message);
-        try {
+        const QString error = errorOf([&] {
             InitStatMenu(&m_hostWindow, withParent ? m_reports : nullptr,
                          withFactory ? hostCreatesNothing : nullptr);
-            QFAIL("меню построено без пунктов программы");
-        } catch (const Exception& error) {
-            QVERIFY2(error.message().contains(message), qPrintable(error.message()));
-        }
+        });
+        QVERIFY2(error.contains(message), qPrintable(error));
     }
 
     void windowGetsFolderAndIsFreed_data() {

@@ -1,5 +1,6 @@
 // Settings files as a careless or hostile user leaves them: huge, oddly shaped, duplicated,
 // read-only or another user's, with the lock file taken away.
+#include "common/Errors.h"
 #include "common/TestFiles.h"
 
 #include "support/SafeIniFile.h"
@@ -23,16 +24,6 @@ QByteArray lines(const QByteArray& head, const QByteArray& unit, int count) {
     for (int i = 0; i < count; ++i)
         out += QByteArray(unit).replace('#', QByteArray::number(i));
     return out;
-}
-
-// The message of the error `body` raises, or the empty text.
-QString errorOf(const std::function<void()>& body) {
-    try {
-        body();
-        return {};
-    } catch (const Exception& e) {
-        return e.message();
-    }
 }
 
 // errorOf(body) run as a user other than the files' owner: as root, in a child that has become

@@ -1,3 +1,4 @@
+#include "common/Errors.h"
 #include "common/TestFiles.h"
 
 #include "platform/core/CodePage1251.h"
@@ -240,13 +241,7 @@ private slots:
         QFETCH(Op, operation);
         QFETCH(QString, expected);
         TSafeIniFile ini(path());
-        try {
-            operation(ini);
-            QFAIL("no error");
-        } catch (const EIniFileException& e) {
-            QCOMPARE(e.message(), expected.arg(path()));
-            QCOMPARE(e.className(), QStringLiteral("EIniFileException"));
-        }
+        QCOMPARE(errorOf<EIniFileException>([&] { operation(ini); }), expected.arg(path()));
     }
 
     // Lasting failures are reported at once; others only after a second of retries.
@@ -275,14 +270,9 @@ private slots:
         TSafeIniFile ini(file);
         QElapsedTimer timer;
         timer.start();
-        try {
-            ini.WriteString("S", "K", "v");
-            QFAIL("the write succeeded");
-        } catch (const EIniFileException& e) {
-            QCOMPARE(e.message(),
-                     QStringLiteral("TSafeIniFile.WriteString -> %1 -> Не удалось записать файл %2")
-                         .arg(SysErrorMessage(osError), file));
-        }
+        QCOMPARE(errorOf<EIniFileException>([&] { ini.WriteString("S", "K", "v"); }),
+                 QStringLiteral("TSafeIniFile.WriteString -> %1 -> Не удалось записать файл %2")
+                     .arg(SysErrorMessage(osError), file));
         QVERIFY2(retried == (timer.elapsed() >= 950), "a lasting failure retried or another not");
         ::chmod(readonly.constData(), 0755);
     }

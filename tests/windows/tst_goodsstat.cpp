@@ -1,3 +1,4 @@
+#include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
 
@@ -68,15 +69,9 @@ private slots:
         QCOMPARE(names.AddGoods(0, 70, QStringLiteral("Чай чёрный")), 0);
         QCOMPARE(names.IndexOfCategory(7), 0);
         QCOMPARE(names.IndexOfCategory(8), -1);
-        for (int index : {1, -1}) {
-            try {
-                names.GetGoodsList(index);
-                QFAIL("Нет ошибки для несуществующего номера");
-            } catch (const EListError& e) {
-                QCOMPARE(e.message(),
-                         QStringLiteral("Элемента списка с номером %1 не существует!").arg(index));
-            }
-        }
+        for (int index : {1, -1})
+            QCOMPARE(errorOf<EListError>([&] { names.GetGoodsList(index); }),
+                     QStringLiteral("Элемента списка с номером %1 не существует!").arg(index));
     }
 
     void goodsMode_data() {

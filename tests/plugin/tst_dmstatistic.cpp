@@ -6,10 +6,11 @@
 #include "plugin/DmStatistic.h"
 #include "plugin/HostFunctions.h"
 
+#include "HostValues.h"
+
 #include <QtTest>
 
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -22,15 +23,10 @@ QList<int> privAsked;
 void fakeGetPrivValue(TorviVariant* result, int32_t code) {
     privAsked << code;
     const QVariant answer = privAnswers.value(code);
-    if (answer.metaType().id() == QMetaType::Int) {
-        result->vt = TORVI_VT_I4;
-        result->value.i4 = answer.toInt();
-    } else if (answer.isValid()) {
-        const QByteArray text = answer.toString().toUtf8();
-        result->vt = TORVI_VT_BSTR;
-        result->value.str = static_cast<char*>(malloc(size_t(text.size()) + 1));
-        std::memcpy(result->value.str, text.constData(), size_t(text.size()) + 1);
-    }
+    if (answer.metaType().id() == QMetaType::Int)
+        HostValues::setInt(result, answer.toInt());
+    else if (answer.isValid())
+        HostValues::setString(result, answer.toString());
 }
 
 using Put = QPair<int, QString>;

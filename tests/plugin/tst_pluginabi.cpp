@@ -17,28 +17,16 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
-
 namespace {
 
-// Which of the two value functions the plug-in asked, and what they answer for code 46.
+// Which of the two value functions the plug-in asked; both answer mode 1 for code 46.
 QStringList askedBy;
-QByteArray modeAnswer = "1";
-
-void answer(TorviVariant* result, int32_t code) {
-    if (code != 46)
-        return;
-    result->vt = TORVI_VT_BSTR;
-    result->value.str =
-        static_cast<char*>(std::malloc(static_cast<std::size_t>(modeAnswer.size()) + 1));
-    std::memcpy(result->value.str, modeAnswer.constData(),
-                static_cast<std::size_t>(modeAnswer.size()) + 1);
-}
 
 template <char Name>
 void getValue(TorviVariant* result, int32_t code, int32_t) {
     askedBy << QStringLiteral("%1%2").arg(QLatin1Char(Name)).arg(code);
-    answer(result, code);
+    if (code == 46)
+        HostValues::setString(result, QStringLiteral("1"));
 }
 constexpr auto getValueA = getValue<'A'>;
 constexpr auto getValueB = getValue<'B'>;
@@ -197,7 +185,6 @@ private slots:
             m_initReports(0, getValueA, 0);
         }
         askedBy.clear();
-        modeAnswer = "1";
 
         // Mode 1 keeps the default folder, where this run's station database is.
         const Shown shown = triggerAndAnswer(statisticsAt(2)->menu()->actions().at(0));

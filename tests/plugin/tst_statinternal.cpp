@@ -5,6 +5,7 @@
 #include "plugin/StatDbPaths.h"
 #include "plugin/StatInternal.h"
 #include "plugin/StatisticsWindows.h"
+#include "plugin/VariantValue.h"
 
 #include "HostValues.h"
 
@@ -19,7 +20,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cstring>
 
 using StatisticsWindows::Kind;
 
@@ -34,15 +34,10 @@ struct HostAnswers {
 
 void hostGetValue(TorviVariant* result, int32_t code, int32_t) {
     answers.asked << code;
-    if (code == 46 && answers.mode.typeId() == QMetaType::Int) {
-        result->vt = TORVI_VT_I4;
-        result->value.i4 = answers.mode.toInt();
-    } else if (code == 46 || code == 5) {
-        const QByteArray utf8 = (code == 5 ? answers.folder : answers.mode.toString()).toUtf8();
-        result->vt = TORVI_VT_BSTR;
-        result->value.str = static_cast<char*>(std::malloc(std::size_t(utf8.size()) + 1));
-        std::memcpy(result->value.str, utf8.constData(), std::size_t(utf8.size()) + 1);
-    }
+    if (code == 46 && answers.mode.typeId() == QMetaType::Int)
+        HostValues::setInt(result, answers.mode.toInt());
+    else if (code == 46 || code == 5)
+        HostValues::setString(result, code == 5 ? answers.folder : answers.mode.toString());
 }
 
 TorviMenuItem hostCreatesNothing(TorviMenuItem, int32_t) {
@@ -290,6 +285,30 @@ private slots:
         QCOMPARE(windows, 1);
         QVERIFY(m_boxes.isEmpty());
         QVERIFY(!StatisticsWindows::shownWindow(Kind::Fuel));
+    }
+
+    // Values from the host that the plug-in cannot use: the messages name them readably,
+    // whatever their type or length.
+    void unusableHostValues_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unknown type")
+            << 65535 << QString() << "Не удалось преобразовать значение типа 65535 в целое число";
+        QTest::newRow("1 MB of text")
+            << int(TORVI_VT_BSTR) << QString(1 << 20, 'x')
+            << "Не удалось преобразовать значение «" + QString(240, QLatin1Char('x')) + "…" +
+                   QString(60, QLatin1Char('x')) + " (всего 1048576 символов)» в целое число";
+    }
+    void unusableHostValues() {
+        QFETCH(int, type);
+        QFETCH(QString, text);
+        VariantValue value;
+        if (type == TORVI_VT_BSTR)
+            HostValues::setString(value.out(), text);
+        else
+            value.out()->vt = uint16_t(type);
+        QTEST(errorOf<EConvertError>([&] { value.toInt(); }), "expected");
     }
 
 private:

@@ -14,6 +14,8 @@ HostOptions& current() {
     return options;
 }
 
+} // namespace
+
 void setInt(TorviVariant* result, int value) {
     TorviVariantClear(result);
     result->vt = TORVI_VT_I4;
@@ -31,8 +33,6 @@ void setString(TorviVariant* result, const QString& text) {
     result->vt = TORVI_VT_BSTR;
     result->value.str = copy;
 }
-
-} // namespace
 
 void setOptions(const HostOptions& options) {
     current() = options;

@@ -10,6 +10,10 @@ namespace HostValues {
 
 void setOptions(const HostOptions& options);
 
+// Clear `result` and give it an integer, or a copy of the text that the plug-in frees.
+void setInt(TorviVariant* result, int value);
+void setString(TorviVariant* result, const QString& text);
+
 // GetValue: 46 the mode, 5 the fuel database folder; other codes stay empty.
 void getValue(TorviVariant* result, int32_t code, int32_t param);
 // GetPrivValue: 11 is 1 for the local statistics server, 13 its computer, 16 the caption.

@@ -1,5 +1,8 @@
+#include "common/Errors.h"
 #include "common/ExtractorHarness.h"
 
+#include "extraction/BucketPass.h"
+#include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "platform/chart/ChartPalette.h"
 
@@ -8,9 +11,41 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <cmath>
+#include <limits>
 #include <numeric>
+#include <vector>
 
 namespace {
+
+struct Row {
+    TDateTime time;
+    double amount;
+};
+
+struct VectorRows {
+    const std::vector<Row>& rows;
+    std::size_t at = 0;
+    bool AtEnd() const { return at >= rows.size(); }
+    TDateTime Time() const { return rows[at].time; }
+    double Amount() const { return rows[at].amount; }
+    void Next() { ++at; }
+};
+
+struct Point {
+    TDateTime start;
+    double sum;
+    int consumed;
+};
+
+std::vector<Point> pass(TDateTime from, TDateTime to, double step, const std::vector<Row>& rows) {
+    std::vector<Point> points;
+    VectorRows source{rows};
+    RunBucketPass(from, to, step, source, [&](TDateTime start, double sum, int consumed) {
+        points.push_back({start, sum, consumed});
+    });
+    return points;
+}
 
 // A function, not a constant: the date functions must not run before their own statics.
 TDateTime day24() {
@@ -48,14 +83,135 @@ QList<double> cents(const QList<double>& values) {
     return out;
 }
 
+const QString goodsHead = QStringLiteral(
+    "SELECT d.Data, gm.RPrice, gm.\"COUNT\", b.ID_Goods FROM Documents d LEFT JOIN GoodsMotion gm "
+    "ON (d.ID_doc = gm.ID_doc) LEFT JOIN Batches b ON (gm.ID_p = b.ID_P) WHERE d.\"TYPE\" = 2  AND "
+    "d.Data >= '2009-08-24 00:00:00.000'  AND d.Data < '2009-08-25 00:00:00.000'");
+const QString categoryHead = QStringLiteral(
+    "SELECT d.Data, gm.RPrice, gm.\"COUNT\", g.ID_Category FROM Documents d LEFT JOIN GoodsMotion "
+    "gm ON (d.ID_doc = gm.ID_doc) LEFT JOIN Batches b ON (gm.ID_p = b.ID_p) LEFT JOIN Goods g ON "
+    "(b.ID_Goods = g.ID_Goods) WHERE d.\"TYPE\" = 2   AND d.Data >= '2009-08-24 00:00:00.000'  AND "
+    "d.Data < '2009-08-25 00:00:00.000'");
+
+TQueryItems items(const QList<int>& ids) {
+    TQueryItems out;
+    for (int id : ids)
+        out << TQueryItem{QStringLiteral("Позиция %1").arg(id), id};
+    return out;
+}
+
 } // namespace
 
-class TestGSMExtractor : public QObject {
+using Sums = QList<double>;
+
+// The bucket pass over rows of its own; the fuel and goods extractors over the small hand-built
+// station, on whichever server the fixture chose; the end of a fuel run on a chart of its own.
+class TestExtractors : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
 
+    void buckets_data() {
+        QTest::addColumn<double>("to");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<QList<double>>("times");
+        QTest::addColumn<Sums>("sums");
+        const double ms = 1.0 / kMsecPerDay;
+        QTest::newRow("three whole days give four points, the last empty")
+            << day24() + 3 << 1.0 << QList<double>{day24() + 0.5, day24() + 2.9}
+            << Sums{1, 0, 1, 0};
+        QTest::newRow("start of a bucket belongs to it, its end to the next")
+            << day24() + 2 << 1.0 << QList<double>{day24(), day24() + 1, day24() + 1}
+            << Sums{1, 2, 0};
+        QTest::newRow("23:59:59.999 stays in its day")
+            << day24() + 1 << 1.0 << QList<double>{day24() + 1 - ms} << Sums{1, 0};
+        QTest::newRow("period shorter than a step")
+            << day24() + 0.5 << 1.0 << QList<double>{day24() + 0.25} << Sums{1};
+        QTest::newRow("empty period, from equals to")
+            << day24() << 1.0 << QList<double>{} << Sums{0};
+        QTest::newRow("rows beyond the last bucket are left")
+            << day24() + 1 << 1.0 << QList<double>{day24() + 0.5, day24() + 5} << Sums{1, 0};
+        QTest::newRow("six-hour buckets over a day")
+            << day24() + 1 << 0.25
+            << QList<double>{day24() + 0.25 - ms, day24() + 0.25, day24() + 0.75}
+            << Sums{1, 1, 0, 1, 0};
+    }
+    void buckets() {
+        QFETCH(double, to);
+        QFETCH(double, step);
+        QFETCH(QList<double>, times);
+        std::vector<Row> rows;
+        for (double t : times)
+            rows.push_back({t, 1});
+        Sums got;
+        for (const Point& p : pass(day24(), to, step, rows))
+            got << p.sum;
+        QTEST(got, "sums");
+    }
+
+    // Starts are added up in double precision from DateFrom, and every row is consumed once.
+    void consumedRowsAndStarts() {
+        const double step = 1.0 / 24;
+        std::vector<Row> rows;
+        for (int i = 0; i < 48 * 4; ++i)
+            rows.push_back({day24() + i * (step / 4), 0.5});
+        const std::vector<Point> points = pass(day24(), day24() + 2, step, rows);
+        double start = day24();
+        int consumed = 0;
+        for (const Point& p : points) {
+            QCOMPARE(p.start, start);
+            start += step;
+            consumed += p.consumed;
+        }
+        QCOMPARE(consumed, 48 * 4);
+        QCOMPARE(points.front().sum, 2.0);
+        // Whether the start that lands on DateTo is reached follows from the repeated addition.
+        QVERIFY(points.size() == 48 || points.size() == 49);
+    }
+
+    void refusedSteps_data() {
+        QTest::addColumn<double>("to");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<QString>("message");
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("zero: the unit never set") << day24() + 1 << 0.0 << "больше нуля";
+        QTest::newRow("not a number") << day24() + 1 << nan << "больше нуля";
+        QTest::newRow("too small to move the start") << day24() + 1 << 1e-15 << "слишком мал";
+        QTest::newRow("endless period") << inf << 1.0 << "слишком мал";
+    }
+    void refusedSteps() {
+        QFETCH(double, to);
+        QFETCH(double, step);
+        QFETCH(QString, message);
+        const QString error = errorOf<EConvertError>([&] { pass(day24(), to, step, {}); });
+        QVERIFY2(error.contains(message), qPrintable(error));
+    }
+
+    void stepLength_data() {
+        QTest::addColumn<double>("multiplier");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<double>("laterMultiplier");
+        QTest::addColumn<double>("length");
+        QTest::newRow("two hours") << 2.0 << 1 << 2.0 << 2.0 / 24;
+        QTest::newRow("week") << 1.0 << 3 << 1.0 << 7.0;
+        QTest::newRow("month is 30 days") << 1.0 << 4 << 1.0 << 30.0;
+        QTest::newRow("year is 365 days") << 2.0 << 5 << 2.0 << 730.0;
+        QTest::newRow("unit -1 counts as a day") << 3.0 << -1 << 3.0 << 3.0;
+        QTest::newRow("multiplier after the unit changes nothing") << 1.0 << 1 << 5.0 << 1.0 / 24;
+    }
+    void stepLength() {
+        QFETCH(double, multiplier);
+        QFETCH(int, unit);
+        QFETCH(double, laterMultiplier);
+        TGSMExtractor extractor(0, day24(), day24() + 1, 0, nullptr, nullptr, nullptr, {}, nullptr);
+        QCOMPARE(extractor.StepLength(), 0.0);
+        extractor.SetStepMultiplier(multiplier);
+        extractor.SetStepUnit(unit);
+        extractor.SetStepMultiplier(laterMultiplier);
+        QTEST(extractor.StepLength(), "length");
+    }
     void buildSQL_data() {
         QTest::addColumn<double>("low");
         QTest::addColumn<double>("high");
@@ -347,7 +503,111 @@ private slots:
                  QList<int>({1, 1, 1}));
         QVERIFY(!chart.isZoomed());
     }
+
+    void goodsSQL_data() {
+        QTest::addColumn<bool>("byCategory");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<QString>("sql");
+        QTest::newRow("categories 3 and 7")
+            << true << QList<int>{3, 7}
+            << categoryHead + "  AND g.ID_Category in (3, 7) ORDER BY d.Data, g.ID_Category";
+        QTest::newRow("goods 12") << false << QList<int>{12}
+                                  << goodsHead +
+                                         "  AND b.ID_Goods in (12)  ORDER BY d.Data, b.ID_Goods";
+        QTest::newRow("no items: the server refuses the empty list")
+            << false << QList<int>{}
+            << goodsHead + "  AND b.ID_Goods in ()  ORDER BY d.Data, b.ID_Goods";
+    }
+    void goodsSQL() {
+        QFETCH(bool, byCategory);
+        QFETCH(QList<int>, ids);
+        TFoodExtractor e(2, 0, 0, 1, nullptr, nullptr, nullptr, nullptr);
+        QVERIFY(e.ByCategory());
+        e.SetByCategory(byCategory);
+        e.SetItems(items(ids));
+        QTEST(e.BuildSQL(day24(), day24() + 1), "sql");
+    }
+
+    void goodsRun_data() {
+        QTest::addColumn<bool>("byCategory");
+        QTest::addColumn<bool>("multiGraph");
+        QTest::addColumn<int>("schema");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<QList<QList<double>>>("series");
+        QTest::addColumn<QString>("axisTitle");
+        using Series = QList<QList<double>>;
+        // Sale lines in the period: category 1: 50×2, 120×1, 120×3 (the last at 23:59:59.999);
+        // category 2: 80×1 and a line without a price, quantity 5. A document without lines and
+        // lines of batches without a goods record carry no identifier and stay out.
+        QTest::newRow("categories, sums")
+            << true << false << 0 << QList<int>{1, 2} << Series{{660, 0}} << "Продажа";
+        QTest::newRow("categories, quantity")
+            << true << false << 1 << QList<int>{1, 2} << Series{{12, 0}} << "Количество";
+        QTest::newRow("categories, sale lines")
+            << true << false << 2 << QList<int>{1, 2} << Series{{5, 0}} << "Количество продаж";
+        QTest::newRow("categories split, the third one empty")
+            << true << true << 0 << QList<int>{1, 2, 3} << Series{{580, 0}, {80, 0}, {0, 0}}
+            << "Продажа";
+        QTest::newRow("goods split") << false << true << 2 << QList<int>{10, 12}
+                                     << Series{{1, 0}, {2, 0}} << "Количество продаж";
+    }
+    void goodsRun() {
+        QFETCH(bool, byCategory);
+        QFETCH(bool, multiGraph);
+        QFETCH(int, schema);
+        QFETCH(QList<int>, ids);
+        QFETCH(QList<QList<double>>, series);
+        ExtractorHarness h(QStringLiteral("dspGoodsStat"));
+        QVERIFY2(h.station.isValid(), qPrintable(h.station.error()));
+        QVERIFY(h.station.exec(h.station.goodsFile(),
+                               {"INSERT INTO GoodsMotion (ID_GoodsMotion, ID_doc, ID_p, RPrice, "
+                                "\"COUNT\") VALUES (10, 6, 102, NULL, 5)"}));
+        TFoodExtractor e(2, day24(), day24() + 1, 1, &h.dataSet, &h.chart, &h.owner, &h.pageBar);
+        e.SetStepMultiplier(1);
+        e.SetStepUnit(2);
+        e.SetByCategory(byCategory);
+        e.SetMultiGraph(multiGraph);
+        e.SetSchema(schema);
+        e.SetItems(items(ids));
+        e.SetMaxLabel(&h.maxLabel);
+        ExtractorHarness::run(e);
+        QCOMPARE(h.boxes.size(), 0);
+        QCOMPARE(h.chart.seriesCount(), series.size());
+        for (int i = 0; i < series.size(); ++i) {
+            QCOMPARE(h.values(i), series[i]);
+            QCOMPARE(h.chart.series(i)->title(), multiGraph ? e.Items().at(i).Name : QString());
+        }
+        QTEST(h.chart.leftAxisTitle(), "axisTitle");
+        QVERIFY(!h.connection.connected());
+        QVERIFY(!h.dataSet.active());
+        QVERIFY(!h.dataSet.filtered());
+        QVERIFY(h.owner.isEnabled());
+    }
+
+    void goodsFailedRunThenSuccess() {
+        ExtractorHarness h(QStringLiteral("dspGoodsStat"));
+        TFoodExtractor e(2, day24(), day24() + 1, 1, &h.dataSet, &h.chart, &h.owner, &h.pageBar);
+        e.SetStepUnit(2);
+        e.SetItems(items({1}));
+        h.goodsFolder = h.station.root() + QStringLiteral("/пропавшая папка");
+        ExtractorHarness::run(e);
+        QCOMPARE(h.boxes.size(), 1);
+        QCOMPARE(h.boxes[0].caption, QStringLiteral("Ошибка!"));
+        QCOMPARE(h.boxes[0].icon, MessageBoxes::Icon::Error);
+        QCOMPARE(h.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY2(h.boxes[0].text.startsWith(
+                     QStringLiteral("В ходе обработки данных произошла ошибка: Папка базы данных")),
+                 qPrintable(h.boxes[0].text));
+        QVERIFY(h.windowEnabledAtBox);
+        QVERIFY(!h.connection.connected());
+        QVERIFY(!e.Progress()->isVisible());
+
+        h.goodsFolder = h.station.goodsFolder();
+        ExtractorHarness::run(e);
+        QCOMPARE(h.boxes.size(), 1);
+        QCOMPARE(h.values(0), (QList<double>{580, 0}));
+    }
 };
 
-QTEST_MAIN(TestGSMExtractor)
-#include "tst_gsmextractor.moc"
+QTEST_MAIN(TestExtractors)
+#include "tst_extractors.moc"

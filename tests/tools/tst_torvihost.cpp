@@ -1,12 +1,22 @@
+#include "common/TestFiles.h"
+
 #include "HostMainWindow.h"
 #include "HostOptions.h"
 #include "HostValues.h"
+#include "OperatorScript.h"
+#include "ScreenshotFile.h"
 #include "StatisticsPlugin.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -20,8 +30,67 @@ QStringList menuTexts(const QMenu* menu) {
     return texts;
 }
 
+// The generated history: 2024-01-20 to the leap day 2024-02-29, so that the job's month runs
+// over a month end and a leap day.
+const QString kHistoryStart = QStringLiteral("2024-01-20");
+const QString kHistoryDays = QStringLiteral("41");
+const QString kJobEnd = QStringLiteral("2024-03-01");
+
+QImage sample(int width, int height, const QColor& colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+int colourCount(const QImage& image) {
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            colours.insert(image.pixel(x, y));
+    return int(colours.size());
+}
+
+struct Run {
+    bool finished = false;
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+Run runHost(const QString& root, const QStringList& arguments) {
+    QProcess host;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DARA_ROOT"), root);
+    environment.insert(QStringLiteral("TORVI_CONFIG_HOME"), root + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Russian regional settings, as at the station: the value window's date reads 15.02.2024.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("ru_RU.UTF-8"));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    host.setProcessEnvironment(environment);
+    host.start(QStringLiteral(HOST_PROGRAM), arguments);
+    Run run;
+    run.finished = host.waitForFinished(50000);
+    if (!run.finished) {
+        host.kill();
+        host.waitForFinished(5000);
+    }
+    run.exitCode = host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(host.readAllStandardOutput())
+                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.err = QString::fromLocal8Bit(host.readAllStandardError());
+    return run;
+}
+
 } // namespace
 
+// The back-office host: its options, the plug-in in its menu, and its job without an operator:
+// the period, the pictures and the whole run over a generated station.
 class TestTorviHost : public QObject {
     Q_OBJECT
 
@@ -170,6 +239,138 @@ private slots:
         QVERIFY(!plugin.load(path, &error));
         QVERIFY(!plugin.isLoaded());
         QVERIFY2(error.startsWith(message), qPrintable(error));
+    }
+
+    // The folder is made, a planted link is replaced with its target untouched, and what cannot
+    // be written is refused with its reason.
+    void screenshot() {
+        QTemporaryDir temporary;
+        QVERIFY2(temporary.isValid(), qPrintable(temporary.errorString()));
+        const QString dir = temporary.filePath(QStringLiteral("DARA/EXPORT"));
+        const QString path = dir + QStringLiteral("/fuel-statistics.png");
+        const QString victim = temporary.filePath(QStringLiteral("victim.txt"));
+        for (const bool planted : {false, true}) {
+            if (planted) {
+                QVERIFY(writeBytes(victim, "не трогать") && QFile::remove(path));
+                QVERIFY(QFile::link(victim, path));
+            }
+            QString error;
+            QCOMPARE(saveScreenshot(sample(40, 30, Qt::blue), dir,
+                                    QStringLiteral("fuel-statistics.png"), &error),
+                     path);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            const QFileInfo info(path);
+            QVERIFY2(info.isFile() && !info.isSymLink(), "снимок не записан обычным файлом");
+            QVERIFY2(info.permissions().testFlag(QFileDevice::ReadOther), "снимок не для чтения");
+            QCOMPARE(QImage(path).pixelColor(5, 5), QColor(Qt::blue));
+            QCOMPARE(entries(dir), QStringList{QStringLiteral("fuel-statistics.png")});
+        }
+        QCOMPARE(readBytes(victim), QByteArray("не трогать"));
+
+        const QString blocked = temporary.filePath(QStringLiteral("EXPORT"));
+        QVERIFY(writeBytes(blocked, ""));
+        QString error;
+        QVERIFY(saveScreenshot(sample(4, 4, Qt::red), blocked, "a.png", &error).isEmpty());
+        QCOMPARE(error, QStringLiteral("«%1» не является папкой").arg(blocked));
+        QVERIFY(saveScreenshot(QImage(), temporary.path(), "a.png", &error).isEmpty());
+        QCOMPARE(error, QStringLiteral("Снимок «a.png» пуст"));
+        QCOMPARE(entries(temporary.path()), (QStringList{"DARA", "EXPORT", "victim.txt"}));
+    }
+
+    void jobOverGeneratedStation() {
+        QTemporaryDir root;
+        QVERIFY2(root.isValid(), qPrintable(root.errorString()));
+        QProcess generator;
+        generator.start(QStringLiteral(STATIONDB_PROGRAM),
+                        {QStringLiteral("--root"), root.path(), QStringLiteral("--start"),
+                         kHistoryStart, QStringLiteral("--days"), kHistoryDays,
+                         QStringLiteral("--fillings"), QStringLiteral("80"),
+                         QStringLiteral("--seed"), QStringLiteral("5")});
+        QVERIFY2(generator.waitForFinished(30000) && generator.exitCode() == 0,
+                 qPrintable(QString::fromLocal8Bit(generator.readAllStandardError())));
+
+        const Run run = runHost(
+            root.path(), {QStringLiteral("--offscreen-job"), QStringLiteral("--job-end"), kJobEnd});
+        QVERIFY2(run.finished, "torvi-host --offscreen-job не завершился за 50 с");
+        QVERIFY2(
+            run.exitCode == 0,
+            qPrintable(QStringLiteral("код завершения %1:\n%2").arg(run.exitCode).arg(run.err)));
+        const QString exportFolder = root.path() + QStringLiteral("/EXPORT/");
+        QStringList written;
+        for (const char* name :
+             {"fuel-statistics.png", "fuel-point-value.png", "fuel-report-viewer.png",
+              "fuel-report.pdf", "fuel-report.html", "fuel-report.docx", "fuel-table-preview.png",
+              "fuel-table.pdf", "goods-statistics.png"})
+            written << exportFolder + QLatin1String(name);
+        // The Word document comes from LibreOffice, where it is installed.
+        if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
+            written.removeAt(5);
+        QCOMPARE(run.out, written);
+        // The saved page names the chart's picture where the plug-in left it, under the suite root.
+        QVERIFY(readBytes(run.out.value(4))
+                    .contains("<img src=\"" + QFile::encodeName(root.path()) +
+                              "/TEMP/chartimage.bmp\" width=550 "));
+        // The shop's first three categories, one line each, over the same month.
+        QVERIFY2(run.err.contains(QStringLiteral("«Время - Суммы», 31.01.2024 00:00 – 01.03.2024 "
+                                                 "00:00, шаг 1 сутки, разбить по видам товаров: "
+                                                 "Вода, Газированные напитки, Соки")),
+                 qPrintable(run.err));
+        // Only the job's own lines: no notices of the toolkit about the missing screen.
+        for (const QString& line : run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            QVERIFY2(line.startsWith(QStringLiteral("torvi-host: ")), qPrintable(run.err));
+        // The month 2024-01-31 to 2024-03-01, the first grade's point in the middle of it.
+        QVERIFY2(run.err.contains(QStringLiteral("31.01.2024 00:00 – 01.03.2024 00:00")),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("АИ-80; 15.02.2024 00:00:00, Четверг")),
+                 qPrintable(run.err));
+
+        // Both pictures show a whole window, the value window smaller than the statistics one.
+        const QImage window(run.out.value(0));
+        const QImage value(run.out.value(1));
+        QVERIFY2(window.width() >= 926 && window.height() >= 732 && colourCount(window) > 50,
+                 "снимок окна статистики не читается, мал или почти одноцветный");
+        QVERIFY2(value.width() >= 425 && value.height() >= 86 && value.width() < window.width(),
+                 "снимок окна значения не читается или снято другое окно");
+        const QImage goods(run.out.constLast());
+        QVERIFY2(goods.width() >= 926 && goods.height() >= 682 && colourCount(goods) > 50,
+                 "снимок окна статистики по товарам не читается или почти одноцветный");
+    }
+
+    // A plug-in that cannot be loaded, or a message box where the job expects none, ends the job
+    // with the reason and no picture; no box waits for an operator.
+    void jobEndsWithoutPlugin_data() {
+        QTest::addColumn<QString>("plugin"); // relative to the station's folder when not absolute
+        QTest::addColumn<QString>("reason");
+        // clang-format off
+        QTest::newRow("no station database: the fuel window's box")
+            << "" << "ошибка: Неожиданное сообщение «Ошибка»";
+        QTest::newRow("missing") << "nowhere/libtorvistat9.so" << "файл не найден";
+        QTest::newRow("folder") << "." << "это папка, а не файл";
+        QTest::newRow("device") << "/dev/zero" << "это не обычный файл";
+        // clang-format on
+        // "/a/a/…/a", as long as a single argument to a program may be.
+        QTest::newRow("128 KB path")
+            << (QStringLiteral("/") + QStringLiteral("a/").repeated(64 * 1024 - 1)).chopped(1)
+            << "слишком длинный путь";
+    }
+    void jobEndsWithoutPlugin() {
+        QFETCH(QString, plugin);
+        QFETCH(QString, reason);
+        QTemporaryDir root;
+        QVERIFY2(root.isValid(), qPrintable(root.errorString()));
+        QStringList arguments{QStringLiteral("--offscreen-job"), QStringLiteral("--job-end"),
+                              kJobEnd};
+        if (!plugin.isEmpty())
+            arguments << QStringLiteral("--plugin") << QDir(root.path()).filePath(plugin);
+        const Run run = runHost(root.path(), arguments);
+        QVERIFY2(run.finished, "torvi-host --offscreen-job не завершился за 50 с");
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.isEmpty(), qPrintable(run.out.join(QLatin1Char('\n'))));
+        QVERIFY2(run.err.startsWith(QStringLiteral("torvi-host: ")) && run.err.contains(reason) &&
+                     run.err.size() < 1000,
+                 qPrintable(run.err.left(2000)));
+        QVERIFY2(!QFileInfo::exists(root.path() + QStringLiteral("/EXPORT/fuel-statistics.png")),
+                 "снимок оставлен, хотя построение не состоялось");
     }
 };
 

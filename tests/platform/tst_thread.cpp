@@ -1,6 +1,5 @@
 #include "platform/thread/SynchronizedCall.h"
 #include "platform/thread/Thread.h"
-#include "platform/ui/MessageBoxes.h"
 
 #include <QtTest>
 
@@ -98,23 +97,6 @@ private slots:
         worker.StopThread();
         QVERIFY(worker.Finished());
         QVERIFY(served.load());
-    }
-
-    void messageBoxFromWorkerReachesUiThread() {
-        QThread* handledOn = nullptr;
-        QString text;
-        const auto previous = MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
-            handledOn = QThread::currentThread();
-            text = shown.text;
-            return QMessageBox::Ok;
-        });
-        Worker worker;
-        worker.extra = [] { MessageBoxes::error(nullptr, QStringLiteral("Сервер недоступен")); };
-        worker.Resume();
-        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
-        MessageBoxes::setHandler(previous);
-        QCOMPARE(handledOn, qApp->thread());
-        QCOMPARE(text, QStringLiteral("Сервер недоступен"));
     }
 
     void floodOfCallsLeavesEventLoopRunning() {

@@ -667,23 +667,10 @@ private slots:
         for (int w = 1; w <= kWriters; ++w)
             QCOMPARE(ini.ReadInteger("Writers", QStringLiteral("Last%1").arg(w), -1),
                      lastWrites.at(w - 1));
-        QStringList keys;
-        ini.ReadSection("Shared", keys);
         for (const QString& key : kSharedKeys) {
             const QString value = ini.ReadString("Shared", key, {});
             QVERIFY2(!value.isEmpty(), qPrintable(key));
             QVERIFY2(checkValue(value).isEmpty(), qPrintable(checkValue(value)));
-        }
-        // Only the keys and companions of the current values remain.
-        for (const QString& key : std::as_const(keys)) {
-            const QString base = key.section(QLatin1String("__$"), 0, 0);
-            QVERIFY2(kSharedKeys.contains(base), qPrintable(key));
-            if (key != base) {
-                const int count = ini.ReadInteger("Shared", base + "__$Count", 0);
-                QVERIFY2(key.endsWith("$Count") || key.endsWith("$Hash") ||
-                             key.mid(base.size() + 7).toInt() <= count,
-                         qPrintable(key));
-            }
         }
     }
 

@@ -368,8 +368,6 @@ private slots:
         QTest::addColumn<int>("pageBarMaximum");
         QTest::newRow("100 points: the end is page 4")
             << 100 << QStringList{"sbtEnd"} << 4 << 30 << 4;
-        QTest::newRow("90 points: the end is limited to page 3")
-            << 90 << QStringList{"sbtEnd"} << 3 << 30 << 3;
         QTest::newRow("forward stops on the last page")
             << 60 << QStringList{"sbtForward", "sbtForward", "sbtForward"} << 2 << 30 << 2;
         QTest::newRow("back stops on the first page")

@@ -81,7 +81,6 @@ public:
                                   .arg(PostgresSchema::quotedName(m_goodsDb))});
     }
 
-    StationServerKind kind() const { return m_kind; }
     // What the connection and StatParameter 1 and 2 are given for this station.
     QString computerName() const { return m_server; }
     QString goodsParameter() const { return m_server.isEmpty() ? goodsFolder() : m_goodsDb; }

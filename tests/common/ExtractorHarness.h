@@ -22,14 +22,11 @@
 class ExtractorHarness {
 public:
     explicit ExtractorHarness(const QString& providerName) {
-        const QString goods = station.goodsParameter(), fuel = station.fuelParameter();
         connection.setComputerName(station.computerName());
         connection.setAfterConnect([this](TDCOMConnection& sender) {
             sender.setStatParameter(1, goodsFolder);
             sender.setStatParameter(2, fuelFolder);
         });
-        goodsFolder = goods;
-        fuelFolder = fuel;
         dataSet.setProviderName(providerName);
         dataSet.setRemoteServer(&connection);
         MessageBoxes::setHandler([this](const MessageBoxes::Shown& box) {
@@ -56,8 +53,8 @@ public:
     }
 
     StationFixture station;
-    QString goodsFolder;
-    QString fuelFolder;
+    QString goodsFolder = station.goodsParameter();
+    QString fuelFolder = station.fuelParameter();
     TDCOMConnection connection{chooseStatServer};
     TClientDataSet dataSet;
     ChartModel chart;

@@ -39,14 +39,6 @@ protected:
     }
 };
 
-bool waitFor(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return condition();
-}
-
 } // namespace
 
 class TestThread : public QObject {
@@ -58,11 +50,11 @@ private slots:
         QVERIFY(worker.Suspended());
         QCOMPARE(worker.runs.load(), 0);
         worker.Resume();
-        QVERIFY(waitFor([&] { return worker.runs == 1 && worker.Suspended(); }));
+        QVERIFY(QTest::qWaitFor([&] { return worker.runs == 1 && worker.Suspended(); }, 10000));
         QCOMPARE(worker.uiCalls.load(), 1);
         QVERIFY(worker.sawError.load());
         worker.Resume();
-        QVERIFY(waitFor([&] { return worker.runs == 2 && worker.Suspended(); }));
+        QVERIFY(QTest::qWaitFor([&] { return worker.runs == 2 && worker.Suspended(); }, 10000));
         QCOMPARE(worker.uiCalls.load(), 2);
     }
 
@@ -76,10 +68,10 @@ private slots:
                 QThread::msleep(1);
         };
         worker.Resume();
-        QVERIFY(waitFor([&] { return inside.load(); }));
+        QVERIFY(QTest::qWaitFor([&] { return inside.load(); }, 10000));
         worker.Resume(); // busy: dropped
         release = true;
-        QVERIFY(waitFor([&] { return worker.Suspended(); }));
+        QVERIFY(QTest::qWaitFor([&] { return worker.Suspended(); }, 10000));
         QTest::qWait(50);
         QCOMPARE(worker.runs.load(), 1);
     }
@@ -90,7 +82,7 @@ private slots:
         Worker worker;
         std::atomic<bool> served{false};
         worker.Resume();
-        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return worker.Suspended() && worker.runs == 1; }, 10000));
         worker.extra = [&] { SynchronizedCall::run([&] { served = true; }); };
         worker.Resume();
         QThread::msleep(50); // the worker is now blocked in its first synchronised call
@@ -115,7 +107,7 @@ private slots:
         connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         timer.start(10);
         worker.Resume();
-        QVERIFY(waitFor([&] { return worker.Suspended() && worker.runs == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return worker.Suspended() && worker.runs == 1; }, 10000));
         QVERIFY(served > 0);
         QVERIFY2(ticks >= 5,
                  qPrintable(QStringLiteral("the event loop ran %1 timer ticks").arg(ticks)));

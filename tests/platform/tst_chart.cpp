@@ -1,3 +1,5 @@
+#include "common/TestFiles.h"
+
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
 #include "platform/chart/ChartView.h"
@@ -230,11 +232,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("chartimage.bmp"));
         // A link planted at the picture's name must be replaced, not written through.
         const QString victim = dir.filePath(QStringLiteral("victim"));
-        QFile v(victim);
-        QVERIFY(v.open(QIODevice::WriteOnly));
-        v.write("keep");
-        v.close();
-        QVERIFY(QFile::link(victim, path));
+        QVERIFY(writeBytes(victim, "keep") && QFile::link(victim, path));
 
         f.view.saveToBmp(path);
         QImageReader reader(path);
@@ -242,8 +240,7 @@ private slots:
         const QImage image = reader.read();
         QCOMPARE(image.size(), QSize(727, 625));
         QVERIFY(!QFileInfo(path).isSymLink());
-        QVERIFY(v.open(QIODevice::ReadOnly));
-        QCOMPARE(v.readAll(), QByteArray("keep"));
+        QCOMPARE(readBytes(victim), QByteArray("keep"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary left behind
 
         QVERIFY_THROWS_EXCEPTION(EOSError,

@@ -479,10 +479,7 @@ private:
     }
 
     static QByteArray fileHash(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return QByteArray();
-        return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+        return QCryptographicHash::hash(readBytes(path), QCryptographicHash::Sha256);
     }
 
     StationFixture m_station;

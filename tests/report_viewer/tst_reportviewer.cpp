@@ -116,12 +116,10 @@ private slots:
         SetExportClock([] { return QDateTime(QDate(2009, 8, 24), QTime(15, 30)); });
         for (const char* folder : {"TEMP", "etc", "none", "ok", "broken"})
             QVERIFY(QDir().mkpath(path(folder)));
-        for (const QString mode : {"ok", "broken"}) {
-            QFile script(path(mode + "/soffice"));
-            QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(mode == "ok" ? kStandIn : "#!/x\n");
-            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
+        for (const QString mode : {"ok", "broken"})
+            QVERIFY(writeBytes(path(mode + "/soffice"), mode == "ok" ? kStandIn : "#!/x\n") &&
+                    QFile::setPermissions(path(mode + "/soffice"),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
         // The report as the builder writes it: its totals and the chart's picture beside them.
         QImage chart(550, 400, QImage::Format_RGB32);
@@ -341,9 +339,7 @@ private slots:
         QVERIFY2(boxes.size() <= 1 && shown.contains(QRegularExpression(box)), qPrintable(shown));
         // LibreOffice is left to open the document on its own: its call comes a moment later.
         const auto recorded = [this] {
-            QFile log(path("soffice.log"));
-            return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).trimmed()
-                                                 : QString();
+            return QString::fromUtf8(readBytes(path("soffice.log"))).trimmed();
         };
         QTRY_VERIFY2(recorded().contains(QRegularExpression(calls)), qPrintable(recorded()));
         // Every target but the file goes through the clipboard, and leaves nothing selected.
@@ -366,11 +362,10 @@ private slots:
 
         QCOMPARE(shownFolder, folder);
         QCOMPARE(shownName, "ОТЧЕТ 240809 1530");
-        QFile file(folder + "/ОТЧЕТ 240809 1530.html");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), w->htmlText());
+        const QString file = folder + "/ОТЧЕТ 240809 1530.html";
+        QCOMPARE(readBytes(file), w->htmlText());
         QCOMPARE(m_env->boxes.size(), 1);
-        QCOMPARE(m_env->boxes.at(0).text, "Отчет сохранен в файл \"" + file.fileName() + "\"");
+        QCOMPARE(m_env->boxes.at(0).text, "Отчет сохранен в файл \"" + file + "\"");
 
         // With export forbidden the chosen target is still kept for the next report.
         TSafeIniFile(CnfIniPath()).WriteBool("Reports", "AllowExportReports", false);
@@ -390,10 +385,7 @@ private slots:
         QCOMPARE(m_env->boxes.size(), 1);
         QCOMPARE(m_env->boxes.at(0).text.section('"', 1, 1), docx);
         // The report's text and its chart picture are inside the document LibreOffice wrote.
-        QProcess unzip;
-        unzip.start("unzip", {"-c", docx, "word/document.xml", "word/media/*"});
-        QVERIFY(unzip.waitForFinished(20000));
-        const QString contents = QString::fromUtf8(unzip.readAll());
+        const QString contents = run("unzip", {"-c", docx, "word/document.xml", "word/media/*"});
         QVERIFY2(contents.contains("Отчет по ГСМ") && contents.contains("АИ-92 : 1500,00") &&
                      contents.contains(QRegularExpression("inflating: word/media/\\S+\\.png")),
                  qPrintable(contents.left(500)));
@@ -512,11 +504,8 @@ private slots:
             QVERIFY2(!QFile::exists(pdf), "an empty range still printed a sheet");
             return;
         }
-        QProcess text;
-        text.start("pdftotext", {"-layout", pdf, "-"});
-        text.waitForFinished(20000);
         // Every page ends with a form feed.
-        const QStringList pages = QString::fromUtf8(text.readAll()).split('\f');
+        const QStringList pages = run("pdftotext", {"-layout", pdf, "-"}).split('\f');
         QCOMPARE(pages.size(), printed.size() + 1);
         for (int sheet = 0; sheet < printed.size(); ++sheet) {
             const QString& page = pages.at(sheet);

@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 class ExtractorHarness {
@@ -44,11 +45,12 @@ public:
         QTRY_VERIFY_WITH_TIMEOUT(extractor.Suspended(), 20000);
     }
 
-    QList<double> values(int seriesIndex) const {
+    // A series' values, or rounded to cents as the labels show them.
+    QList<double> values(int seriesIndex, bool cents = false) const {
         QList<double> out;
         if (const ChartSeries* series = chart.series(seriesIndex))
             for (const ChartPoint& p : series->points())
-                out << p.y;
+                out << (cents ? std::round(p.y * 100) / 100 : p.y);
         return out;
     }
 

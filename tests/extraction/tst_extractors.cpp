@@ -75,14 +75,6 @@ std::unique_ptr<TGSMExtractor> fuelExtractor(ExtractorHarness& h, const QStringL
     return e;
 }
 
-// Rounded to cents, as the labels show them.
-QList<double> cents(const QList<double>& values) {
-    QList<double> out;
-    for (double v : values)
-        out << std::round(v * 100) / 100;
-    return out;
-}
-
 const QString goodsHead = QStringLiteral(
     "SELECT d.Data, gm.RPrice, gm.\"COUNT\", b.ID_Goods FROM Documents d LEFT JOIN GoodsMotion gm "
     "ON (d.ID_doc = gm.ID_doc) LEFT JOIN Batches b ON (gm.ID_p = b.ID_P) WHERE d.\"TYPE\" = 2  AND "
@@ -283,7 +275,7 @@ private slots:
         e->SetStepUnit(unit);
         ExtractorHarness::run(*e);
         QCOMPARE(h.boxes.size(), 0);
-        QCOMPARE(cents(h.values(0)), values);
+        QCOMPARE(h.values(0, true), values);
         QTEST(h.maxLabel.text() + '|' + h.chart.leftAxisTitle(), "labels");
         QCOMPARE(h.minLabel.text(), QStringLiteral("0,00  "));
         QCOMPARE(h.countLabel.text(), QString::number(values.size()));
@@ -311,7 +303,7 @@ private slots:
         ExtractorHarness::run(*e);
         QCOMPARE(h.boxes.size(), 0);
         QCOMPARE(h.chart.seriesCount(), 8);
-        QCOMPARE(cents(h.values(0)) + cents(h.values(1)) + cents(h.values(2)),
+        QCOMPARE(h.values(0, true) + h.values(1, true) + h.values(2, true),
                  (QList<double>{79.99, 0, 40, 0, 59.99, 0}));
         QCOMPARE(h.chart.series(0)->color(), chartPaletteColor(19));
         QCOMPARE(h.chart.series(1)->color(), chartPaletteColor(17));
@@ -378,7 +370,7 @@ private slots:
         e->SetStepUnit(2);
         ExtractorHarness::run(*e);
         QCOMPARE(h.boxes.size(), 1);
-        QCOMPARE(cents(h.values(0)), (QList<double>{79.99, 0}));
+        QCOMPARE(h.values(0, true), (QList<double>{79.99, 0}));
         QVERIFY(h.chart.isVisible());
     }
 

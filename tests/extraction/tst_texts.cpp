@@ -11,10 +11,6 @@
 
 #include <cmath>
 
-namespace {
-const double kHalfMsec = 0.5 / kMsecPerDay;
-}
-
 // The texts of the system: the literals of its queries, which must not follow the process locale
 // (CTest runs this again under ru_RU, de_DE and C), the labels of the workstation's settings, and
 // the report document line by line, without a window and without a viewer.
@@ -34,6 +30,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         const double midnight = encodeDateTime(2009, 8, 24);
         const double nextMidnight = encodeDateTime(2009, 8, 25);
+        const double kHalfMsec = 0.5 / kMsecPerDay;
         QTest::newRow("full") << encodeDateTime(2009, 8, 24, 7, 5, 3, 45) << true
                               << "2009-08-24 07:05:03.045";
         QTest::newRow("without msec")

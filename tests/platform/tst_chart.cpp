@@ -15,7 +15,6 @@
 #include <QLineSeries>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QValueAxis>
 #include <QtTest>
 
 namespace {

@@ -3,7 +3,6 @@
 #include "HostMainWindow.h"
 #include "HostOptions.h"
 #include "HostValues.h"
-#include "OperatorScript.h"
 #include "ScreenshotFile.h"
 #include "StatisticsPlugin.h"
 

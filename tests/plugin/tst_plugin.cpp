@@ -1,5 +1,6 @@
 #include "common/Errors.h"
 #include "common/StationFixture.h"
+#include "common/WindowTestSupport.h"
 
 #include "platform/thread/SynchronizedCall.h"
 #include "platform/ui/MessageBoxes.h"
@@ -130,11 +131,7 @@ private slots:
         answers = HostAnswers{};
         privAnswers.clear();
         privAsked.clear();
-        m_boxes.clear();
-        MessageBoxes::setHandler([this](const MessageBoxes::Shown& shown) {
-            m_boxes << shown;
-            return QMessageBox::Ok;
-        });
+        m_env = std::make_unique<WindowTestEnvironment>();
         m_reports = (new QMenu(QStringLiteral("Отчёты"), &m_hostWindow))->menuAction();
         CreateDmStatistic();
         // The folders as the menu handlers set them, in the suite's own spelling.
@@ -146,7 +143,7 @@ private slots:
         HostFunctions::reset();
         StatisticsWindows::registerFactory(Kind::Fuel, {});
         StatisticsWindows::registerFactory(Kind::Goods, {});
-        MessageBoxes::setHandler({});
+        m_env.reset();
         delete m_reports->menu();
         qputenv("DARA_ROOT", QFile::encodeName(m_station.root()));
     }
@@ -299,8 +296,8 @@ private slots:
         QCOMPARE(heldFolder, underRoot(expectedFolder));
         QCOMPARE(parents, QList<QWidget*>(windows, &m_hostWindow));
         QVERIFY(!StatisticsWindows::shownWindow(Kind(kind)));
-        QCOMPARE(m_boxes.size(), 2 - windows);
-        for (const MessageBoxes::Shown& box : m_boxes)
+        QCOMPARE(m_env->boxes.size(), 2 - windows);
+        for (const MessageBoxes::Shown& box : m_env->boxes)
             QVERIFY2(box.caption == QStringLiteral("Ошибка") &&
                          box.text.contains(QStringLiteral("«АЗС»")) &&
                          box.text.contains(QStringLiteral("целое число")),
@@ -317,13 +314,13 @@ private slots:
         bool windowAliveAtMessage = true;
         MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
             windowAliveAtMessage = !window.isNull();
-            m_boxes << shown;
+            m_env->boxes << shown;
             return QMessageBox::Ok;
         });
         buildMenu("ГСМ")->trigger();
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first().caption, QStringLiteral("Ошибка"));
-        QCOMPARE(m_boxes.first().text, QStringLiteral("Сервер статистики недоступен"));
+        QCOMPARE(m_env->boxes.size(), 1);
+        QCOMPARE(m_env->boxes.first().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(m_env->boxes.first().text, QStringLiteral("Сервер статистики недоступен"));
         QVERIFY2(!windowAliveAtMessage, "ошибка показана, пока окно ещё не освобождено");
         QVERIFY(!StatisticsWindows::shownWindow(Kind::Fuel));
     }
@@ -340,7 +337,7 @@ private slots:
         });
         fuel->trigger();
         QCOMPARE(windows, 1);
-        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(m_env->boxes.isEmpty());
         QVERIFY(!StatisticsWindows::shownWindow(Kind::Fuel));
     }
 
@@ -418,7 +415,7 @@ private slots:
                 QVERIFY(!set->active());
             }
         }
-        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(m_env->boxes.isEmpty());
     }
 
     void parameterPush_data() {
@@ -459,13 +456,13 @@ private slots:
         QVERIFY2(dmStatistic->cdsGSM.active(), "the open that connected goes on");
         QCOMPARE(dmStatistic->cdsGSM.recordCount(), 1);
         if (box.isEmpty()) {
-            QVERIFY(m_boxes.isEmpty());
+            QVERIFY(m_env->boxes.isEmpty());
             return;
         }
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].caption, QStringLiteral("Ошибка"));
-        QCOMPARE(m_boxes[0].text, box);
-        QCOMPARE(m_boxes[0].icon, MessageBoxes::Icon::Error);
+        QCOMPARE(m_env->boxes.size(), 1);
+        QCOMPARE(m_env->boxes[0].caption, QStringLiteral("Ошибка"));
+        QCOMPARE(m_env->boxes[0].text, box);
+        QCOMPARE(m_env->boxes[0].icon, MessageBoxes::Icon::Error);
     }
 
     void parameterPushFromWorker() {
@@ -477,7 +474,7 @@ private slots:
         bool boxOnUiThread = false;
         MessageBoxes::setHandler([&](const MessageBoxes::Shown& shown) {
             boxOnUiThread = SynchronizedCall::onUiThread();
-            m_boxes << shown;
+            m_env->boxes << shown;
             return QMessageBox::Ok;
         });
         dmStatistic->cdsTovarStat.setCommandText(QStringLiteral("SELECT * FROM Documents"));
@@ -491,7 +488,7 @@ private slots:
         QVERIFY(finished);
         QCOMPARE(recorded.size(), 2);
         QVERIFY(dmStatistic->cdsTovarStat.active());
-        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_env->boxes.size(), 1);
         QVERIFY(boxOnUiThread);
     }
 
@@ -559,7 +556,7 @@ private:
     StationFixture m_station;
     QMainWindow m_hostWindow;
     QAction* m_reports = nullptr;
-    QList<MessageBoxes::Shown> m_boxes;
+    std::unique_ptr<WindowTestEnvironment> m_env;
 };
 
 QTEST_MAIN(TestPlugin)

@@ -650,8 +650,6 @@ private slots:
         QTest::addColumn<QList<int>>("found");
         QTest::newRow("1, 1, 7 within a second") << QStringList{"117"} << QList<int>{117};
         QTest::newRow("1, a pause, 7") << QStringList{"1", "7"} << QList<int>{120, 120};
-        QTest::newRow("11 finds the newest shift starting so")
-            << QStringList{"11"} << QList<int>{119};
         QTest::newRow("a number nobody has leaves the row") << QStringList{"9"} << QList<int>{5};
     }
     void quickSearch() {

@@ -314,8 +314,9 @@ private slots:
         // Only the job's own lines: no notices of the toolkit about the missing screen.
         for (const QString& line : run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             QVERIFY2(line.startsWith(QStringLiteral("torvi-host: ")), qPrintable(run.err));
-        // The month 2024-01-31 to 2024-03-01, the first grade's point in the middle of it.
-        QVERIFY2(run.err.contains(QStringLiteral("31.01.2024 00:00 – 01.03.2024 00:00")),
+        // The fuel window over the same month, the first grade's point in the middle of it.
+        QVERIFY2(run.err.contains(QStringLiteral("«Время - Литры», 31.01.2024 00:00 – 01.03.2024 "
+                                                 "00:00, шаг 1 сутки")),
                  qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("АИ-80; 15.02.2024 00:00:00, Четверг")),
                  qPrintable(run.err));

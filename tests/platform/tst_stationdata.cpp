@@ -16,20 +16,22 @@
 
 namespace {
 
-// Runs `statements` on the file; with `copyTo`, copies the file and its journal into that folder
-// before closing, which rolls an open transaction back: the copy's journal is then hot, and the
-// server, which only reads, cannot roll it back.
-void execute(const QString& file, const QStringList& statements, const QString& copyTo = {}) {
+// Copies the file and the journal of a write left open into `copyTo`, then closes, which rolls
+// the write back: the copy's journal is then hot, and the server, which only reads, cannot roll it
+// back.
+void leaveHotJournal(const QString& file, const QString& copyTo) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), file);
         db.setDatabaseName(file);
         QVERIFY(db.open());
         QSqlQuery query(db);
-        for (const QString& statement : statements)
-            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-        if (!copyTo.isEmpty())
-            QVERIFY(QDir().mkpath(copyTo) && QFile::copy(file, copyTo + "/fuel.sqlite") &&
-                    QFile::copy(file + "-journal", copyTo + "/fuel.sqlite-journal"));
+        // Without syncing, the journal's header is complete at once, not at the commit.
+        for (const char* statement :
+             {"PRAGMA synchronous = OFF", "BEGIN", "UPDATE LogTran SET Liter = 0"})
+            QVERIFY2(query.exec(QString::fromLatin1(statement)),
+                     qPrintable(query.lastError().text()));
+        QVERIFY(QDir().mkpath(copyTo) && QFile::copy(file, copyTo + "/fuel.sqlite") &&
+                QFile::copy(file + "-journal", copyTo + "/fuel.sqlite-journal"));
     }
     QSqlDatabase::removeDatabase(file);
 }
@@ -287,14 +289,12 @@ private slots:
             if (arg == "broken")
                 QVERIFY(writeBytes(fuel + "/fuel.sqlite", QByteArray(4096, 'x')));
         } else if (setup.startsWith("sql:")) {
-            execute(station.fuelFile(), arg.split(QStringLiteral("; ")));
+            QVERIFY2(station.exec(station.fuelFile(), arg.split(QStringLiteral("; "))),
+                     qPrintable(station.error()));
         } else if (setup == "damage") {
             damage(station.fuelFile());
         } else if (setup == "hot journal") {
-            // Without syncing, the journal's header is complete at once, not at the commit.
-            execute(station.fuelFile(),
-                    {"PRAGMA synchronous = OFF", "BEGIN", "UPDATE LogTran SET Liter = 0"},
-                    fuel = root + "/hot");
+            leaveHotJournal(station.fuelFile(), fuel = root + "/hot");
         }
         // Only the endless view waits for the time limit; the others must end by their own cause
         // however slow the machine.

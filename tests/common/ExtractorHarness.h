@@ -5,6 +5,7 @@
 // Message boxes are answered here and recorded.
 
 #include "common/StationFixture.h"
+#include "common/WindowTestSupport.h"
 
 #include "extraction/Extractor.h"
 #include "platform/chart/ChartModel.h"
@@ -17,7 +18,6 @@
 #include <QSlider>
 #include <QtTest>
 
-#include <cmath>
 #include <memory>
 
 class ExtractorHarness {
@@ -45,14 +45,15 @@ public:
         QTRY_VERIFY_WITH_TIMEOUT(extractor.Suspended(), 20000);
     }
 
-    // A series' values, or rounded to cents as the labels show them.
-    QList<double> values(int seriesIndex, bool cents = false) const {
+    QList<double> values(int seriesIndex) const {
         QList<double> out;
         if (const ChartSeries* series = chart.series(seriesIndex))
             for (const ChartPoint& p : series->points())
-                out << (cents ? std::round(p.y * 100) / 100 : p.y);
+                out << p.y;
         return out;
     }
+    // Rounded to cents, as the labels show them.
+    QList<double> cents(int seriesIndex) const { return centValues(chart.series(seriesIndex)); }
 
     StationFixture station;
     QString goodsFolder = station.goodsParameter();

@@ -1,10 +1,10 @@
 #include "extraction/GraphExtractor.h"
 
 #include "extraction/BucketPass.h"
-#include "extraction/StatReport.h"
 #include "extraction/StatTexts.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
+#include "platform/chart/ChartView.h"
 #include "platform/core/Exceptions.h"
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
@@ -75,6 +75,7 @@ TGraphExtractor::~TGraphExtractor() {
     m_maxLabel = nullptr;
     m_countLabel = nullptr;
     m_pageBar = nullptr;
+    m_chartView = nullptr;
 }
 
 double TGraphExtractor::UnitLength(int stepUnit) {
@@ -250,8 +251,32 @@ void TGraphExtractor::GetMinValue(double& value, QString& name) const {
     }
 }
 
+ChartView* TGraphExtractor::View() const {
+    return m_chartView;
+}
+
+void TGraphExtractor::SetChartView(ChartView* value) {
+    if (m_chartView != value)
+        m_chartView = value;
+}
+
+TStatReportFacts TGraphExtractor::ReportFacts(const QString& subject) const {
+    TStatReportFacts facts;
+    facts.subject = subject;
+    facts.madeAt = fromQDateTime(QDateTime::currentDateTime());
+    if (m_chart)
+        facts.titleLines = m_chart->titleLines();
+    // Both into the same variables, as the statistics labels get them.
+    GetMaxValue(facts.maxValue, facts.maxName);
+    facts.minValue = facts.maxValue;
+    facts.minName = facts.maxName;
+    GetMinValue(facts.minValue, facts.minName);
+    facts.chart = m_chart;
+    return facts;
+}
+
 void TGraphExtractor::ShowStatReport(const QString& subject) const {
-    ShowStatisticsReport(*this, subject);
+    ShowStatisticsReport(ReportFacts(subject), m_chartView);
 }
 
 int TGraphExtractor::GetPointCount() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "extraction/Extractor.h"
+#include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/core/FormatSettings.h"
 
@@ -9,6 +10,7 @@
 #include <QSlider>
 #include <QString>
 
+class ChartView;
 class TField;
 
 // Turns the rows of a run into chart series: one point per step of the period, one series for
@@ -50,6 +52,10 @@ public:
     QLabel* CountLabel() const { return m_countLabel; }
     void SetCountLabel(QLabel* value);
     QSlider* PageBar() const { return m_pageBar; }
+    // The window's view of Chart: the report pictures the chart as the operator sees it there.
+    // Without one the report draws the chart at the windows' size.
+    ChartView* View() const;
+    void SetChartView(ChartView* value);
 
     // User interface thread only.
     void ClearChart();
@@ -61,6 +67,9 @@ public:
     void GetMaxValue(double& value, QString& name) const;
     void GetMinValue(double& value, QString& name) const;
     int GetPointCount() const;
+    // What the report of the chart shows now: its titles, the largest and smallest values as
+    // the labels get them, the chart itself for the totals and the picture.
+    TStatReportFacts ReportFacts(const QString& subject) const;
     // Builds the HTML report of the chart as shown and opens it in the report viewer.
     void ShowStatReport(const QString& subject) const;
 
@@ -114,6 +123,7 @@ private:
     QPointer<QLabel> m_maxLabel;
     QPointer<QLabel> m_countLabel;
     QPointer<QSlider> m_pageBar;
+    QPointer<ChartView> m_chartView;
     // The workstation's settings, read at the start of each run: reading them per point would
     // cost more than the point itself.
     TFormatSettings m_settings;

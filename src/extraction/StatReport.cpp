@@ -1,6 +1,5 @@
 #include "extraction/StatReport.h"
 
-#include "extraction/GraphExtractor.h"
 #include "extraction/StatTexts.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartView.h"
@@ -11,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QWidget>
 
 #include <cmath>
 
@@ -54,9 +52,6 @@ TReportViewerEntry& viewerEntry() {
     static TReportViewerEntry entry;
     return entry;
 }
-
-// A chart without a window around it is drawn at the size the windows open with.
-constexpr QSize kDetachedChartSize(727, 425);
 
 } // namespace
 
@@ -163,20 +158,20 @@ QByteArray StatReportDocument(const QStringList& lines) {
     return document;
 }
 
-QSize WriteChartPicture(ChartModel* chart, QWidget* ownerWindow, const QString& path) {
+QSize DetachedChartSize() {
+    return QSize(727, 425);
+}
+
+QSize WriteChartPicture(ChartModel* chart, ChartView* shown, const QString& path,
+                        QSize detachedSize) {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         throw EOSError(QStringLiteral("Не удалось создать папку %1").arg(folder));
-    ChartView* shown = nullptr;
-    if (ownerWindow)
-        for (ChartView* view : ownerWindow->findChildren<ChartView*>())
-            if (view->model() == chart)
-                shown = view;
-    if (shown) {
+    if (shown && shown->model() == chart) {
         shown->saveToBmp(path);
     } else {
         ChartView detached(chart);
-        detached.resize(kDetachedChartSize);
+        detached.resize(detachedSize);
         detached.saveToBmp(path);
     }
     QImageReader reader(path);
@@ -187,31 +182,24 @@ QSize WriteChartPicture(ChartModel* chart, QWidget* ownerWindow, const QString& 
     return size;
 }
 
+void AttachChartPicture(TStatReportFacts& facts, ChartView* shown) {
+    if (!facts.chart)
+        return;
+    if (facts.picturePath.isEmpty())
+        facts.picturePath = StatReportPicturePath();
+    facts.pictureSize =
+        StatReportPictureSize(WriteChartPicture(facts.chart, shown, facts.picturePath));
+}
+
 void SetReportViewerEntry(TReportViewerEntry entry) {
     viewerEntry() = std::move(entry);
 }
 
-void ShowStatisticsReport(const TGraphExtractor& extractor, const QString& subject) {
-    const TFormatSettings settings = TFormatSettings::workstation();
-    TStatReportFacts facts;
-    facts.subject = subject;
-    facts.madeAt = fromQDateTime(QDateTime::currentDateTime());
-    ChartModel* chart = extractor.Chart();
-    if (chart)
-        facts.titleLines = chart->titleLines();
-    // Both into the same variables, as the statistics labels get them.
-    extractor.GetMaxValue(facts.maxValue, facts.maxName);
-    facts.minValue = facts.maxValue;
-    facts.minName = facts.maxName;
-    extractor.GetMinValue(facts.minValue, facts.minName);
-    if (chart) {
-        facts.chart = chart;
-        facts.picturePath = StatReportPicturePath();
-        facts.pictureSize = StatReportPictureSize(
-            WriteChartPicture(chart, extractor.OwnerWindow(), facts.picturePath));
-    }
-    const QByteArray html = StatReportDocument(StatReportLines(facts, settings));
+void ShowStatisticsReport(TStatReportFacts facts, ChartView* shown) {
+    AttachChartPicture(facts, shown);
+    const QByteArray html =
+        StatReportDocument(StatReportLines(facts, TFormatSettings::workstation()));
     if (!viewerEntry())
         throw Exception(QStringLiteral("Просмотр отчетов не подключен к модулю статистики"));
-    viewerEntry()(QString(), html, QStringLiteral("СТАТИСТИКА: ") + subject);
+    viewerEntry()(QString(), html, QStringLiteral("СТАТИСТИКА: ") + facts.subject);
 }

@@ -11,14 +11,14 @@
 #include <functional>
 
 class ChartModel;
-class QWidget;
-class TGraphExtractor;
+class ChartView;
 
 // The statistics report: an HTML page with the chart's titles, the largest and smallest values,
 // the totals per named series and a picture of the chart. The document is built here without a
 // window, so that what the operator prints can be checked line by line.
 
-// What one report shows, gathered from the extractor and its chart at the moment of printing.
+// What one report shows, gathered by whoever owns the chart (the window's extractor, or a run
+// without a window) at the moment of printing. The builder asks nothing back.
 struct TStatReportFacts {
     QString subject;
     QStringList titleLines;
@@ -28,7 +28,7 @@ struct TStatReportFacts {
     double minValue = 0;
     QString minName;
     // Null: no totals line and no picture line.
-    const ChartModel* chart = nullptr;
+    ChartModel* chart = nullptr;
     QSize pictureSize;
     QString picturePath;
 };
@@ -53,10 +53,18 @@ QStringList StatReportLines(const TStatReportFacts& facts, const TFormatSettings
 // still reads right in the report instead of turning into question marks.
 QByteArray StatReportDocument(const QStringList& lines);
 
-// Writes the chart as the operator sees it (the window's view of it, page and zoom included) to
-// `path` as a bitmap and returns the size of the file's picture. Without a view in the window
-// the chart is drawn at a fixed size. Throws when the file cannot be written or read back.
-QSize WriteChartPicture(ChartModel* chart, QWidget* ownerWindow, const QString& path);
+// The size a chart without a window around it is drawn at: the size the windows open with.
+QSize DetachedChartSize();
+
+// Writes the chart as the operator sees it (`shown`, the window's view of it, page and zoom
+// included) to `path` as a bitmap and returns the size of the file's picture. Without a view the
+// chart is drawn at `detachedSize`. Throws when the file cannot be written or read back.
+QSize WriteChartPicture(ChartModel* chart, ChartView* shown, const QString& path,
+                        QSize detachedSize = DetachedChartSize());
+
+// Writes the chart's picture to facts.picturePath (the suite's TEMP folder when empty) and
+// sets facts.pictureSize; nothing without a chart.
+void AttachChartPicture(TStatReportFacts& facts, ChartView* shown);
 
 // The report viewer's entry (plain text, HTML in code page 1251, title). Extraction does not
 // link the viewer: the plug-in hands the entry over when it is loaded.
@@ -64,6 +72,6 @@ using TReportViewerEntry =
     std::function<void(const QString& plainText, const QByteArray& htmlText, const QString& title)>;
 void SetReportViewerEntry(TReportViewerEntry entry);
 
-// Builds the report of the extractor's chart and opens it in the viewer; returns when the
+// Writes the chart's picture, builds the report and opens it in the viewer; returns when the
 // viewer is closed.
-void ShowStatisticsReport(const TGraphExtractor& extractor, const QString& subject);
+void ShowStatisticsReport(TStatReportFacts facts, ChartView* shown);

@@ -358,6 +358,9 @@ QString TStatWindow::exceptionText(const std::exception& e) {
 
 void TStatWindow::setExtractor(std::unique_ptr<TGraphExtractor> extractor) {
     m_extractor = std::move(extractor);
+    // The report pictures the chart as this window shows it.
+    if (m_extractor)
+        m_extractor->SetChartView(Chart1);
 }
 
 void TStatWindow::clearResults() {

@@ -18,11 +18,13 @@ RULES=(
     "src/platform/ui:platform/core/ platform/thread/ platform/settings/"
     "src/support:platform/"
     "src/extraction:platform/"
-    "src/windows:extraction/ plugin/ platform/"
+    "src/export:platform/core/ platform/chart/"
+    "src/windows:extraction/ export/ plugin/ platform/"
     "src/report_viewer:support/ platform/"
     "src/plugin:torvistat/ extraction/ windows/ report_viewer/ support/ platform/"
     "tools/torvi-host:torvistat/ platform/core/"
     "tools/torvi-stationdb:platform/core/ platform/data/"
+    "tools/torvi-report:extraction/ export/ platform/"
 )
 
 allowed_for() {

@@ -2,7 +2,8 @@
 # The main job: sets up the machine, builds the plug-in and its tools, creates a demo station and
 # runs the back office with the plug-in. With a display the back office is left to the person at
 # it; without one the back office plays the operator itself, offscreen, and leaves pictures of the
-# fuel statistics windows and the printed fuel report in $DARA_ROOT/EXPORT/. Running it again reuses the station.
+# fuel statistics windows and the printed fuel report in $DARA_ROOT/EXPORT/, and torvi-report
+# writes the same month's report and data files beside them. Running it again reuses the station.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,9 +14,10 @@ fi
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Only what the job runs; the tests and benchmarks are built by scripts/test.sh.
-cmake --build "$BUILD_DIR" --target torvistat9 torvi-host torvi-stationdb
+cmake --build "$BUILD_DIR" --target torvistat9 torvi-host torvi-stationdb torvi-report
 HOST="$BUILD_DIR/tools/torvi-host/torvi-host"
 STATIONDB="$BUILD_DIR/tools/torvi-stationdb/torvi-stationdb"
+REPORT="$BUILD_DIR/tools/torvi-report/torvi-report"
 
 # Minimal containers may leave HOME unset; the passwd entry still knows it.
 HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
@@ -82,3 +84,22 @@ echo "Снимки окон и отчет:"
 while IFS= read -r picture; do
     echo "  $picture"
 done <<<"$PICTURES"
+
+# The same month without a window: the report and the chart's numbers as files.
+EXPORT_DIR="$DARA_ROOT/EXPORT"
+set +e
+REPORT_FILES=$("$REPORT" fuel --from "$(date -d "$JOB_END -30 days" +%F)" --to "$JOB_END" \
+    --step 1 сутки --all --split --quiet --fuel-db "$DARA_ROOT/DB/" \
+    --out "$EXPORT_DIR/fuel-report-cli.pdf" --out "$EXPORT_DIR/fuel-report-cli.xlsx" \
+    --out "$EXPORT_DIR/fuel-report-cli.csv" && printf '%s\n' "$EXPORT_DIR/fuel-report-cli.pdf" \
+    "$EXPORT_DIR/fuel-report-cli.xlsx" "$EXPORT_DIR/fuel-report-cli.csv")
+STATUS=$?
+set -e
+if [ "$STATUS" -ne 0 ]; then
+    echo "torvi-report завершился с кодом $STATUS" >&2
+    exit "$STATUS"
+fi
+echo "Отчет и данные torvi-report:"
+while IFS= read -r file; do
+    echo "  $file"
+done <<<"$REPORT_FILES"

@@ -71,8 +71,8 @@ void TFoodExtractor::OpenConnection() {
     connection->open();
 }
 
-QString TFoodExtractor::BuildQuery() {
-    return BuildSQL(DateFrom(), DateTo());
+QString TFoodExtractor::BuildQuery(TDateTime dateFrom, TDateTime dateTo) {
+    return BuildSQL(dateFrom, dateTo);
 }
 
 void TFoodExtractor::Aggregate(int seriesIndex) {

@@ -61,8 +61,8 @@ void TGSMExtractor::Execute() {
     }
 }
 
-QString TGSMExtractor::BuildQuery() {
-    return BuildSQL(DateFrom(), DateTo());
+QString TGSMExtractor::BuildQuery(TDateTime dateFrom, TDateTime dateTo) {
+    return BuildSQL(dateFrom, dateTo);
 }
 
 void TGSMExtractor::FillSeries() {

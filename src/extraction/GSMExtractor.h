@@ -28,7 +28,7 @@ public:
 
 protected:
     void Execute() override;
-    QString BuildQuery() override;
+    QString BuildQuery(TDateTime dateFrom, TDateTime dateTo) override;
     void FillSeries() override;
     void ReportError(const QString& message) override;
 

@@ -74,6 +74,7 @@ TGraphExtractor::~TGraphExtractor() {
     m_minLabel = nullptr;
     m_maxLabel = nullptr;
     m_countLabel = nullptr;
+    m_compareLabel = nullptr;
     m_pageBar = nullptr;
     m_chartView = nullptr;
 }
@@ -106,6 +107,16 @@ void TGraphExtractor::SetStepUnit(int value) {
     if (m_stepUnit != value)
         m_stepUnit = value;
     m_stepLength = m_stepMultiplier * UnitLength(m_stepUnit);
+}
+
+void TGraphExtractor::SetCompareMode(TCompareMode value) {
+    if (m_compareMode != value)
+        m_compareMode = value;
+}
+
+void TGraphExtractor::SetCompareLabel(QLabel* value) {
+    if (m_compareLabel != value)
+        m_compareLabel = value;
 }
 
 void TGraphExtractor::SetMultiGraph(bool value) {
@@ -168,14 +179,20 @@ double TGraphExtractor::TRowAmount::operator()() const {
 
 void TGraphExtractor::ClearChart() {
     m_settings = TFormatSettings::workstation();
+    m_shownCompareMode = TCompareMode::None;
     if (!m_chart)
         return;
+    int companions = m_chart->seriesCount();
     for (int i = 0; i < m_chart->seriesCount(); ++i) {
         ChartSeries* series = m_chart->series(i);
         m_retiredPoints.append(series->takePoints());
         series->setTitle(QString());
         series->setShownInLegend(false);
+        if (series->isCompanion())
+            companions = std::min(companions, i);
     }
+    // Companions belong to the run that made them; they stand after all other series.
+    m_chart->removeSeriesFrom(companions);
     m_chart->setVisible(false);
 }
 
@@ -224,7 +241,8 @@ void TGraphExtractor::GetMaxValue(double& value, QString& name) const {
     double best = 0;
     for (int i = 0; i < m_chart->seriesCount(); ++i) {
         const ChartSeries* series = m_chart->series(i);
-        if (series->maxY() > best && series->isActive()) {
+        // The statistics are the period's own; the earlier period only stands beside them.
+        if (series->maxY() > best && series->isActive() && !series->isCompanion()) {
             best = series->maxY();
             value = best;
             name = series->title();
@@ -243,7 +261,7 @@ void TGraphExtractor::GetMinValue(double& value, QString& name) const {
     double best = 1e9;
     for (int i = 0; i < m_chart->seriesCount(); ++i) {
         const ChartSeries* series = m_chart->series(i);
-        if (series->minY() <= best && series->isActive()) {
+        if (series->minY() <= best && series->isActive() && !series->isCompanion()) {
             best = series->minY();
             value = best;
             name = series->title();
@@ -272,6 +290,7 @@ TStatReportFacts TGraphExtractor::ReportFacts(const QString& subject) const {
     facts.minName = facts.maxName;
     GetMinValue(facts.minValue, facts.minName);
     facts.chart = m_chart;
+    facts.compareMode = m_shownCompareMode;
     return facts;
 }
 
@@ -297,6 +316,20 @@ void TGraphExtractor::FinishChart() {
         m_maxLabel->setText(StatValueText(value, settings) + QStringLiteral("  ") + name);
     if (m_countLabel)
         m_countLabel->setText(QString::number(GetPointCount()));
+    if (m_compareLabel) {
+        double current = 0;
+        double earlier = 0;
+        if (m_chart)
+            for (const TCompareTotal& total : CompareTotals(*m_chart)) {
+                current += total.current;
+                earlier += total.earlier;
+            }
+        const bool compared = m_shownCompareMode != TCompareMode::None;
+        m_compareLabel->setText(
+            compared ? CompareChangeLine(m_shownCompareMode, current, earlier, settings)
+                     : QString());
+        m_compareLabel->setVisible(compared);
+    }
     if (!m_chart)
         return;
     const QString axisTitle = AxisTitle(m_fuelMode, Schema());
@@ -316,7 +349,8 @@ void TGraphExtractor::FinishChart() {
         m_pageBar->setValue(1);
     }
     m_chart->setCurrentPage(1);
-    if (m_multiGraph)
+    // A compared chart names its dashed lines even without one line per item.
+    if (m_multiGraph || m_shownCompareMode != TCompareMode::None)
         m_chart->setLegendVisible(true);
     m_chart->setVisible(true);
 }
@@ -349,9 +383,35 @@ TGraphExtractor::TRowAmount TGraphExtractor::SchemaAmount(const QString& schema0
     return amount;
 }
 
+int TGraphExtractor::CompanionSeries(int partner) {
+    if (!m_chart)
+        return partner;
+    const int index = m_companionBase + partner;
+    while (m_chart->seriesCount() <= index)
+        m_chart->addSeries();
+    ChartSeries* companion = m_chart->series(index);
+    if (const ChartSeries* series = m_chart->series(partner)) {
+        companion->setColor(series->color());
+        companion->setLineWidth(series->lineWidth());
+        companion->setMarkerShape(series->markerShape());
+        companion->setMarkerSize(series->markerSize());
+        companion->setMarkerVisible(series->isMarkerVisible());
+        companion->setMarksVisible(series->areMarksVisible());
+        companion->setTitle(CompareSeriesName(m_shownCompareMode, series->title()));
+    }
+    companion->setCompanion(partner, DateFrom() - m_passFrom);
+    companion->setShownInLegend(true);
+    return index;
+}
+
 void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
+    const bool companion = m_companionBase >= 0;
     m_seriesIndex = seriesIndex;
-    Synchronize([this] {
+    Synchronize([this, companion] {
+        if (companion) {
+            m_seriesIndex = CompanionSeries(m_seriesIndex);
+            return;
+        }
         if (m_chart && m_seriesIndex > m_chart->seriesCount() - 1) {
             AddSeries();
             m_seriesIndex = m_chart->seriesCount() - 1;
@@ -363,7 +423,7 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     set.first();
     m_pointValue = 0;
     progress.SetStepValue(0);
-    m_pointTime = DateFrom();
+    m_pointTime = m_passFrom;
 
     // The buckets travel to the user interface thread in batches: a thread round trip per bucket
     // would cost more than the bucket itself. On that thread every bucket still gets its AddPoint
@@ -398,13 +458,18 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
         batchStart = std::chrono::steady_clock::now();
     };
     TDataSetRows<TRowAmount> rows{set, data, amount};
+    // Where the points stand: bucket i of an earlier period at bucket i of the run's own period,
+    // stepped exactly as the pass of that period steps, so both lie on the same times. In the
+    // period's own pass it is the bucket start itself. The label is the bucket's own date.
+    TDateTime place = DateFrom();
     try {
         RunBucketPass(
-            DateFrom(), DateTo(), m_stepLength, rows,
+            m_passFrom, m_passTo, m_stepLength, rows,
             [&](TDateTime start, double sum, int consumed) {
                 if (Terminated())
                     throw TRunAbandoned();
-                batch.push_back({start, sum, consumed, PointLabelText(start, m_settings)});
+                batch.push_back({place, sum, consumed, PointLabelText(start, m_settings)});
+                place += m_stepLength;
                 if (batch.size() >= kBatchBuckets ||
                     std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
                     handOver();
@@ -418,7 +483,7 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
         throw;
     }
     handOver();
-    if (m_multiGraph)
+    if (m_multiGraph && !companion)
         Synchronize([this] { TitleSeries(); });
 }
 
@@ -430,20 +495,38 @@ void TGraphExtractor::RunOnce() {
         Synchronize([this] { Progress()->ProgressStart(); });
         Synchronize([this] { ClearChart(); });
         m_retiredPoints.clear();
+        m_companionBase = -1;
+        m_passFrom = DateFrom();
+        m_passTo = DateTo();
         CheckBucketStep(DateFrom(), DateTo(), m_stepLength);
-        TClientDataSet* set = DataSet();
-        if (!set)
+        if (!DataSet())
             throw EDatabaseError(QStringLiteral("Построителю статистики не передан набор данных"));
         OpenConnection();
-        set->close();
-        set->setCommandText(BuildQuery());
-        set->open();
-        Progress()->SetMaxValue(set->recordCount() + 1);
+        const int rows = OpenPeriod(m_passFrom, m_passTo);
+        Progress()->SetMaxValue(rows + 1);
         Synchronize([this] {
+            // Taken once per run: the companions' names and the box's line follow the run,
+            // not a menu choice made while it works.
+            m_shownCompareMode = m_compareMode;
             Progress()->ProgressApplyMax();
             Progress()->ProgressApplyStep();
         });
         FillSeries();
+        if (m_shownCompareMode != TCompareMode::None) {
+            // The earlier period through the same statement, data set and bucket pass, under the
+            // same progress: its rows join the bar's end when they are known.
+            const TComparePeriod earlier = EarlierPeriod(m_shownCompareMode, DateFrom(), DateTo());
+            CheckBucketStep(earlier.from, earlier.to, m_stepLength);
+            const int earlierRows = OpenPeriod(earlier.from, earlier.to);
+            Progress()->SetMaxValue(rows + earlierRows + 1);
+            Synchronize([this] {
+                m_companionBase = m_chart ? m_chart->seriesCount() : 0;
+                Progress()->ProgressApplyMax();
+            });
+            m_passFrom = earlier.from;
+            m_passTo = earlier.to;
+            FillSeries();
+        }
         Synchronize([this] { FinishChart(); });
     } catch (const TRunAbandoned&) {
         abandoned = true;
@@ -457,6 +540,16 @@ void TGraphExtractor::RunOnce() {
     CleanUp(failed, error);
     if (failed && !abandoned)
         ReportError(error);
+}
+
+int TGraphExtractor::OpenPeriod(TDateTime dateFrom, TDateTime dateTo) {
+    TClientDataSet* set = DataSet();
+    set->close();
+    // The previous pass's grade filter must not thin out the next period's count.
+    set->setFiltered(false);
+    set->setCommandText(BuildQuery(dateFrom, dateTo));
+    set->open();
+    return set->recordCount();
 }
 
 void TGraphExtractor::CleanUp(bool& failed, QString& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extraction/ComparePeriod.h"
 #include "extraction/Extractor.h"
 #include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
@@ -52,6 +53,14 @@ public:
     QLabel* CountLabel() const { return m_countLabel; }
     void SetCountLabel(QLabel* value);
     QSlider* PageBar() const { return m_pageBar; }
+    // The earlier period the next run draws beside every series; None draws only the period.
+    TCompareMode CompareMode() const { return m_compareMode; }
+    void SetCompareMode(TCompareMode value);
+    // The comparison of the chart as the last run left it.
+    TCompareMode ShownCompareMode() const { return m_shownCompareMode; }
+    // The statistics box's line of the summed change; hidden after a run without comparison.
+    QLabel* CompareLabel() const { return m_compareLabel; }
+    void SetCompareLabel(QLabel* value);
     // The window's view of Chart: the report pictures the chart as the operator sees it there.
     // Without one the report draws the chart at the windows' size.
     ChartView* View() const;
@@ -90,7 +99,7 @@ protected:
     void RunOnce();
     // Steps that differ between the extractors.
     virtual void OpenConnection() {}
-    virtual QString BuildQuery() = 0;
+    virtual QString BuildQuery(TDateTime dateFrom, TDateTime dateTo) = 0;
     virtual void FillSeries() = 0;
     virtual void ReportError(const QString& message) = 0;
 
@@ -105,6 +114,11 @@ protected:
 
 private:
     void CleanUp(bool& failed, QString& error);
+    // Opens the data set on the period's rows; returns how many there are.
+    int OpenPeriod(TDateTime dateFrom, TDateTime dateTo);
+    // The companion of series `partner` for the earlier period's pass, made when missing:
+    // its index. User interface thread.
+    int CompanionSeries(int partner);
 
     TDateTime m_pointTime = 0;
     double m_pointValue = 0;
@@ -124,6 +138,14 @@ private:
     QPointer<QLabel> m_countLabel;
     QPointer<QSlider> m_pageBar;
     QPointer<ChartView> m_chartView;
+    TCompareMode m_compareMode = TCompareMode::None;
+    TCompareMode m_shownCompareMode = TCompareMode::None;
+    QPointer<QLabel> m_compareLabel;
+    // The pass under way: its period, and where its companions begin (-1 in the pass of the
+    // period itself, whose series are the run's own).
+    TDateTime m_passFrom = 0;
+    TDateTime m_passTo = 0;
+    int m_companionBase = -1;
     // The workstation's settings, read at the start of each run: reading them per point would
     // cost more than the point itself.
     TFormatSettings m_settings;

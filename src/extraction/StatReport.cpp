@@ -75,6 +75,8 @@ QString StatReportTotals(const ChartModel& chart, const TFormatSettings& setting
     QString totals;
     for (int i = 0; i < chart.seriesCount(); ++i) {
         const ChartSeries* series = chart.series(i);
+        if (series->isCompanion())
+            continue;
         double sum = 0;
         for (const ChartPoint& point : series->points())
             sum += point.y;
@@ -91,6 +93,30 @@ QString StatReportTotals(const ChartModel& chart, const TFormatSettings& setting
                   StatNumberText(sum, 10, settings) + QStringLiteral("</nobr><br>");
     }
     return totals;
+}
+
+QString StatReportCompareLine(const ChartModel& chart, TCompareMode mode,
+                              const TFormatSettings& settings) {
+    const QList<TCompareTotal> totals = CompareTotals(chart);
+    if (totals.isEmpty() || mode == TCompareMode::None)
+        return QString();
+    // Every series, a sum of 0 included: a grade that sold nothing then is just what the
+    // manager looks for.
+    QString line =
+        QStringLiteral("    <b>") + CompareName(mode).toUpper() + QStringLiteral(":<br>");
+    double current = 0;
+    double earlier = 0;
+    for (const TCompareTotal& total : totals) {
+        current += total.current;
+        earlier += total.earlier;
+        const QString name = total.name.trimmed().isEmpty() ? QStringLiteral("всего") : total.name;
+        line += QStringLiteral("<nobr>") + htmlText(name) + QStringLiteral(" : ") +
+                StatNumberText(total.earlier, 10, settings) + QStringLiteral(" (") +
+                CompareChangeText(total.current, total.earlier, settings) +
+                QStringLiteral(")</nobr><br>");
+    }
+    return line + QStringLiteral("<nobr>") + CompareChangeLine(mode, current, earlier, settings) +
+           QStringLiteral("</nobr></b><br><br>");
 }
 
 QSize StatReportPictureSize(QSize bitmap) {
@@ -126,9 +152,13 @@ QStringList StatReportLines(const TStatReportFacts& facts, const TFormatSettings
           << QStringLiteral("      Минимальное значение:<br>") +
                  StatValueText(facts.minValue, settings) + QStringLiteral("  ") +
                  htmlText(facts.minName) + QStringLiteral("<br><br>");
-    if (facts.chart)
+    if (facts.chart) {
         lines << QStringLiteral("    ИТОГО:<br>") + StatReportTotals(*facts.chart, settings) +
                      QStringLiteral("</b><br><br>");
+        const QString compared = StatReportCompareLine(*facts.chart, facts.compareMode, settings);
+        if (!compared.isEmpty())
+            lines << compared;
+    }
     lines << QStringLiteral("   </td>") << QStringLiteral("  <td width=85% valign=top>");
     if (facts.chart)
         lines << QStringLiteral("    <img src=\"%1\" width=%2 height=%3 ></td>")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extraction/ComparePeriod.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/FormatSettings.h"
 
@@ -31,13 +32,16 @@ struct TStatReportFacts {
     ChartModel* chart = nullptr;
     QSize pictureSize;
     QString picturePath;
+    // The earlier period the chart's companions show; with None the report is the period's alone.
+    TCompareMode compareMode = TCompareMode::None;
 };
 
 // The lines joined by commas; a line with a blank, a control character, a comma or a double quote
 // is quoted, its quotes doubled. One empty line gives "" and no lines nothing.
 QString CommaText(const QStringList& lines);
 
-// "<nobr>title : sum</nobr><br>" for every series with a title and a sum other than 0.
+// "<nobr>title : sum</nobr><br>" for every series with a title and a sum other than 0; the
+// companions of an earlier period are not the period's totals and stay out.
 QString StatReportTotals(const ChartModel& chart, const TFormatSettings& settings);
 
 // The size the page shows a bitmap at: the longer side 550 pixels, the proportions kept.
@@ -45,6 +49,11 @@ QSize StatReportPictureSize(QSize bitmap);
 
 // Where the chart's picture is written and how the page names it: the suite's TEMP folder.
 QString StatReportPicturePath();
+
+// The earlier period's totals below ИТОГО: per series its companion's total and the change in %,
+// then the summed change. Empty without companions on the chart.
+QString StatReportCompareLine(const ChartModel& chart, TCompareMode mode,
+                              const TFormatSettings& settings);
 
 QStringList StatReportLines(const TStatReportFacts& facts, const TFormatSettings& settings);
 

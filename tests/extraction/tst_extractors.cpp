@@ -4,6 +4,8 @@
 #include "extraction/BucketPass.h"
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
+#include "extraction/QueryLiterals.h"
+#include "extraction/StatTexts.h"
 #include "platform/chart/ChartPalette.h"
 
 #include <QElapsedTimer>
@@ -335,6 +337,61 @@ private slots:
         QCOMPARE(ninth->markerShape(), ChartMarkerShape::Circle);
         QCOMPARE(ninth->color(), chartPaletteColor(18 - 9));
         QCOMPARE(h.chart.series(7)->color(), QColor(Qt::blue));
+    }
+
+    // The earlier period beside each grade: same statement and pass, its buckets at this period's
+    // times, its own dates in the labels; the statistics stay the period's own. A run without
+    // comparison afterwards leaves no companion behind.
+    void compareRun_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<TDateTime>("from");
+        QTest::addColumn<QList<double>>("current"); // АИ-92 and ДТ, three 12-hour buckets each
+        QTest::addColumn<QString>("labels");        // largest value | the box's change line
+        const QList<double> nothing{0, 0, 0, 0, 0, 0};
+        QTest::newRow("previous day") << 1 << day24() + 1 << QList<double>{30, 0, 0, 0, 0, 0}
+                                      << "30,00  АИ-92|к прошлому периоду: -78,6 %";
+        QTest::newRow("a year ago")
+            << 2 << encodeDateTime(2010, 8, 24) << nothing << "0,00  ДТ|к году назад: -100,0 %";
+    }
+    void compareRun() {
+        QFETCH(int, mode);
+        QFETCH(TDateTime, from);
+        ExtractorHarness h(QStringLiteral("dspLogtran"));
+        auto e = fuelExtractor(h, {"АИ-92", "ДТ"}, from + 1);
+        QLabel change;
+        e->SetDateFrom(from);
+        e->SetMultiGraph(true);
+        e->SetStepMultiplier(12);
+        e->SetStepUnit(1);
+        e->SetCompareMode(TCompareMode(mode));
+        e->SetCompareLabel(&change);
+        ExtractorHarness::run(*e);
+        QCOMPARE(h.boxes.size(), 0);
+        QCOMPARE(h.chart.seriesCount(), 4);
+        QTEST(h.cents(0) + h.cents(1), "current");
+        QCOMPARE(h.cents(2) + h.cents(3), (QList<double>{79.99, 0, 0, 10, 49.99, 0}));
+        QTEST(h.maxLabel.text() + '|' + change.text(), "labels");
+        const QString suffix = mode == 1 ? " (прошлый период)" : " (год назад)";
+        for (int i = 0; i < 2; ++i) {
+            const ChartSeries* companion = h.chart.series(2 + i);
+            QCOMPARE(companion->partner(), i);
+            QCOMPARE(companion->title(), h.chart.series(i)->title() + suffix);
+            QCOMPARE(companion->color(), h.chart.series(i)->color());
+            for (int p = 0; p < 3; ++p) {
+                QCOMPARE(companion->point(p).x, h.chart.series(i)->point(p).x);
+                QCOMPARE(companion->point(p).label,
+                         PointLabelText(day24() + p / 2.0, TFormatSettings::workstation()));
+                QCOMPARE(DateTimeToQueryText(true, companion->ownTime(p)),
+                         DateTimeToQueryText(true, day24() + p / 2.0));
+            }
+        }
+        // One progress over both periods' rows.
+        QCOMPARE(e->Progress()->ProgressBar1()->maximum(), (mode == 1 ? 1 : 0) + 8 + 1);
+
+        e->SetCompareMode(TCompareMode::None);
+        ExtractorHarness::run(*e);
+        QCOMPARE(h.chart.seriesCount(), 2);
+        QVERIFY(change.isHidden());
     }
 
     void failedRunThenSuccess_data() {

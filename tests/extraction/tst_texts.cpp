@@ -1,3 +1,4 @@
+#include "extraction/ComparePeriod.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/QueryLiterals.h"
 #include "extraction/StatReport.h"
@@ -116,20 +117,30 @@ private slots:
     }
     void document_data() {
         QTest::addColumn<bool>("split");
-        QTest::addColumn<QStringList>("expected"); // lines 11 to 13
+        QTest::addColumn<bool>("compared");        // with the previous period: one line more
+        QTest::addColumn<QStringList>("expected"); // lines 11 to 13 (14)
+        const QString splitTotals = "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>";
+        QTest::newRow("split run compared: companions stay out of ИТОГО, a zero base shows —")
+            << true << true
+            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
+                           "      Минимальное значение:<br>0,00  АИ-95<br><br>", splitTotals,
+                           "    <b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>АИ-92 : 1250,00 (+20,0 %)</nobr><br>"
+                           "<nobr>АИ-95 : 0,00 (—)</nobr><br><nobr>к прошлому периоду: "
+                           "+20,0 %</nobr></b><br><br>"};
         QTest::newRow("split fuel run")
-            << true
+            << true << false
             << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
                            "      Минимальное значение:<br>0,00  АИ-95<br><br>",
                            "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>"};
         QTest::newRow("unsplit run")
-            << false
+            << false << false
             << QStringList{"      <br><b>Максимальное значение:<br>1000,00  <br><br>",
                            "      Минимальное значение:<br>500,00  <br><br>",
                            "    ИТОГО:<br></b><br><br>"};
     }
     void document() {
         QFETCH(bool, split);
+        QFETCH(bool, compared);
         ChartModel chart;
         ChartSeries* first = chart.addSeries();
         first->addPoint(1, 500);
@@ -140,6 +151,13 @@ private slots:
             second->setTitle(QStringLiteral("АИ-95"));
             second->addPoint(1, 0);
             second->addPoint(2, 0);
+        }
+        for (int partner = 0; compared && partner < 2; ++partner) {
+            ChartSeries* companion = chart.addSeries();
+            companion->setTitle(CompareSeriesName(TCompareMode::Previous, "АИ-9" + partner));
+            companion->setCompanion(partner, 2);
+            companion->addPoint(1, partner ? 0 : 250);
+            companion->addPoint(2, partner ? 0 : 1000);
         }
         TStatReportFacts facts;
         facts.subject = QStringLiteral("Отчет по ГСМ");
@@ -153,16 +171,18 @@ private slots:
         facts.pictureSize = QSize(550, 473);
         facts.picturePath = QStringLiteral("/d/TEMP/chartimage.bmp");
         facts.madeAt = encodeDateTime(2009, 8, 24, 15, 30);
+        facts.compareMode = compared ? TCompareMode::Previous : TCompareMode::None;
         const QStringList lines = StatReportLines(facts, m_ru);
-        QCOMPARE(lines.size(), 23);
-        QTEST(lines.mid(10, 3), "expected");
+        QCOMPARE(lines.size(), 23 + compared);
+        QTEST(lines.mid(10, 3 + compared), "expected");
         QCOMPARE(lines.at(0), QStringLiteral("<html><head><title>Отчет по ГСМ</title>"));
         QCOMPARE(lines.at(5), QStringLiteral("<b>\"Время - Литры c 01.08.2009 по 02.08.2009\","
                                              "\"Страница 1 из 1\"</b><br>"));
         QCOMPARE(lines.at(6),
                  QStringLiteral("<b>Дата составления отчета 24.08.2009 15:30:00</b><br>"));
-        QCOMPARE(lines.at(15), QStringLiteral("    <img src=\"/d/TEMP/chartimage.bmp\" width=550 "
-                                              "height=473 ></td>"));
+        QCOMPARE(lines.at(15 + compared),
+                 QStringLiteral("    <img src=\"/d/TEMP/chartimage.bmp\" width=550 "
+                                "height=473 ></td>"));
         QCOMPARE(lines.last(), QStringLiteral("</body></html>"));
 
         // Without a chart neither totals nor picture.
@@ -171,6 +191,64 @@ private slots:
         QCOMPARE(bare.size(), 21);
         QVERIFY(!bare.join(QString()).contains(QStringLiteral("ИТОГО")));
         QVERIFY(!bare.join(QString()).contains(QStringLiteral("<img")));
+    }
+
+    // The earlier period of [from, to): previous or a year ago.
+    void earlierPeriod_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QDateTime>("from");
+        QTest::addColumn<QDateTime>("to");
+        QTest::addColumn<QDateTime>("earlierFrom");
+        QTest::addColumn<QDateTime>("earlierTo");
+        const auto at = [](int y, int m, int d, int h = 0, int min = 0) {
+            return QDateTime(QDate(y, m, d), QTime(h, min));
+        };
+        QTest::newRow("previous month of 31 days")
+            << 1 << at(2009, 8, 1) << at(2009, 9, 1) << at(2009, 7, 1) << at(2009, 8, 1);
+        QTest::newRow("previous minute") << 1 << at(2009, 8, 24, 0, 0) << at(2009, 8, 24, 0, 1)
+                                         << at(2009, 8, 23, 23, 59) << at(2009, 8, 24);
+        QTest::newRow("previous two years over a leap day")
+            << 1 << at(2024, 1, 1) << at(2026, 1, 1) << at(2021, 12, 31) << at(2024, 1, 1);
+        QTest::newRow("year ago keeps dates and times")
+            << 2 << at(2009, 8, 24, 7, 30) << at(2009, 8, 25, 7, 30) << at(2008, 8, 24, 7, 30)
+            << at(2008, 8, 25, 7, 30);
+        QTest::newRow("year ago: 29 February becomes 28 February")
+            << 2 << at(2024, 2, 29, 12) << at(2024, 3, 1) << at(2023, 2, 28, 12) << at(2023, 3, 1);
+        QTest::newRow("year ago of two years")
+            << 2 << at(2024, 2, 29) << at(2026, 2, 28) << at(2023, 2, 28) << at(2025, 2, 28);
+        QTest::newRow("year ago of a minute") << 2 << at(2009, 8, 24, 23, 59) << at(2009, 8, 25)
+                                              << at(2008, 8, 24, 23, 59) << at(2008, 8, 25);
+    }
+    void earlierPeriod() {
+        QFETCH(int, mode);
+        QFETCH(QDateTime, from);
+        QFETCH(QDateTime, to);
+        const TComparePeriod earlier =
+            EarlierPeriod(TCompareMode(mode), fromQDateTime(from), fromQDateTime(to));
+        // To the millisecond: the period's literals are written to it.
+        QFETCH(QDateTime, earlierFrom);
+        QFETCH(QDateTime, earlierTo);
+        QCOMPARE(DateTimeToQueryText(true, earlier.from),
+                 DateTimeToQueryText(true, fromQDateTime(earlierFrom)));
+        QCOMPARE(DateTimeToQueryText(true, earlier.to),
+                 DateTimeToQueryText(true, fromQDateTime(earlierTo)));
+    }
+
+    void compareChange_data() {
+        QTest::addColumn<double>("current");
+        QTest::addColumn<double>("base");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("growth") << 1123.0 << 1000.0 << "+12,3 %";
+        QTest::newRow("fall") << 999.0 << 1000.0 << "-0,1 %";
+        QTest::newRow("a change under the last digit has no sign") << 1000.4 << 1000.0 << "0,0 %";
+        QTest::newRow("zero base") << 5.0 << 0.0 << "—";
+        QTest::newRow("nothing then and now") << 0.0 << 0.0 << "—";
+        QTest::newRow("a sum beyond doubles") << 1.0 << double(INFINITY) << "—";
+    }
+    void compareChange() {
+        QFETCH(double, current);
+        QFETCH(double, base);
+        QTEST(CompareChangeText(current, base, m_ru), "expected");
     }
 
     void numbers_data() {

@@ -33,6 +33,14 @@ ChartSeries* ChartModel::addSeries() {
     return m_series.back().get();
 }
 
+void ChartModel::removeSeriesFrom(int first) {
+    first = std::max(first, 0);
+    if (first >= seriesCount())
+        return;
+    m_series.resize(std::size_t(first));
+    emit seriesRemoved(first);
+}
+
 void ChartModel::setTitleLines(const QStringList& lines) {
     if (lines == m_titleLines)
         return;

@@ -31,6 +31,8 @@ public:
     ChartSeries* series(int index) const;
     // The new series becomes the last one.
     ChartSeries* addSeries();
+    // Removes the series from `first` on; no series before it changes its index.
+    void removeSeriesFrom(int first);
 
     QStringList titleLines() const { return m_titleLines; }
     void setTitleLines(const QStringList& lines);
@@ -65,6 +67,7 @@ public:
 
 signals:
     void seriesAdded(int seriesIndex);
+    void seriesRemoved(int firstIndex);
     void seriesChanged(int seriesIndex);
     void pointAdded(int seriesIndex, int pointIndex);
     void pointsCleared(int seriesIndex);

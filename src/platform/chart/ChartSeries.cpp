@@ -103,6 +103,14 @@ void ChartSeries::addPoint(double x, double y, QString label, const QColor& colo
         emit m_model->pointAdded(m_index, index);
 }
 
+void ChartSeries::setCompanion(int partner, double timeShift) {
+    if (partner == m_partner && timeShift == m_timeShift)
+        return;
+    m_partner = partner;
+    m_timeShift = timeShift;
+    changed();
+}
+
 QList<ChartPoint> ChartSeries::takePoints() {
     QList<ChartPoint> points = std::exchange(m_points, QList<ChartPoint>());
     if (!points.isEmpty()) {

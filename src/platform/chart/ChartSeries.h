@@ -63,6 +63,15 @@ public:
     // An inactive series keeps its points but is not drawn.
     bool isActive() const { return m_active; }
     void setActive(bool active);
+    // A companion shows an earlier period beside the series `partner`, drawn dashed: its points
+    // stand at the partner's bucket times, `timeShift` days after the dates they are the sums of.
+    void setCompanion(int partner, double timeShift);
+    bool isCompanion() const { return m_partner >= 0; }
+    // The index of the series a companion stands beside; -1 for any other series.
+    int partner() const { return m_partner; }
+    double timeShift() const { return m_timeShift; }
+    // The date a point is the sum of: its x, less the time shift of a companion.
+    double ownTime(int index) const { return m_points.at(index).x - m_timeShift; }
 
     // Amortised O(1): the extraction adds one point per bucket, tens of thousands per run.
     void addPoint(double x, double y, QString label = QString(), const QColor& color = QColor());
@@ -94,6 +103,8 @@ private:
     bool m_shownInLegend = true;
     bool m_marksVisible = false;
     bool m_active = true;
+    int m_partner = -1;
+    double m_timeShift = 0;
     QList<ChartPoint> m_points;
     double m_maxY = 0;
     double m_minY = 0;

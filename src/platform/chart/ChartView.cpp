@@ -284,6 +284,7 @@ ChartView::ChartView(ChartModel* model, QWidget* parent)
         return;
     connect(m_model, &QObject::destroyed, this, &ChartView::modelDestroyed);
     connect(m_model, &ChartModel::seriesAdded, this, &ChartView::markDirty);
+    connect(m_model, &ChartModel::seriesRemoved, this, &ChartView::markDirty);
     connect(m_model, &ChartModel::seriesChanged, this, &ChartView::markDirty);
     connect(m_model, &ChartModel::pointAdded, this, &ChartView::onPointAdded);
     connect(m_model, &ChartModel::pointsCleared, this, &ChartView::markDirty);
@@ -344,12 +345,22 @@ void ChartView::syncSeries() {
         line->attachAxis(m_axisY);
         m_lines.append(line);
     }
+    if (m_lines.size() > m_model->seriesCount())
+        m_marks->setMarks({}); // they point at the lines about to go
+    while (m_lines.size() > m_model->seriesCount()) {
+        QLineSeries* line = m_lines.takeLast();
+        m_chart->removeSeries(line);
+        delete line;
+    }
 }
 
 void ChartView::applySeriesLook(const ChartSeries& series, QLineSeries* line) {
     QPen pen(series.color(), series.lineWidth());
     pen.setCapStyle(Qt::RoundCap);
     pen.setJoinStyle(Qt::RoundJoin);
+    // An earlier period beside its series, in the same colour: told apart by the dashes.
+    if (series.isCompanion())
+        pen.setStyle(Qt::DashLine);
     line->setPen(pen);
     line->setName(series.title());
     line->setPointsVisible(series.isMarkerVisible());

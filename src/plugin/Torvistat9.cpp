@@ -3,13 +3,16 @@
 
 #include "extraction/QueryLiterals.h"
 #include "extraction/StatReport.h"
+#include "platform/core/DaraPaths.h"
 #include "platform/ui/UserTempFolder.h"
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"
 #include "plugin/StatInternal.h"
 #include "plugin/StatisticsWindows.h"
+#include "report_viewer/ReportSettings.h"
 #include "report_viewer/RptForm.h"
 #include "windows/GSMStat.h"
+#include "windows/StatWindow.h"
 #include "windows/TovarStat.h"
 
 #include "torvistat/plugin_abi.h"
@@ -33,6 +36,8 @@ struct ModuleInitialisation {
             [](QWidget* parent, const QString&) { return CreateGoodsStatistics(parent); });
         // The report reaches the viewer through this entry, so extraction never links it.
         SetReportViewerEntry(&ShowReport);
+        // The chart's numbers go where the viewer's exports go.
+        SetDataFolderSource([] { return mapDaraPath(ReadExportFolder()); });
         try {
             SetTempHtmlFileName(userTempFolder() + QStringLiteral("torvihtmlreport.html"));
         } catch (const std::exception&) {
@@ -41,6 +46,7 @@ struct ModuleInitialisation {
     }
     ~ModuleInitialisation() {
         SetReportViewerEntry({});
+        SetDataFolderSource({});
         FinalizeReportViewer();
         FinalizeStatistics();
         HostFunctions::reset();

@@ -1,10 +1,15 @@
 #include "windows/StatWindow.h"
 
+#include "export/ChartTable.h"
+#include "export/CsvExport.h"
+#include "export/XlsxExport.h"
 #include "extraction/GraphExtractor.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartView.h"
+#include "platform/core/DaraPaths.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
+#include "platform/settings/Registry.h"
 #include "platform/ui/FormStorage.h"
 #include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
@@ -13,10 +18,13 @@
 #include "windows/SmenaList.h"
 #include "windows/Value.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,6 +32,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -207,6 +216,8 @@ void TStatWindow::buildSharedControls() {
     RecordCountLabel = valueLabel(gbStat, "RecordCountLabel");
     Label8 = label(gbStat, "Label8", QStringLiteral("максимальное значение"));
     MaxValueLabel = valueLabel(gbStat, "MaxValueLabel");
+    lbCompare = valueLabel(gbStat, "lbCompare");
+    lbCompare->hide();
     auto* stat = new QVBoxLayout(gbStat);
     stat->setContentsMargins(4, 2, 4, 2);
     stat->setSpacing(0);
@@ -324,6 +335,14 @@ void TStatWindow::finishCreation(const QList<QWidget*>& ownGroups) {
         QStringLiteral("lbSmena.Caption")};
     m_storage = std::make_unique<TFormStorage>(this, framesValues + m_look.storedValues);
     m_storage->restore();
+    const int compare =
+        TRegistry().readValue(m_storage->groupName(), compareValueName(), 0).toString().toInt();
+    // A damaged value compares with nothing rather than with a period nobody chose.
+    if (compare == int(TCompareMode::Previous) || compare == int(TCompareMode::Year))
+        m_compareMode = TCompareMode(compare);
+    // Below the window's own statistics lines: the fuel window adds its smallest value.
+    gbStat->layout()->addWidget(lbCompare);
+    buildChartMenu();
     connectSharedHandlers();
     new KeyPreview(this, [this](QKeyEvent* key) {
         if (key->key() != Qt::Key_Escape)
@@ -339,6 +358,13 @@ void TStatWindow::connectSharedHandlers() {
     connect(bbtSmena, &QPushButton::clicked, this, [this] { bbtSmenaClick(); });
     connect(bbtGo, &QPushButton::clicked, this, [this] { bbtGoClick(); });
     connect(bbtPrint, &QPushButton::clicked, this, [this] { bbtPrintClick(); });
+    connect(Chart1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmChart->popup(Chart1->mapToGlobal(at)); });
+    connect(miComparePrevious, &QAction::triggered, this,
+            [this] { CompareClick(TCompareMode::Previous); });
+    connect(miCompareYear, &QAction::triggered, this, [this] { CompareClick(TCompareMode::Year); });
+    connect(miCompareNone, &QAction::triggered, this, [this] { CompareClick(TCompareMode::None); });
+    connect(miSaveData, &QAction::triggered, this, [this] { SaveDataClick(); });
     connect(Chart1, &ChartView::pointClicked, this,
             [this](int series, int point) { ChartClickSeries(series, point); });
     for (QToolButton* button : {sbtBegin, sbtBack, sbtForward, sbtEnd})
@@ -348,6 +374,113 @@ void TStatWindow::connectSharedHandlers() {
     connect(TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { SpinEdit1Change(); });
     connect(chbShowLabels, &QCheckBox::clicked, this, [this] { chbShowLabelsClick(); });
+}
+
+void TStatWindow::buildChartMenu() {
+    pmChart = named(new QMenu(this), "pmChart");
+    miComparePrevious = pmChart->addAction(QStringLiteral("Сравнить с предыдущим периодом"));
+    miComparePrevious->setObjectName(QStringLiteral("miComparePrevious"));
+    miCompareYear = pmChart->addAction(QStringLiteral("Сравнить с тем же периодом год назад"));
+    miCompareYear->setObjectName(QStringLiteral("miCompareYear"));
+    miCompareNone = pmChart->addAction(QStringLiteral("Без сравнения"));
+    miCompareNone->setObjectName(QStringLiteral("miCompareNone"));
+    pmChart->addSeparator();
+    miSaveData = pmChart->addAction(QStringLiteral("Сохранить данные…"));
+    miSaveData->setObjectName(QStringLiteral("miSaveData"));
+    for (QAction* item : {miComparePrevious, miCompareYear})
+        item->setCheckable(true);
+    showCompareMode();
+    Chart1->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void TStatWindow::showCompareMode() {
+    miComparePrevious->setChecked(m_compareMode == TCompareMode::Previous);
+    miCompareYear->setChecked(m_compareMode == TCompareMode::Year);
+}
+
+void TStatWindow::CompareClick(TCompareMode mode) {
+    // A checked item clicked again unchecks itself: that is "no comparison" too.
+    if (mode == m_compareMode)
+        mode = TCompareMode::None;
+    m_compareMode = mode;
+    showCompareMode();
+    if (m_extractor && m_extractor->GetPointCount() > 0 && m_extractor->Suspended())
+        bbtGoClick();
+}
+
+void TStatWindow::SaveDataClick() {
+    if (!m_extractor || m_extractor->GetPointCount() == 0) {
+        MessageBoxes::information(this, QStringLiteral("Нет данных для выборки!"));
+        return;
+    }
+    const QStringList filters{QStringLiteral("CSV для электронной таблицы (*.csv)"),
+                              QStringLiteral("CSV для программ (*.csv)"),
+                              QStringLiteral("Книга Excel (*.xlsx)")};
+    try {
+        const QString folder = DataFolder();
+        QDir().mkpath(folder);
+        QFileDialog dialog(this, QStringLiteral("Сохранить данные"), folder,
+                           filters.join(QStringLiteral(";;")));
+        dialog.setObjectName(QStringLiteral("SaveDataDialog"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+            dialog.setDefaultSuffix(filters.indexOf(filter) == 2 ? QStringLiteral("xlsx")
+                                                                 : QStringLiteral("csv"));
+        });
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return;
+        const int format = std::max(0, int(filters.indexOf(dialog.selectedNameFilter())));
+        const QString path = dialog.selectedFiles().constFirst();
+        SaveData(path, TDataFormat(format));
+        MessageBoxes::information(
+            this,
+            QStringLiteral("Данные сохранены в файл \"%1\"").arg(QDir::toNativeSeparators(path)));
+    } catch (const std::exception& e) {
+        MessageBoxes::error(this, exceptionText(e));
+    }
+}
+
+void TStatWindow::SaveData(const QString& path, TDataFormat format) {
+    // The lines of the last run: one per item when it was split, otherwise the one summed line
+    // named by all its items; then the earlier period's companions by their legend names.
+    const TQueryItems items = m_extractor->Items();
+    QList<TChartColumn> columns;
+    if (m_extractor->MultiGraph()) {
+        for (int i = 0; i < items.size() && i < m_chart->seriesCount(); ++i)
+            columns.append({items.at(i).Name, m_chart->series(i)});
+    } else {
+        QStringList names;
+        for (const TQueryItem& item : items)
+            names << item.Name;
+        columns.append({names.join(QStringLiteral(", ")), m_chart->series(0)});
+    }
+    for (int i = 0; i < m_chart->seriesCount(); ++i)
+        if (m_chart->series(i)->isCompanion())
+            columns.append({m_chart->series(i)->title(), m_chart->series(i)});
+    const TChartTable table(columns);
+    if (format != TDataFormat::Xlsx) {
+        WriteChartCsv(path, table,
+                      format == TDataFormat::MachineCsv ? TCsvDialect::Machine
+                                                        : TCsvDialect::Spreadsheet);
+        return;
+    }
+    const TStatReportFacts facts = m_extractor->ReportFacts(m_look.reportTitle);
+    TXlsxSummary summary;
+    summary.title = facts.titleLines.value(0);
+    summary.valueAxisTitle = m_chart->leftAxisTitle();
+    summary.maxValue = facts.maxValue;
+    summary.maxName = facts.maxName;
+    summary.minValue = facts.minValue;
+    summary.minName = facts.minName;
+    for (const TChartColumn& column : columns) {
+        double sum = 0;
+        for (const ChartPoint& point : column.series->points())
+            sum += point.y;
+        if (sum != 0)
+            summary.totals.append({column.name, sum});
+    }
+    WriteChartXlsx(path, table, summary);
 }
 
 QString TStatWindow::exceptionText(const std::exception& e) {
@@ -370,6 +503,8 @@ void TStatWindow::clearResults() {
     }
     RecordCountLabel->setText(QStringLiteral("0"));
     MaxValueLabel->setText(QStringLiteral("0"));
+    lbCompare->clear();
+    lbCompare->hide();
 }
 
 bool TStatWindow::periodChecked() {
@@ -395,6 +530,8 @@ void TStatWindow::startRun(const TQueryItems& items, bool fuelMode) {
     extractor.SetTitle(cbSchema->currentText());
     extractor.SetMaxLabel(MaxValueLabel);
     extractor.SetCountLabel(RecordCountLabel);
+    extractor.SetCompareMode(m_compareMode);
+    extractor.SetCompareLabel(lbCompare);
     if (extractor.Suspended())
         extractor.Resume();
 }
@@ -490,6 +627,9 @@ void TStatWindow::FormClose() {
         MessageBoxes::error(this, exceptionText(e));
     }
     m_storage->save();
+    TRegistry registry;
+    registry.writeValue(m_storage->groupName(), compareValueName(), int(m_compareMode));
+    registry.flush();
 }
 
 void TStatWindow::done(int result) {
@@ -534,4 +674,23 @@ void TStatWindow::pnButtonsResize() {
     for (int i = 0; i < buttons.size(); ++i)
         buttons[i]->setGeometry(places[size_t(i)].left, 0, places[size_t(i)].width,
                                 pnButtons->height());
+}
+
+namespace {
+
+TDataFolderSource& dataFolderSource() {
+    static TDataFolderSource source;
+    return source;
+}
+
+} // namespace
+
+void SetDataFolderSource(TDataFolderSource source) {
+    dataFolderSource() = std::move(source);
+}
+
+QString DataFolder() {
+    if (dataFolderSource())
+        return dataFolderSource()();
+    return mapDaraPath(QStringLiteral("C:\\DARA\\EXPORT\\"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extraction/ComparePeriod.h"
 #include "extraction/QueryItems.h"
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include <exception>
+#include <functional>
 #include <memory>
 
 class ChartModel;
@@ -17,7 +19,9 @@ class QComboBox;
 class QDateTimeEdit;
 class QFrame;
 class QGroupBox;
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -66,12 +70,20 @@ public:
     QLabel* RecordCountLabel;
     QLabel* Label8;
     QLabel* MaxValueLabel;
+    // The summed change against the earlier period; shown only after a compared run.
+    QLabel* lbCompare;
     QGroupBox* gbDiagram;
     QLabel* Label6;
     QSpinBox* SpinEdit1;
     QToolButton* sbtMult2;
     QToolButton* sbtDiv2;
     QCheckBox* chbShowLabels;
+    // The chart's context menu.
+    QMenu* pmChart;
+    QAction* miComparePrevious;
+    QAction* miCompareYear;
+    QAction* miCompareNone;
+    QAction* miSaveData;
 
     ChartModel* Chart() const { return m_chart; }
 
@@ -88,6 +100,16 @@ public:
     void SpinEdit1Change();
     void chbShowLabelsClick();
     void pnButtonsResize();
+    // The comparison the next run draws beside the period, kept with the window's other values.
+    TCompareMode CompareMode() const { return m_compareMode; }
+    // The context menu's comparison items: at most one checked, None clears both. A chart on
+    // show is built again at once with the new choice.
+    void CompareClick(TCompareMode mode);
+    // "Сохранить данные…": the save dialog in the viewer's export folder, then SaveData.
+    void SaveDataClick();
+    enum class TDataFormat { SpreadsheetCsv, MachineCsv, Xlsx };
+    // Every point of every line of the chart, not only the page shown, into `path`.
+    void SaveData(const QString& path, TDataFormat format);
     // A click on a chart point (Chart1ClickSeries of the fuel window): the point's value window.
     void ChartClickSeries(int seriesIndex, int pointIndex);
 
@@ -135,6 +157,8 @@ protected:
     void startRun(const TQueryItems& items, bool fuelMode);
 
     static QString exceptionText(const std::exception& e);
+    // The name the window stores its comparison under, beside the form storage's values.
+    static QString compareValueName() { return QStringLiteral("Comparison"); }
 
     void showEvent(QShowEvent* event) override;
     // The navigation bar's resize places its buttons.
@@ -144,6 +168,8 @@ private:
     void buildSharedControls();
     void buildChartPanel();
     void connectSharedHandlers();
+    void buildChartMenu();
+    void showCompareMode();
 
     TLook m_look;
     QLabel* m_schemaCaption = nullptr;
@@ -154,8 +180,15 @@ private:
     // Set while the window itself moves the pickers, so that their change handler does not
     // take that for the operator's edit.
     bool m_settingPeriod = false;
+    TCompareMode m_compareMode = TCompareMode::None;
     bool m_closed = false;
 };
+
+// The folder the data files are proposed in: the report viewer's export folder, which the plug-in
+// hands over when it is loaded (the windows do not link the viewer). Without it, the suite's own.
+using TDataFolderSource = std::function<QString()>;
+void SetDataFolderSource(TDataFolderSource source);
+QString DataFolder();
 
 // Small builders of the controls as the statistics windows lay them out.
 namespace StatControls {

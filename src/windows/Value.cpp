@@ -74,7 +74,8 @@ void TfmValue::ShowPoint(const ChartModel& chart, int seriesIndex, int pointInde
     const ChartPoint& point = series->point(pointIndex);
     lbX->setText(chart.bottomAxisTitle());
     lbY->setText(chart.leftAxisTitle());
-    lbXValue->setText(ValuePointDateText(point.x, settings));
+    // A point of an earlier period stands at a date of this one; it is named by its own.
+    lbXValue->setText(ValuePointDateText(series->ownTime(pointIndex), settings));
     lbYValue->setText(StatValueText(point.y, settings));
     lbName->setText(series->title());
     // The date line with a long weekday name is wider than the designed window in some fonts:

@@ -19,6 +19,9 @@
 #include "windows/TovarStat.h"
 #include "windows/Value.h"
 
+#include "common/TestFiles.h"
+
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -927,7 +930,90 @@ private slots:
         QCOMPARE(window->RecordCountLabel->text(), QStringLiteral("2"));
     }
 
+    // Both windows through their shared frame: the comparison chosen in the chart's menu, the
+    // earlier period's points at this period's times with their own dates in the value window, the
+    // report's block and the box's line only with it, every page in the saved data, the choice
+    // back after reopening.
+    void compare_data() {
+        QTest::addColumn<bool>("goods");
+        QTest::addColumn<QList<double>>("earlier"); // the 24th in 6-hour steps
+        QTest::newRow("fuel") << false << QList<double>{20, 109.99, 15, 49.99, 0};
+        QTest::newRow("goods") << true << QList<double>{180, 0, 120, 360, 0};
+    }
+    void compare() {
+        QFETCH(bool, goods);
+        if (goods)
+            compareIn(openWindow(), [this] { return openWindow(); });
+        else
+            compareIn(open(), [this] { return open(); });
+    }
+
 private:
+    template <class W, class Reopen>
+    void compareIn(W* window, Reopen reopen) {
+        if constexpr (std::is_same_v<W, TfmGSMStat>)
+            check({"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"});
+        window->dtpDateFrom->setDate(QDate(2009, 8, 25));
+        window->dtpDateTo->setDate(QDate(2009, 8, 26));
+        window->cbMult->setCurrentIndex(5);
+        window->cbDim->setCurrentIndex(1);
+        window->miComparePrevious->trigger();
+        QVERIFY(window->miComparePrevious->isChecked() && !window->miCompareYear->isChecked());
+        window->bbtGo->click();
+        QVERIFY(runFinished(window, 20000));
+        QCOMPARE(m_env.boxes.size(), 0);
+        const ChartModel* chart = window->Chart();
+        const int last = chart->seriesCount() - 1;
+        QCOMPARE(chart->series(last)->partner(), 0);
+        QTEST(centValues(chart->series(last)), "earlier");
+        QCOMPARE(chart->series(last)->title(), QStringLiteral("прошлый период"));
+        QVERIFY(window->lbCompare->text().startsWith(QStringLiteral("к прошлому периоду: ")));
+        QString shownDate;
+        whenModalShown<TfmValue>([&](TfmValue* value) {
+            shownDate = value->lbXValue->text();
+            value->close();
+        });
+        emit window->Chart1->pointClicked(last, 1);
+        QCOMPARE(shownDate, QStringLiteral("24.08.2009 06:00:00, Понедельник"));
+
+        // Two points a page: the data files still hold all five rows of both lines.
+        window->SpinEdit1->setValue(2);
+        QTemporaryDir dir;
+        window->SaveData(dir.filePath("d.csv"), TStatWindow::TDataFormat::SpreadsheetCsv);
+        const QStringList rows =
+            QString::fromUtf8(readBytes(dir.filePath("d.csv"))).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 6);
+        QVERIFY2(rows[0].endsWith(";прошлый период") && rows[2].startsWith("25.08.2009 06:00;"),
+                 qPrintable(rows.join('|')));
+        window->SaveData(dir.filePath("d.xlsx"), TStatWindow::TDataFormat::Xlsx);
+        QVERIFY(readBytes(dir.filePath("d.xlsx")).startsWith("PK"));
+
+        QByteArray report;
+        SetReportViewerEntry(
+            [&](const QString&, const QByteArray& html, const QString&) { report = html; });
+        window->bbtPrint->click();
+        QVERIFY(CodePage1251::decode(report).contains("<b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>всего : "));
+
+        // Another choice on a shown chart builds it again at once; it is there after reopening.
+        window->miCompareYear->trigger();
+        QVERIFY(runFinished(window, 20000));
+        QCOMPARE(chart->series(chart->seriesCount() - 1)->title(), QStringLiteral("год назад"));
+        window->close();
+        window = reopen();
+        QVERIFY(window->miCompareYear->isChecked() && !window->miComparePrevious->isChecked());
+        if constexpr (std::is_same_v<W, TfmGSMStat>)
+            check({"АИ-92"});
+        window->miCompareNone->trigger();
+        QVERIFY(!window->miCompareYear->isChecked());
+        window->bbtGo->click();
+        QVERIFY(runFinished(window, 20000));
+        QVERIFY(!window->Chart()->series(window->Chart()->seriesCount() - 1)->isCompanion());
+        QVERIFY(window->lbCompare->isHidden());
+        window->bbtPrint->click();
+        SetReportViewerEntry({});
+        QVERIFY(!CodePage1251::decode(report).contains("ПЕРИОД:"));
+    }
+
     TfmGSMStat* open() {
         m_window = std::make_unique<TfmGSMStat>();
         m_window->show();

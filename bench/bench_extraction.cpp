@@ -103,8 +103,11 @@ void buildFuel(const QString& file, TDateTime from, int fillings) {
                 "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Price, Summa) "
                 "VALUES (?, ?, ?, ?, ?, ?)"));
             Random random;
+            // Two years at the same pace: the year measured and the one before, for the
+            // comparison with a year ago.
             const double spacing = 365.0 / fillings;
-            for (int i = 0; i < fillings; ++i) {
+            const int count = int(std::lround(731 / spacing));
+            for (int i = 0; i < count; ++i) {
                 const int grade = int(random.next() * kGrades.size());
                 const double liter = std::round((5 + random.next() * 55) * 100) / 100;
                 const double price = 20 + grade * 1.5;
@@ -380,30 +383,41 @@ QList<CaseFigures> runCases(const Station& station) {
         bool split;
         QString sql;
         bool paging;
+        TCompareMode compare;
     };
     const FuelCase fuelCases[] = {
         {"fuel, year, 1 h, summed", encodeDateTime(2010, 1, 1), 1, false,
          QStringLiteral("SELECT %1 AS b, SUM(Liter) FROM LogTran WHERE Data >= %2 AND Data < %3 "
                         "GROUP BY b")
              .arg(hourBucket, yearFrom, yearTo),
-         false},
+         false, TCompareMode::None},
         {"fuel, year, 1 h, per grade", encodeDateTime(2010, 1, 1), 1, true,
          QStringLiteral("SELECT GsmName, %1 AS b, SUM(Liter) FROM LogTran WHERE Data >= %2 AND "
                         "Data < %3 GROUP BY GsmName, b")
              .arg(hourBucket, yearFrom, yearTo),
-         false},
+         false, TCompareMode::None},
         {"fuel, month, 1 min, summed", encodeDateTime(2009, 2, 1), 0, false,
          QStringLiteral("SELECT %1 AS b, SUM(Liter) FROM LogTran WHERE Data >= %2 AND Data < "
                         "'2009-02-01 00:00:00.000' GROUP BY b")
              .arg(minuteBucket, yearFrom),
-         false},
+         false, TCompareMode::None},
         {"fuel, 30 days, 1 min, per grade", encodeDateTime(2009, 1, 31), 0, true,
          QStringLiteral("SELECT GsmName, %1 AS b, SUM(Liter) FROM LogTran WHERE Data >= %2 AND "
                         "Data < '2009-01-31 00:00:00.000' GROUP BY GsmName, b")
              .arg(minuteBucket, yearFrom),
-         true},
+         true, TCompareMode::None},
     };
-    for (const FuelCase& c : fuelCases) {
+    // The per-grade year again beside the same dates a year earlier: a second statement and pass
+    // in the same run. Its reference is the same GROUP BY, so its ratio against the case without
+    // comparison is what the comparison costs.
+    const FuelCase compared{"fuel, year, 1 h, per grade, a year ago",
+                            encodeDateTime(2010, 1, 1),
+                            1,
+                            true,
+                            fuelCases[1].sql,
+                            false,
+                            TCompareMode::Year};
+    for (const FuelCase& c : {fuelCases[0], fuelCases[1], fuelCases[2], fuelCases[3], compared}) {
         TGSMExtractor extractor(0, year, c.to, 0, station.cdsLogtran, &window.chart, &window.owner,
                                 {}, &window.pageBar);
         extractor.SetStepMultiplier(1);
@@ -412,6 +426,7 @@ QList<CaseFigures> runCases(const Station& station) {
         extractor.SetMultiGraph(c.split);
         extractor.SetFuelMode(true);
         extractor.SetTitle(QStringLiteral("Время - Литры"));
+        extractor.SetCompareMode(c.compare);
         CaseFigures figures;
         figures.name = QString::fromUtf8(c.name);
         figures.run = timeRun(extractor, window);
@@ -507,6 +522,9 @@ bool summarise(const QList<CaseFigures>& idle, const QList<CaseFigures>& busy) {
         ok &= check("fuel, year, 1 h, per grade / GROUP BY, one core busy",
                     perGradeBusy.run.ms / perGradeBusy.sqlMs, 2.5, "x");
     }
+    ok &= check("fuel, year, 1 h, per grade, a year ago / without comparison, idle",
+                find(idle, "fuel, year, 1 h, per grade, a year ago").run.ms / perGrade.run.ms, 2.2,
+                "x");
     ok &= check("fuel, month, 1 min, summed, idle", find(idle, "fuel, month, 1 min, summed").run.ms,
                 200, " ms");
     // The GROUP BY's own slow-down tells what the busy core costs any one thread on this machine.
@@ -567,7 +585,7 @@ int main(int argc, char** argv) {
     const TDateTime year = encodeDateTime(2009, 1, 1);
     QElapsedTimer timer;
     timer.start();
-    buildFuel(station.fuelFile, year, fillings);
+    buildFuel(station.fuelFile, encodeDateTime(2008, 1, 1), fillings);
     buildGoods(station.goodsFile, year, fillings / 3);
     std::printf("generated %d fillings and %d sale documents in %.1f s; peak %ld MiB\n", fillings,
                 fillings / 3, timer.elapsed() / 1000.0, peakMemoryMiB());

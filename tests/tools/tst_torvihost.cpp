@@ -296,7 +296,7 @@ private slots:
         for (const char* name :
              {"fuel-statistics.png", "fuel-point-value.png", "fuel-report-viewer.png",
               "fuel-report.pdf", "fuel-report.html", "fuel-report.docx", "fuel-table-preview.png",
-              "fuel-table.pdf", "goods-statistics.png"})
+              "fuel-table.pdf", "fuel-compare.png", "goods-statistics.png"})
             written << exportFolder + QLatin1String(name);
         // The Word document comes from LibreOffice, where it is installed.
         if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
@@ -319,6 +319,8 @@ private slots:
                                                  "00:00, шаг 1 сутки")),
                  qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("АИ-80; 15.02.2024 00:00:00, Четверг")),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("сравнение: к прошлому периоду: ")),
                  qPrintable(run.err));
 
         // Both pictures show a whole window, the value window smaller than the statistics one.

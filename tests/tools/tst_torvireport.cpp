@@ -121,6 +121,7 @@ private slots:
         row("unknown unit", {"--step", "2", "fortnight"}, march, "Неизвестная единица шага");
         row("unknown format", {"--out", "r.doc"}, march, "Неизвестный формат файла «r.doc»");
         row("categories for fuel", {"--category", "1"}, march, "Для ГСМ выбираются");
+        row("unknown comparison", {"--compare", "week"}, march, "Неизвестное сравнение");
     }
     void options() {
         QFETCH(QStringList, args);
@@ -300,6 +301,32 @@ private slots:
         QVERIFY2(
             table.contains(QRegularExpression("\\| ДТ +\\| +59[.,]99 \\| +610[.,]00 \\| +2 \\|")),
             qPrintable(table));
+    }
+
+    // The earlier period in the data, the report and the table: the day before, in 12-hour steps.
+    void compare() {
+        StationFixture station(StationServerKind::Embedded);
+        QTemporaryDir out;
+        const QString base = out.filePath("c");
+        const Run r = report(
+            stationArgs(station) +
+            QStringList{"fuel",   "--grade",      "АИ-92",    "--grade",    "ДТ",     "--split",
+                        "--from", "2009-08-25",   "--to",     "2009-08-26", "--step", "12",
+                        "час",    "--compare",    "previous", "--csv-c",    "--out",  base + ".csv",
+                        "--out",  base + ".html", "--out",    base + ".txt"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QString csv = QString::fromUtf8(readBytes(base + ".csv"));
+        QVERIFY2(csv.startsWith("Дата,АИ-92,ДТ,АИ-92 (прошлый период),ДТ (прошлый период)\n"
+                                "2009-08-25T00:00:00,30.00,0.00,79.99,10.00\n"),
+                 qPrintable(csv));
+        const QString page = CodePage1251::decode(readBytes(base + ".html"));
+        QVERIFY2(page.contains("<nobr>ДТ : 59") && page.contains("к прошлому периоду: -78"),
+                 qPrintable(page));
+        const QString table = QString::fromUtf8(readBytes(base + ".txt"));
+        QVERIFY2(table.contains("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА: ПРОШЛЫЙ ПЕРИОД") &&
+                     table.contains("24.08.2009 00:00 - 25.08.2009 00:00") &&
+                     table.contains(QRegularExpression("\\| ДТ +\\| +59[.,]99 \\|")),
+                 qPrintable(table));
     }
 
     // A file is never written through a link planted at its name, and a full disk leaves no

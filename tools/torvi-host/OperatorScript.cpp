@@ -35,6 +35,7 @@ const QString kReportPdf = QStringLiteral("fuel-report.pdf");
 const QString kReportHtml = QStringLiteral("fuel-report.html");
 const QString kReportDocx = QStringLiteral("fuel-report.docx");
 const QString kTablePdf = QStringLiteral("fuel-table.pdf");
+const QString kComparePicture = QStringLiteral("fuel-compare.png");
 const QString kWordTarget = QStringLiteral("Microsoft Word");
 // The three schemes of the fuel window whose totals make the table: litres, sums, fillings.
 const QString kSchemes[] = {QStringLiteral("Время - Литры"), QStringLiteral("Время - Суммы"),
@@ -795,7 +796,48 @@ void OperatorScript::printTable() {
     m_screenshots << pdf;
     // The viewer remembers its format: the next report opens in the new one again.
     format->click();
-    closeReport([this] { closeStageWindow(); });
+    closeReport([this] { compareFuel(); });
+}
+
+void OperatorScript::compareFuel() {
+    if (!m_window) {
+        fail(QStringLiteral("Окно статистики %1 закрылось само").arg(stage().what));
+        return;
+    }
+    auto* previous = m_window->findChild<QAction*>(QStringLiteral("miComparePrevious"));
+    QPointer<QAction> none = m_window->findChild<QAction*>(QStringLiteral("miCompareNone"));
+    auto* schema = m_window->findChild<QComboBox*>(QStringLiteral("cbSchema"));
+    QPointer<QLabel> change = m_window->findChild<QLabel*>(QStringLiteral("lbCompare"));
+    if (!previous || !none || !schema || !change) {
+        fail(QStringLiteral("В окне статистики %1 нет сравнения с прошлым периодом в меню "
+                            "диаграммы")
+                 .arg(stage().what));
+        return;
+    }
+    schema->setCurrentIndex(schema->findText(kSchemes[0]));
+    report(QStringLiteral("«%1»: «%2»").arg(withoutMnemonic(previous->text()), kSchemes[0]));
+    // The chart is on show: the choice builds it again at once. The box's line appears only at
+    // the end of a compared run, and goes only at the end of one without comparison.
+    QTimer::singleShot(0, previous, &QAction::trigger);
+    waitFor(
+        QStringLiteral("построения сравнения"), m_settings.runTimeoutMs,
+        [this, change] { return change && runFinished() && change->isVisible(); },
+        [this, change, none] {
+            pause(kSettleMs, [this, change, none] {
+                if (!m_window || !change || !none) {
+                    fail(QStringLiteral("Окно статистики %1 закрылось само").arg(stage().what));
+                    return;
+                }
+                report(QStringLiteral("сравнение: %1").arg(change->text()));
+                if (!savePicture(m_window, kComparePicture))
+                    return;
+                QTimer::singleShot(0, none, &QAction::trigger);
+                waitFor(
+                    QStringLiteral("построения без сравнения"), m_settings.runTimeoutMs,
+                    [this, change] { return change && runFinished() && change->isHidden(); },
+                    [this] { closeStageWindow(); });
+            });
+        });
 }
 
 void OperatorScript::closeStageWindow() {

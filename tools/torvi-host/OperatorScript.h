@@ -102,6 +102,9 @@ private:
     void printTable();
     void printReport();
     void saveReport();
+    // The fuel month against the 30 days before it, chosen in the chart's menu; the picture, then
+    // the window's choice back to none, as the operator found it.
+    void compareFuel();
     void closeStageWindow();
     bool savePicture(QWidget* window, const QString& fileName);
     const Stage& stage() const;

@@ -30,7 +30,7 @@ const QStringList kValued{
     QStringLiteral("period"),  QStringLiteral("grade"),       QStringLiteral("category"),
     QStringLiteral("item"),    QStringLiteral("liters-from"), QStringLiteral("liters-to"),
     QStringLiteral("fuel-db"), QStringLiteral("goods-db"),    QStringLiteral("stat-server"),
-    QStringLiteral("out"),     QStringLiteral("size")};
+    QStringLiteral("out"),     QStringLiteral("size"),        QStringLiteral("compare")};
 const QStringList kFlags{QStringLiteral("all"),   QStringLiteral("all-items"),
                          QStringLiteral("split"), QStringLiteral("csv-c"),
                          QStringLiteral("quiet"), QStringLiteral("help")};
@@ -221,7 +221,15 @@ ReportOptionsParse parseReportOptions(const QStringList& arguments, const QDateT
                     options.literLow = literBound(name, v);
                 else if (name == QLatin1String("liters-to"))
                     options.literHigh = literBound(name, v);
-                else if (name == QLatin1String("fuel-db"))
+                else if (name == QLatin1String("compare")) {
+                    const QStringList kinds{QStringLiteral("none"), QStringLiteral("previous"),
+                                            QStringLiteral("year")};
+                    options.compare = int(kinds.indexOf(v.toLower()));
+                    if (options.compare < 0)
+                        refuse(QStringLiteral("Неизвестное сравнение (--compare): «%1»; возможны "
+                                              "previous, year или none")
+                                   .arg(v));
+                } else if (name == QLatin1String("fuel-db"))
                     options.fuelDb = v;
                 else if (name == QLatin1String("goods-db"))
                     options.goodsDb = v;
@@ -368,6 +376,8 @@ QString reportUsage() {
         "  --split                отдельная линия для каждого вида топлива, категории, товара\n"
         "  --liters-from N        ГСМ: только заправки от N литров\n"
         "  --liters-to N          ГСМ: только заправки меньше N литров\n"
+        "  --compare previous|year рядом с каждой линией пунктиром прошлый период той же длины\n"
+        "                         или те же даты год назад; в отчете и файлах их итоги\n"
         "\n"
         "Где данные (как у torvi-host):\n"
         "  --fuel-db ПАПКА|БАЗА   база ГСМ (по умолчанию $DARA_ROOT/DB/)\n"

@@ -26,6 +26,9 @@ struct ReportOptions {
     QStringList items;
     bool all = false;
     bool split = false;
+    // The earlier period beside every line: 0 none, 1 the previous period, 2 a year ago (the
+    // values of the extractor's comparison).
+    int compare = 0;
     double literLow = 0;
     double literHigh = 0;
     QString fuelDb;

@@ -143,7 +143,7 @@ QString numberText(double value, int decimals, QChar point) {
 QByteArray totalsTable(ReportRun& run, const ReportOptions& options) {
     const bool fuel = options.subject == ReportOptions::Subject::Fuel;
     constexpr int schemas = 3;
-    QList<QList<double>> sums; // per schema, per item
+    QList<QList<double>> sums; // per schema, per item, then per item of the earlier period
     for (int schema = 0; schema < schemas; ++schema) {
         run.Build({}, schema, 1);
         QList<double> perItem;
@@ -164,28 +164,41 @@ QByteArray totalsTable(ReportRun& run, const ReportOptions& options) {
                                : QStringLiteral("Товар"),
                            QStringLiteral("Сумма"), QStringLiteral("Количество"),
                            QStringLiteral("Продаж")};
-    QList<QStringList> rows;
-    double total[schemas] = {0, 0, 0};
-    const TQueryItems& items = run.Items();
-    for (int i = 0; i < items.size(); ++i) {
-        QStringList row{items.at(i).Name};
-        for (int schema = 0; schema < schemas; ++schema) {
-            const double value = sums.at(schema).value(i);
-            total[schema] += value;
-            row << numberText(value, schema == 2 ? 0 : 2, point);
-        }
-        rows << row;
-    }
-    const QStringList totalRow{QStringLiteral("Итого"), numberText(total[0], 2, point),
-                               numberText(total[1], 2, point), numberText(total[2], 0, point)};
-    const QString period = QStringLiteral("Период: %1 - %2")
-                               .arg(options.from.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
-                                    options.to.toString(QStringLiteral("dd.MM.yyyy HH:mm")));
     const QString heading = fuel ? QStringLiteral("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА")
                             : options.selection == ReportOptions::Selection::Categories
                                 ? QStringLiteral("ПРОДАЖИ ТОВАРОВ ПО КАТЕГОРИЯМ")
                                 : QStringLiteral("ПРОДАЖИ ТОВАРОВ");
-    const QStringList lines = ItemTotalsTable(heading, period, header, rows, totalRow);
+    // One table for the period, and with a comparison a second one for the earlier period.
+    const TQueryItems& items = run.Items();
+    const auto table = [&](qsizetype first, const QDateTime& from, const QDateTime& to,
+                           const QString& suffix) {
+        QList<QStringList> rows;
+        double total[schemas] = {0, 0, 0};
+        for (int i = 0; i < items.size(); ++i) {
+            QStringList row{items.at(i).Name};
+            for (int schema = 0; schema < schemas; ++schema) {
+                const double value = sums.at(schema).value(first + i);
+                total[schema] += value;
+                row << numberText(value, schema == 2 ? 0 : 2, point);
+            }
+            rows << row;
+        }
+        const QStringList totalRow{QStringLiteral("Итого"), numberText(total[0], 2, point),
+                                   numberText(total[1], 2, point), numberText(total[2], 0, point)};
+        const QString period = QStringLiteral("Период: %1 - %2")
+                                   .arg(from.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
+                                        to.toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+        return ItemTotalsTable(heading + suffix, period, header, rows, totalRow);
+    };
+    QStringList lines = table(0, options.from, options.to, QString());
+    const TCompareMode mode = TCompareMode(options.compare);
+    if (mode != TCompareMode::None) {
+        const TComparePeriod earlier =
+            EarlierPeriod(mode, fromQDateTime(options.from), fromQDateTime(options.to));
+        lines << QString()
+              << table(items.size(), toQDateTime(earlier.from), toQDateTime(earlier.to),
+                       QStringLiteral(": ") + CompareName(mode).toUpper());
+    }
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 

@@ -230,6 +230,7 @@ void ReportRun::Build(const Progress& progress, int schema, int split) {
     extractor.SetItems(m_items);
     extractor.SetFuelMode(m_options.subject == ReportOptions::Subject::Fuel);
     extractor.SetTitle(SchemaCaption(schema));
+    extractor.SetCompareMode(TCompareMode(m_options.compare));
     RunExtractor(progress);
 }
 
@@ -260,17 +261,31 @@ void ReportRun::RunExtractor(const Progress& progress) {
         throw Exception(failure);
 }
 
+namespace {
+
+// The earlier period's lines after the period's own, by their legend names, in chart order: the
+// companion of line i is the i-th.
+void appendCompanions(const ChartModel& chart, QList<TChartColumn>& columns) {
+    for (int i = 0; i < chart.seriesCount(); ++i)
+        if (chart.series(i)->isCompanion())
+            columns.append({chart.series(i)->title(), chart.series(i)});
+}
+
+} // namespace
+
 QList<TChartColumn> ReportRun::Columns() const {
     QList<TChartColumn> columns;
     if (m_extractor && m_extractor->MultiGraph()) {
         for (int i = 0; i < m_items.size(); ++i)
             columns.append({m_items.at(i).Name, m_chart.series(i)});
+        appendCompanions(m_chart, columns);
         return columns;
     }
     QStringList names;
     for (const TQueryItem& item : m_items)
         names << item.Name;
     columns.append({names.join(QStringLiteral(", ")), m_chart.series(0)});
+    appendCompanions(m_chart, columns);
     return columns;
 }
 

@@ -175,10 +175,13 @@ private slots:
         QTest::addColumn<bool>("fuel");
         QTest::addColumn<bool>("machine");
         QTest::addColumn<QStringList>("header");
+        // The last grade's name holds either dialect's separator and a quote, and starts as a
+        // formula would.
+        const QStringList grades{"Дата", "АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
         QTest::newRow("fuel, spreadsheet")
-            << true << false << QStringList{"Дата", "АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
+            << true << false << grades + QStringList{"'=Газ \"Пропан\"; смесь, 1"};
         QTest::newRow("fuel, machine")
-            << true << true << QStringList{"Дата", "АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
+            << true << true << grades + QStringList{"=Газ \"Пропан\"; смесь, 1"};
         QTest::newRow("goods categories, machine")
             << false << true << QStringList{"Дата", "Напитки", "Снеки"};
     }
@@ -191,7 +194,14 @@ private slots:
         std::unique_ptr<TGraphExtractor> e;
         TQueryItems items;
         if (fuel) {
-            for (const char* grade : {"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"})
+            QVERIFY(h.station.exec(
+                h.station.fuelFile(),
+                {"INSERT INTO GSM (ID_GSM, GsmName, SortOrder) VALUES "
+                 "(5, '=Газ \"Пропан\"; смесь, 1', 5)",
+                 "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) VALUES "
+                 "(11, '2009-08-24 05:00:00.000', '=Газ \"Пропан\"; смесь, 1', 12.5, 125.55)"}));
+            for (const char* grade :
+                 {"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'", "=Газ \"Пропан\"; смесь, 1"})
                 items << TQueryItem{QString::fromUtf8(grade), 0};
             e = std::make_unique<TGSMExtractor>(0, day24(), day24() + 1, 0, &h.dataSet, &h.chart,
                                                 &h.owner, TGSMColor(), nullptr);

@@ -150,7 +150,7 @@ private slots:
         QTest::newRow("unknown grade")
             << QStringList{"fuel", "--grade", "АИ-100"} << "Неизвестный вид топлива: «АИ-100»";
         QTest::newRow("unknown category")
-            << QStringList{"goods", "--category", "77"} << "Неизвестный категория: «77»";
+            << QStringList{"goods", "--category", "77"} << "Неизвестная категория: «77»";
         QTest::newRow("missing database")
             << QStringList{"fuel", "--all", "--fuel-db", "/nonexistent/DB"} << "/nonexistent/DB";
         QTest::newRow("server refuses")

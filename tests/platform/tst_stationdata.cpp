@@ -5,6 +5,7 @@
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/DataSetModel.h"
+#include "platform/data/postgres/PostgresStatServer.h"
 #include "platform/data/sqlite/EmbeddedStatServer.h"
 
 #include <QCryptographicHash>
@@ -13,6 +14,11 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -89,14 +95,23 @@ QStringList fuelFingerprint(TStatServer& server) {
 // A cluster of the test's own, which it may stop and start.
 class OwnCluster {
 public:
+    // On a port the system has free: a fixed one may be another cluster's on a shared machine.
     OwnCluster() {
-        const QString shared = qEnvironmentVariable("TORVI_TEST_PGHOST");
-        m_port = shared.section(QLatin1Char(':'), -1).toInt() + 1;
         m_ctl = qEnvironmentVariable("TORVI_TEST_PGCTL");
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            m_port = ntohs(address.sin_port);
+        ::close(fd);
     }
     ~OwnCluster() { run(QStringLiteral("stop")); }
     bool available() const { return !m_ctl.isEmpty() && m_port > 1 && m_dir.isValid(); }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QByteArray log() const { return readBytes(m_dir.filePath(QStringLiteral("server.log"))); }
     bool run(const QString& action) {
         if (!available())
             return false;
@@ -136,6 +151,9 @@ private slots:
         m_connection.reset();
         TEmbeddedStatServer::setStatementLimits(TEmbeddedStatServer::kStatementTimeLimitMs,
                                                 TEmbeddedStatServer::kTemporaryBytesLimit);
+        TPostgresStatServer::setStatementLimits(TPostgresStatServer::kStatementTimeoutSeconds *
+                                                    1000,
+                                                TPostgresStatServer::kTemporaryKilobytesLimit);
     }
 
     void fixedProviders_data() {
@@ -608,6 +626,9 @@ private slots:
         QTest::newRow("statement rejected")
             << server << goods << QByteArray("torvi") << "SELECT * FROM NoSuchTable"
             << QStringList{"отклонил запрос", server, goods, "nosuchtable"};
+        QTest::newRow("database name of 10 KB")
+            << server << QString(10240, 'x') << QByteArray("torvi") << query
+            << QStringList{"длиннее 63 байт (10240 байт)", server, "(всего 10240 символов)"};
         QTest::newRow("port out of range") << "127.0.0.1:70000" << goods << QByteArray("torvi")
                                            << query << QStringList{"«127.0.0.1:70000»", "ИМЯ:ПОРТ"};
     }
@@ -671,6 +692,74 @@ private slots:
                  qPrintable(message));
         QVERIFY(cluster.run(QStringLiteral("start")));
         QCOMPARE(server->provide(QStringLiteral("dspLogtran"), quick, {})->rowCount, 10);
+
+        // A restart while the connection is idle: the next request finds it dead and reads on
+        // a new one.
+        QVERIFY(cluster.run(QStringLiteral("stop")) && cluster.run(QStringLiteral("start")));
+        QCOMPARE(server->provide(QStringLiteral("dspLogtran"), quick, {})->rowCount, 10);
+        // Reaching the computer logs in nowhere: no failed login to a database named after
+        // the role.
+        QVERIFY2(!cluster.log().contains("does not exist"), cluster.log().constData());
+    }
+
+    // Values as the server holds them, a result of several batches and the session's limits.
+    // A row's limits hold for its connection; "stop backend" stops the server's process of the
+    // connection before the request, as a frozen server would be.
+    void postgresValues_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<bool>("stopBackend");
+        QTest::addColumn<QString>("expected"); // "<rows>: <last row's first cell>" or an error
+        const QString sorted = "SELECT g FROM generate_series(1, 1000000) g ORDER BY g DESC";
+        // clang-format off
+        QTest::newRow("numeric with a fraction")
+            << "SELECT round(avg(Liter)::numeric, 3) AS v FROM LogTran" << 60000 << false
+            << "1: 25.998";
+        QTest::newRow("numeric past the double") << "SELECT 1e1000::numeric AS v" << 60000
+            << false << "Число в столбце «v» результата больше любого";
+        QTest::newRow("numeric under the double") << "SELECT 1e-1000::numeric AS v" << 60000
+            << false << "1: 0";
+        QTest::newRow("infinite date") << "SELECT 'infinity'::date AS v" << 60000 << false
+            << "1: infinity";
+        QTest::newRow("time stamp past year 9999")
+            << "SELECT '20000-01-02 10:00'::timestamp AS v" << 60000 << false << "1: 20000-01-02";
+        QTest::newRow("three batches") << "SELECT g FROM generate_series(1, 45001) g" << 60000
+            << false << "45001: 45001";
+        QTest::newRow("statement timeout") << "SELECT pg_sleep(60)::text AS v" << 300 << false
+            << "Запрос не уложился в 0,3 с и прерван";
+        QTest::newRow("temporary files over the limit") << sorted << 60000 << false
+            << "Временные данные запроса превысили 1 МБ";
+        QTest::newRow("stopped backend") << "SELECT 1 AS v" << 500 << true
+            << "не ответил за 1 с: база данных топлива";
+        // clang-format on
+    }
+    void postgresValues() {
+        if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
+            QSKIP("runs in the PostgreSQL variant of this test");
+        QFETCH(QString, sql);
+        QFETCH(int, timeoutMs);
+        QFETCH(bool, stopBackend);
+        QFETCH(QString, expected);
+        TPostgresStatServer::setStatementLimits(timeoutMs, 1024);
+        auto server = serverFor(m_station);
+        const auto provide = [&](const QString& text) {
+            return server->provide(QStringLiteral("dspLogtran"), text, {});
+        };
+        const qint64 backend = provide("SELECT pg_backend_pid() AS p")->columns[0].ints[0];
+        if (stopBackend)
+            QCOMPARE(::kill(pid_t(backend), SIGSTOP), 0);
+        QString got;
+        const QString message = errorOf<EDatabaseError>([&] {
+            const auto packet = provide(sql);
+            got = QStringLiteral("%1: %2")
+                      .arg(packet->rowCount)
+                      .arg(cell(packet->columns[0], packet->rowCount - 1));
+        });
+        if (stopBackend)
+            QCOMPARE(::kill(pid_t(backend), SIGCONT), 0);
+        QVERIFY2((message.isEmpty() ? got : message).contains(expected), qPrintable(message + got));
+        // Whatever ended the request, the same server reads on.
+        QCOMPARE(provide("SELECT * FROM LogTran")->rowCount, 10);
     }
 
 private:

@@ -762,6 +762,102 @@ private slots:
         QCOMPARE(provide("SELECT * FROM LogTran")->rowCount, 10);
     }
 
+    // torvi-stationdb --postgres: the next run removes what a killed one left, and a replacement
+    // that fails halfway leaves the old pair as it was.
+    void stationReplacedAsAPair() {
+        if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
+            QSKIP("runs in the PostgreSQL variant of this test");
+        const QString server = m_station.computerName();
+        const QString stem =
+            QStringLiteral("torvi_load_%1").arg(QCoreApplication::applicationPid());
+        const QString fuel = stem + "_fuel", goods = stem + "_goods";
+        QString host;
+        int port = -1;
+        QVERIFY(PostgresSchema::splitServerName(server, host, port));
+        QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), stem);
+        admin.setHostName(host);
+        admin.setPort(port);
+        admin.setDatabaseName(QStringLiteral("postgres"));
+        QVERIFY(admin.open());
+        QSqlQuery query(admin);
+        const auto databases = [&] {
+            QStringList names;
+            query.exec("SELECT datname FROM pg_database WHERE datname LIKE '" + stem +
+                       "%' ORDER BY 1");
+            while (query.next())
+                names << query.value(0).toString();
+            return names;
+        };
+        // untilCleanUp: called once the load, failed, drops what it built; the server holds the
+        // drop while any of its processes is stopped.
+        const auto load = [&](const QStringList& options,
+                              const std::function<void()>& untilCleanUp = {}) {
+            QProcess tool;
+            tool.start(QStringLiteral(STATIONDB_PROGRAM),
+                       QStringList{"--postgres", server, "--fuel-db", fuel, "--goods-db", goods,
+                                   "--days", "2", "--fillings", "5"} +
+                           options);
+            if (untilCleanUp) {
+                const QDeadlineTimer deadline(120000);
+                while (!(query.exec("SELECT 1 FROM pg_stat_activity WHERE application_name = "
+                                    "'torvi-stationdb' AND query LIKE 'DROP DATABASE%'") &&
+                         query.next()) &&
+                       !deadline.hasExpired())
+                    QTest::qWait(50);
+                untilCleanUp();
+            }
+            tool.waitForFinished(120000);
+            return QString::number(tool.exitCode()) + QLatin1Char(' ') +
+                   QString::fromLocal8Bit(tool.readAllStandardError());
+        };
+        const auto fingerprint = [&] {
+            auto reader = chooseStatServer(server);
+            reader->setStatParameter(1, goods);
+            reader->setStatParameter(2, fuel);
+            return fuelFingerprint(*reader) +
+                   dump(
+                       *reader->provide("dspGoodsStat", "SELECT count(*) AS n FROM Documents", {}));
+        };
+        // What killed loads left: this version's name and an earlier version's.
+        for (const QString& name : {fuel + "_torvi_new", goods + "_tmp_4242"})
+            QVERIFY(query.exec(PostgresSchema::createDatabase(name)));
+        QString result = load({});
+        QVERIFY2(result.startsWith("0 "), qPrintable(result));
+        QCOMPARE(databases(), (QStringList{fuel, goods}));
+        const QStringList first = fingerprint();
+
+        // A reader of the old goods database that cannot be ended: the goods rename fails after
+        // the fuel one.
+        {
+            QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), goods);
+            reader.setHostName(host);
+            reader.setPort(port);
+            reader.setDatabaseName(goods);
+            QVERIFY(reader.open());
+            QSqlQuery pid(QStringLiteral("SELECT pg_backend_pid()"), reader);
+            QVERIFY(pid.next());
+            const pid_t backend = pid_t(pid.value(0).toLongLong());
+            QCOMPARE(::kill(backend, SIGSTOP), 0);
+            result = load({"--force", "--seed", "2"}, [&] { ::kill(backend, SIGCONT); });
+        }
+        QSqlDatabase::removeDatabase(goods);
+        QVERIFY2(result.startsWith("1 ") && result.contains("не заменены") &&
+                     result.contains("остались как были"),
+                 qPrintable(result));
+        QCOMPARE(databases(), (QStringList{fuel, goods}));
+        QCOMPARE(fingerprint(), first);
+
+        result = load({"--force", "--seed", "2"});
+        QVERIFY2(result.startsWith("0 "), qPrintable(result));
+        QCOMPARE(databases(), (QStringList{fuel, goods}));
+        QVERIFY(fingerprint() != first);
+        for (const QString& name : {fuel, goods})
+            query.exec("DROP DATABASE " + PostgresSchema::quotedName(name) + " WITH (FORCE)");
+        admin.close();
+        admin = QSqlDatabase();
+        QSqlDatabase::removeDatabase(stem);
+    }
+
 private:
     // The shift list as the data module keeps it: stored fields, newest shift first.
     TClientDataSet& shiftSet() {

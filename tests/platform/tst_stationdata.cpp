@@ -610,27 +610,34 @@ private slots:
         QTest::addColumn<QString>("computer");
         QTest::addColumn<QString>("goods");
         QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QString>("role"); // a plain login role made for the row; empty: PGUSER
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QStringList>("expected");
         const QString server = m_station.computerName();
         const QString goods = m_station.goodsParameter();
         const QString query = QStringLiteral("SELECT * FROM Documents");
-        QTest::newRow("unreachable") << "127.0.0.1:1" << goods << QByteArray("torvi") << query
+        QTest::newRow("unreachable") << "127.0.0.1:1" << goods << QByteArray("torvi") << "" << query
                                      << QStringList{"не отвечает", "«127.0.0.1:1»"};
         QTest::newRow("login refused")
-            << server << goods << QByteArray("wrong") << query
+            << server << goods << QByteArray("wrong") << "" << query
             << QStringList{"отказал в доступе", server, goods, "PGPASSWORD"};
         QTest::newRow("database missing")
-            << server << "C:\\DARA\\torvi_no_such_station\\" << QByteArray("torvi") << query
+            << server << "C:\\DARA\\torvi_no_such_station\\" << QByteArray("torvi") << "" << query
             << QStringList{"нет базы данных товаров «torvi_no_such_station»", server};
         QTest::newRow("statement rejected")
-            << server << goods << QByteArray("torvi") << "SELECT * FROM NoSuchTable"
+            << server << goods << QByteArray("torvi") << ""
+            << "SELECT * FROM NoSuchTable"
             << QStringList{"отклонил запрос", server, goods, "nosuchtable"};
         QTest::newRow("database name of 10 KB")
-            << server << QString(10240, 'x') << QByteArray("torvi") << query
+            << server << QString(10240, 'x') << QByteArray("torvi") << "" << query
             << QStringList{"длиннее 63 байт (10240 байт)", server, "(всего 10240 символов)"};
-        QTest::newRow("port out of range") << "127.0.0.1:70000" << goods << QByteArray("torvi")
-                                           << query << QStringList{"«127.0.0.1:70000»", "ИМЯ:ПОРТ"};
+        QTest::newRow("role without a limit on temporary files")
+            << server << goods << QByteArray("torvi") << "torvi_plain_reader" << query
+            << QStringList{"не дал ограничить временные файлы",
+                           "ALTER ROLE \"torvi_plain_reader\" SET temp_file_limit = '1GB'"};
+        QTest::newRow("port out of range")
+            << "127.0.0.1:70000" << goods << QByteArray("torvi") << "" << query
+            << QStringList{"«127.0.0.1:70000»", "ИМЯ:ПОРТ"};
     }
     void postgresFailures() {
         if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
@@ -638,9 +645,18 @@ private slots:
         QFETCH(QString, computer);
         QFETCH(QString, goods);
         QFETCH(QByteArray, password);
+        QFETCH(QString, role);
         QFETCH(QString, sql);
         QFETCH(QStringList, expected);
-        const QByteArray saved = qgetenv("PGPASSWORD");
+        const QByteArray saved = qgetenv("PGPASSWORD"), user = qgetenv("PGUSER");
+        if (!role.isEmpty()) {
+            QVERIFY2(
+                m_station.exec(m_station.fuelFile(),
+                               {"SET client_min_messages = warning", "DROP ROLE IF EXISTS " + role,
+                                "CREATE ROLE " + role + " LOGIN PASSWORD '" + password + "'"}),
+                qPrintable(m_station.error()));
+            qputenv("PGUSER", role.toUtf8());
+        }
         qputenv("PGPASSWORD", password);
         const QString message = errorOf<EDatabaseError>([&] {
             auto server = chooseStatServer(computer);
@@ -648,6 +664,9 @@ private slots:
             server->provide(QStringLiteral("dspGoodsStat"), sql, {});
         });
         qputenv("PGPASSWORD", saved);
+        qputenv("PGUSER", user);
+        if (!role.isEmpty())
+            QVERIFY(m_station.exec(m_station.fuelFile(), {"DROP ROLE " + role}));
         for (const QString& part : expected)
             QVERIFY2(message.contains(part), qPrintable(message));
     }

@@ -614,10 +614,11 @@ TPostgresStatServer::run(Database which, const QString& sql,
                                      .arg(seconds(statementTimeoutMs.load()))
                                      .arg(where(which)));
         if (state == QLatin1String("53400") && mentions(text, {"temp_file_limit"}))
-            throw EDatabaseError(QStringLiteral("Временные данные запроса превысили %1 МБ; "
-                                                "запрос прерван: %2")
-                                     .arg(QString::number(temporaryKilobytesLimit.load() / 1024.0).replace('.', ','))
-                                     .arg(where(which)));
+            throw EDatabaseError(
+                QStringLiteral("Временные данные запроса превысили %1 МБ; "
+                               "запрос прерван: %2")
+                    .arg(QString::number(temporaryKilobytesLimit.load() / 1024.0).replace('.', ','))
+                    .arg(where(which)));
         throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» отклонил запрос: %2: %3")
                                  .arg(m_computerName, where(which), text));
     };

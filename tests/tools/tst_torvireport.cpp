@@ -103,6 +103,8 @@ private slots:
         };
         row("yesterday across the year", {}, newYear, "2025-12-31 2026-01-01");
         row("last month in January", {"--period", "last-month"}, newYear, "2025-12-01 2026-01-01");
+        row("last month mid-March", {"--period", "last-month"}, march.addDays(14),
+            "2024-02-01 2024-03-01");
         row("this year on its first day", {"--period", "this-year"}, newYear,
             "2026-01-01 2026-01-02");
         row("last year", {"--period", "last-year"}, march, "2023-01-01 2024-01-01");
@@ -149,7 +151,7 @@ private slots:
         QTest::newRow("unknown grade")
             << QStringList{"fuel", "--grade", "АИ-100"} << "Неизвестный вид топлива: «АИ-100»";
         QTest::newRow("unknown category")
-            << QStringList{"goods", "--category", "77"} << "Неизвестный категория: «77»";
+            << QStringList{"goods", "--category", "77"} << "Неизвестная категория: «77»";
         QTest::newRow("missing database")
             << QStringList{"fuel", "--all", "--fuel-db", "/nonexistent/DB"} << "/nonexistent/DB";
         QTest::newRow("server refuses")
@@ -176,10 +178,13 @@ private slots:
         QTest::addColumn<bool>("fuel");
         QTest::addColumn<bool>("machine");
         QTest::addColumn<QStringList>("header");
+        // The last grade's name holds either dialect's separator and a quote, and starts as a
+        // formula would.
+        const QStringList grades{"Дата", "АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
         QTest::newRow("fuel, spreadsheet")
-            << true << false << QStringList{"Дата", "АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
+            << true << false << grades + QStringList{"'=Газ \"Пропан\"; смесь, 1"};
         QTest::newRow("fuel, machine")
-            << true << true << QStringList{"Дата", "АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
+            << true << true << grades + QStringList{"=Газ \"Пропан\"; смесь, 1"};
         QTest::newRow("goods categories, machine")
             << false << true << QStringList{"Дата", "Напитки", "Снеки"};
     }
@@ -192,7 +197,14 @@ private slots:
         std::unique_ptr<TGraphExtractor> e;
         TQueryItems items;
         if (fuel) {
-            for (const char* grade : {"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"})
+            QVERIFY(h.station.exec(
+                h.station.fuelFile(),
+                {"INSERT INTO GSM (ID_GSM, GsmName, SortOrder) VALUES "
+                 "(5, '=Газ \"Пропан\"; смесь, 1', 5)",
+                 "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) VALUES "
+                 "(11, '2009-08-24 05:00:00.000', '=Газ \"Пропан\"; смесь, 1', 12.5, 125.55)"}));
+            for (const char* grade :
+                 {"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'", "=Газ \"Пропан\"; смесь, 1"})
                 items << TQueryItem{QString::fromUtf8(grade), 0};
             e = std::make_unique<TGSMExtractor>(0, day24(), day24() + 1, 0, &h.dataSet, &h.chart,
                                                 &h.owner, TGSMColor(), nullptr);
@@ -265,7 +277,7 @@ private slots:
         const QString sheet = unzip(base + ".xlsx", "xl/worksheets/sheet1.xml");
         QVERIFY(sheet.contains("<pane ySplit=\"1\""));
         // 2009-08-24 12:00 as a date serial, and АИ-95's 180 in the same row.
-        QVERIFY2(sheet.contains(QRegularExpression("<c r=\"A14\" s=\"\\d+\"><v>40049.5</v></c>"
+        QVERIFY2(sheet.contains(QRegularExpression("<c r=\"A14\" s=\"\\d+\"><v>40049\\.5</v></c>"
                                                    "<c r=\"B14\" s=\"\\d+\"><v>0</v></c>"
                                                    "<c r=\"C14\" s=\"\\d+\"><v>180</v></c>")),
                  qPrintable(sheet.left(3000)));
@@ -278,7 +290,7 @@ private slots:
         const QString totals = unzip(base + ".xlsx", "xl/worksheets/sheet2.xml");
         // АИ-92's fillings at 0:00, 10:00 and 11:00; the largest bucket is АИ-95 'Премиум' at 8:00.
         QVERIFY2(totals.contains(QRegularExpression("<t>АИ-92</t></is></c><c r=\"B\\d+\" "
-                                                    "s=\"\\d+\"><v>799.9</v>")) &&
+                                                    "s=\"\\d+\"><v>799\\.9</v>")) &&
                      totals.contains("<v>520</v></c><c r=\"C1\" t=\"inlineStr\"><is><t>АИ-95 "
                                      "'Премиум'</t>"),
                  qPrintable(totals));

@@ -82,9 +82,15 @@ QList<TListed> listOf(TDCOMConnection& connection, const QString& provider,
     return rows;
 }
 
+// What an item is called in the messages about it, in the forms the messages need.
+struct TItemKind {
+    QString unknown;   // "Неизвестный вид топлива"
+    QString ambiguous; // "Название вида топлива"
+};
+
 // The listed entries the typed names or identifiers stand for, in the order typed.
 TQueryItems pick(const QList<TListed>& listed, const QStringList& wanted, bool byId,
-                 const QString& kind) {
+                 const TItemKind& kind) {
     TQueryItems items;
     for (const QString& typed : wanted) {
         QList<TListed> found;
@@ -98,14 +104,13 @@ TQueryItems pick(const QList<TListed>& listed, const QStringList& wanted, bool b
                 if (entry.id == id)
                     found << entry;
         if (found.isEmpty())
-            throw Exception(QStringLiteral("Неизвестный %1: «%2»").arg(kind, typed));
+            throw Exception(QStringLiteral("%1: «%2»").arg(kind.unknown, typed));
         if (found.size() > 1) {
             QStringList ids;
             for (const TListed& entry : found)
                 ids << QString::number(entry.id);
-            throw Exception(QStringLiteral("%1 «%2» неоднозначен: коды %3; укажите код")
-                                .arg(kind.left(1).toUpper() + kind.mid(1), typed,
-                                     ids.join(QStringLiteral(", "))));
+            throw Exception(QStringLiteral("%1 «%2» носят несколько записей (коды %3): укажите код")
+                                .arg(kind.ambiguous, typed, ids.join(QStringLiteral(", "))));
         }
         items.append({found.first().name, found.first().id});
     }
@@ -152,8 +157,10 @@ void ReportRun::ResolveItems() {
             m_colors.append({grades.at(i).name, gradeColorValue(i)});
         // As the window hands them over: checked grades in the order of its list.
         const TQueryItems wanted =
-            m_options.all ? TQueryItems()
-                          : pick(grades, m_options.items, false, QStringLiteral("вид топлива"));
+            m_options.all
+                ? TQueryItems()
+                : pick(grades, m_options.items, false,
+                       {QStringLiteral("Неизвестный вид топлива"), QStringLiteral("Название")});
         m_items.clear();
         for (const TListed& grade : grades)
             if (m_options.all ||
@@ -176,7 +183,10 @@ void ReportRun::ResolveItems() {
                 m_items.append({entry.name, entry.id});
         } else {
             m_items = pick(listed, m_options.items, true,
-                           categories ? QStringLiteral("категория") : QStringLiteral("товар"));
+                           categories ? TItemKind{QStringLiteral("Неизвестная категория"),
+                                                  QStringLiteral("Название категории")}
+                                      : TItemKind{QStringLiteral("Неизвестный товар"),
+                                                  QStringLiteral("Название товара")});
         }
         if (m_items.isEmpty())
             throw Exception(categories ? QStringLiteral("На сервере нет ни одной категории")

@@ -417,7 +417,16 @@ QList<CaseFigures> runCases(const Station& station) {
                             fuelCases[1].sql,
                             false,
                             TCompareMode::Year};
-    for (const FuelCase& c : {fuelCases[0], fuelCases[1], fuelCases[2], fuelCases[3], compared}) {
+    // Paging a month of minutes with its companions: twice the lines on every page.
+    const FuelCase comparedMinutes{"fuel, 30 days, 1 min, per grade, previous",
+                                   fuelCases[3].to,
+                                   0,
+                                   true,
+                                   fuelCases[3].sql,
+                                   true,
+                                   TCompareMode::Previous};
+    for (const FuelCase& c :
+         {fuelCases[0], fuelCases[1], fuelCases[2], fuelCases[3], compared, comparedMinutes}) {
         TGSMExtractor extractor(0, year, c.to, 0, station.cdsLogtran, &window.chart, &window.owner,
                                 {}, &window.pageBar);
         extractor.SetStepMultiplier(1);

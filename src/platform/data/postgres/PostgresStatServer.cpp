@@ -306,10 +306,10 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
     if (h.pg)
         return h;
     if (databaseName(which).isEmpty())
-        throw EDatabaseError(QStringLiteral("Серверу статистики не передано имя базы данных %1 "
-                                            "(параметр %2)")
-                                 .arg(StationProviders::databaseWord(which))
-                                 .arg(int(which)));
+        throw EDatabaseError(
+            QStringLiteral("Серверу статистики не передано имя базы данных %1 "
+                           "(параметр %2)")
+                .arg(StationProviders::databaseWord(which), QString::number(int(which))));
     h.connectionName =
         QStringLiteral("torvi-stat-pg-%1-%2")
             .arg(connectionCounter.fetch_add(1))
@@ -452,12 +452,11 @@ TPostgresStatServer::run(Database which, const QString& sql,
                     PostgresSchema::stationSpelling(QString::fromUtf8(PQfname(res.res, c)));
                 types.push_back(PQftype(res.res, c));
                 if (!supported(types.back()))
-                    throw EDatabaseError(QStringLiteral("Столбец «%1» результата имеет тип, "
-                                                        "который сервер статистики не читает "
-                                                        "(тип PostgreSQL %2): %3")
-                                             .arg(name)
-                                             .arg(types.back())
-                                             .arg(where(which)));
+                    throw EDatabaseError(
+                        QStringLiteral("Столбец «%1» результата имеет тип, "
+                                       "который сервер статистики не читает "
+                                       "(тип PostgreSQL %2): %3")
+                            .arg(name, QString::number(types.back()), where(which)));
                 builders.emplace_back(name,
                                       declaredTypes.value(name.toLower(), TFieldType::Unknown));
             }

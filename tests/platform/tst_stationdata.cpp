@@ -12,7 +12,12 @@
 #include <QThread>
 #include <QtTest>
 
+#include <functional>
+#include <grp.h>
 #include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +48,29 @@ void damage(const QString& file) {
     const qint64 size = f.size();
     QVERIFY(f.seek(4096));
     f.write(QByteArray(size - 4096, '\xA5'));
+}
+
+// `body`'s text from a child process that may not change folders it does not own: as nobody when
+// the test runs as root.
+QString inReaderProcess(const std::function<QString()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return QStringLiteral("pipe failed");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        const QByteArray text = body().toUtf8();
+        ::_exit(::write(fds[1], text.constData(), size_t(text.size())) < 0);
+    }
+    ::close(fds[1]);
+    QFile pipe;
+    pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    const QString text = QString::fromUtf8(pipe.readAll());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : QStringLiteral("child failed");
 }
 
 std::unique_ptr<TStatServer> serverFor(const StationFixture& station) {
@@ -315,6 +343,68 @@ private slots:
         QVERIFY2(message.contains(expected.replace("<root>", root)), qPrintable(message));
         // A remote name never falls back to the local files.
         QVERIFY(computer.isEmpty() || !connection.connected());
+    }
+
+    // A station whose program writes in WAL mode is read with what it committed, in the WAL file
+    // too; where the WAL's companion files cannot be made, the message says so. The folder is
+    // closed to a reader that is nobody when the test runs as root, which no folder stops.
+    void walDatabase_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("expected"); // row count, or part of the message
+        QTest::newRow("writer gone") << "closed"
+                                     << "11";
+        QTest::newRow("commit still in the WAL file") << "open"
+                                                      << "11";
+        QTest::newRow("folder closed to the reader")
+            << "closed folder"
+            << "база данных ведётся в режиме журнала WAL; чтобы читать её, "
+               "серверу статистики нужны файлы «fuel.sqlite-wal» и ";
+    }
+    void walDatabase() {
+        QFETCH(QString, state);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("wal"), file = folder + "/fuel.sqlite";
+        QVERIFY(QDir().mkdir(folder) && QFile::copy(m_station.fuelFile(), file));
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        auto read = [&] {
+            TEmbeddedStatServer server;
+            server.setStatParameter(2, folder);
+            return errorOf<EDatabaseError>([&] {
+                throw EDatabaseError(QString::number(
+                    server.provide("dspLogtran", "SELECT * FROM LogTran", {})->rowCount));
+            });
+        };
+        QString got;
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), file);
+            writer.setDatabaseName(file);
+            QVERIFY(writer.open());
+            QSqlQuery query(writer);
+            for (const char* statement :
+                 {"PRAGMA journal_mode = WAL", "PRAGMA wal_autocheckpoint = 0",
+                  "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) VALUES "
+                  "(11, '2009-08-24 13:00:00.000', 'ДТ', 1, 1)"})
+                QVERIFY2(query.exec(QString::fromUtf8(statement)),
+                         qPrintable(query.lastError().text()));
+            if (state == "open") {
+                QVERIFY(QFileInfo(file + "-wal").size() > 0);
+                got = read();
+            }
+            query.clear();
+            writer.close();
+        }
+        QSqlDatabase::removeDatabase(file);
+        if (state == "closed") {
+            QVERIFY(!QFile::exists(file + "-wal"));
+            got = read();
+        } else if (state == "closed folder") {
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+            got = inReaderProcess(read);
+            ::chmod(QFile::encodeName(folder).constData(), 0755);
+        }
+        QVERIFY2(state == "closed folder" ? got.contains(expected) : got == expected,
+                 qPrintable(got));
     }
 
     void workerThread() {

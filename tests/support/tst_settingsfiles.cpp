@@ -876,10 +876,12 @@ private slots:
 
     // A rewrite in place (the folder closed to the writer) that stops halfway leaves the old file:
     // cut off by the writer's death, its old content is put back by the next read; failing, it is
-    // put back at once; without a safety copy it does not start.
+    // put back at once; without a safety copy it does not start. A file that another user (who
+    // has no access to the copy) wrote over since is left with his content.
     void inPlaceRewrite_data() {
         QTest::addColumn<QString>("end");
         QTest::newRow("writer killed halfway") << "killed";
+        QTest::newRow("killed, then written by another") << "overwritten";
         QTest::newRow("disk full halfway") << "full";
         QTest::newRow("no folder for the safety copy") << "no copy";
     }
@@ -896,12 +898,21 @@ private slots:
         const ChildEnd write =
             inChild([&] { TSafeIniFile(file).WriteString("S", "K", QString(200000, 'n')); }, limit,
                     end == "full");
-        if (end == "killed") {
+        QByteArray after = before;
+        if (end == "killed" || end == "overwritten") {
             QCOMPARE(write.signal, SIGXFSZ);
             QCOMPARE(QFileInfo(file).size(), qint64(limit)); // torn indeed
+            const QString value = end == "killed" ? "old" : QString(50000, 'o');
+            if (end == "overwritten") {
+                after = "[S]\r\nK=" + value.toLatin1() + "\r\n";
+                qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath("state/other")));
+                QCOMPARE(inChild([&] { TSafeIniFile(file).WriteString("S", "K", value); }).message,
+                         QString());
+                qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath("state")));
+            }
             QCOMPARE(inChild([&] {
-                         if (TSafeIniFile(file).ReadString("S", "K", {}) != "old")
-                             throw EIniFileException("the old value did not come back");
+                         if (TSafeIniFile(file).ReadString("S", "K", {}) != value)
+                             throw EIniFileException("not the value expected");
                      }).message,
                      QString());
         } else if (end == "full") {
@@ -915,7 +926,7 @@ private slots:
                      qPrintable(write.message));
         }
         setMode(folder, 0755);
-        QVERIFY(readBytes(file) == before);
+        QVERIFY(readBytes(file) == after);
         QCOMPARE(QDir(m_dir->filePath("state/torvi")).entryList(QDir::Files), QStringList());
     }
 

@@ -358,7 +358,7 @@ private slots:
         QTest::newRow("folder closed to the reader")
             << "closed folder"
             << "база данных ведётся в режиме журнала WAL; чтобы читать её, "
-               "серверу статистики нужны файлы «fuel.sqlite-wal» и ";
+               "серверу статистики нужны доступные ему файлы «fuel.sqlite-wal» и ";
     }
     void walDatabase() {
         QFETCH(QString, state);

@@ -259,8 +259,9 @@ QString sqliteReason(int extendedCode, const QString& message) {
 }
 
 // A database that its program writes in WAL mode can only be read beside its -wal and -shm files,
-// which a reader creates when they are missing; in a folder closed to the statistics that fails
-// with a message about access or missing files. Empty when that is not the case.
+// which a reader creates when they are missing; in a folder closed to the statistics, or with
+// those files closed to it, SQLite's own message speaks of access or missing files only. Empty
+// when the database is not in WAL mode or failed for another cause.
 QString walFolderProblem(const QString& file, int code) {
     code &= 0xff;
     if (code != SQLITE_CANTOPEN && code != SQLITE_READONLY && code != SQLITE_PERM &&
@@ -273,8 +274,8 @@ QString walFolderProblem(const QString& file, int code) {
         return {};
     const QString folder = QFileInfo(file).absolutePath();
     return QStringLiteral("база данных ведётся в режиме журнала WAL; чтобы читать её, серверу "
-                          "статистики нужны файлы «%1-wal» и «%1-shm» рядом с ней, а создать их "
-                          "в папке «%2» нельзя. Дайте право записи в эту папку или откройте базу "
+                          "статистики нужны доступные ему файлы «%1-wal» и «%1-shm» рядом с ней "
+                          "или право создать их в папке «%2». Дайте это право или откройте базу "
                           "программой, которая её ведёт")
         .arg(QFileInfo(file).fileName(), folder);
 }

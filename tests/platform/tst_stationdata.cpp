@@ -1,3 +1,4 @@
+#include "common/ChildProcess.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/TestFiles.h"
@@ -12,12 +13,8 @@
 #include <QThread>
 #include <QtTest>
 
-#include <functional>
-#include <grp.h>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -48,29 +45,6 @@ void damage(const QString& file) {
     const qint64 size = f.size();
     QVERIFY(f.seek(4096));
     f.write(QByteArray(size - 4096, '\xA5'));
-}
-
-// `body`'s text from a child process that may not change folders it does not own: as nobody when
-// the test runs as root.
-QString inReaderProcess(const std::function<QString()>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return QStringLiteral("pipe failed");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(2);
-        const QByteArray text = body().toUtf8();
-        ::_exit(::write(fds[1], text.constData(), size_t(text.size())) < 0);
-    }
-    ::close(fds[1]);
-    QFile pipe;
-    pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    const QString text = QString::fromUtf8(pipe.readAll());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : QStringLiteral("child failed");
 }
 
 std::unique_ptr<TStatServer> serverFor(const StationFixture& station) {
@@ -367,13 +341,11 @@ private slots:
         const QString folder = dir.filePath("wal"), file = folder + "/fuel.sqlite";
         QVERIFY(QDir().mkdir(folder) && QFile::copy(m_station.fuelFile(), file));
         QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        auto read = [&] {
+        auto rows = [&] {
             TEmbeddedStatServer server;
             server.setStatParameter(2, folder);
-            return errorOf<EDatabaseError>([&] {
-                throw EDatabaseError(QString::number(
-                    server.provide("dspLogtran", "SELECT * FROM LogTran", {})->rowCount));
-            });
+            throw EDatabaseError(QString::number(
+                server.provide("dspLogtran", "SELECT * FROM LogTran", {})->rowCount));
         };
         QString got;
         {
@@ -387,20 +359,16 @@ private slots:
                   "(11, '2009-08-24 13:00:00.000', 'ДТ', 1, 1)"})
                 QVERIFY2(query.exec(QString::fromUtf8(statement)),
                          qPrintable(query.lastError().text()));
-            if (state == "open") {
-                QVERIFY(QFileInfo(file + "-wal").size() > 0);
-                got = read();
-            }
-            query.clear();
-            writer.close();
+            if (state == "open" && QFileInfo(file + "-wal").size() > 0)
+                got = errorOf(rows);
         }
         QSqlDatabase::removeDatabase(file);
+        QVERIFY(state == "open" || !QFile::exists(file + "-wal"));
         if (state == "closed") {
-            QVERIFY(!QFile::exists(file + "-wal"));
-            got = read();
+            got = errorOf(rows);
         } else if (state == "closed folder") {
             QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
-            got = inReaderProcess(read);
+            got = inChild(rows).message;
             ::chmod(QFile::encodeName(folder).constData(), 0755);
         }
         QVERIFY2(state == "closed folder" ? got.contains(expected) : got == expected,

@@ -2,6 +2,7 @@
 // and the viewers' INI class over it, also as a careless or hostile user leaves the file (huge,
 // oddly shaped, duplicated, read-only or another user's, with the lock file taken away) and as
 // several processes share it, as the viewers of several users share cnf.INI.
+#include "common/ChildProcess.h"
 #include "common/Errors.h"
 #include "common/TestFiles.h"
 
@@ -22,16 +23,12 @@
 #include <QThread>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
-#include <grp.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -60,55 +57,6 @@ QByteArray lines(const QByteArray& head, const QByteArray& unit, int count) {
     for (int i = 0; i < count; ++i)
         out += QByteArray(unit).replace('#', QByteArray::number(i));
     return out;
-}
-
-// Root may change any folder; a writer that must not becomes nobody.
-bool dropRootRights() {
-    return ::geteuid() != 0 ||
-           (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
-}
-
-struct ChildEnd {
-    QString message; // errorOf(body)
-    int signal = 0;  // that ended the child
-};
-
-// errorOf(body) in a child process with a writer's rights (see dropRootRights), optionally with a
-// file size limit: crossing it ends the child with SIGXFSZ there and then, unless `ignoreSignal`,
-// when the write fails instead, as on a full disk.
-ChildEnd inChild(const std::function<void()>& body, rlim_t sizeLimit = 0,
-                 bool ignoreSignal = false) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {QStringLiteral("pipe failed")};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const rlimit limit{sizeLimit, sizeLimit}, noCore{0, 0};
-        ::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
-        if (!dropRootRights() || ::setrlimit(RLIMIT_CORE, &noCore) != 0 ||
-            (sizeLimit && ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
-            ::_exit(2);
-        const QByteArray message = errorOf(body).toUtf8();
-        ::_exit(::write(fds[1], message.constData(), size_t(message.size())) < 0);
-    }
-    ::close(fds[1]);
-    QFile pipe;
-    pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    ChildEnd end{QString::fromUtf8(pipe.readAll())};
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        end.signal = WTERMSIG(status);
-    else if (WEXITSTATUS(status) != 0)
-        end.message = QStringLiteral("child failed");
-    return end;
-}
-
-// errorOf(body) run as a user other than the files' owner: as root, in a child that has become
-// nobody; as anybody else right here, since the files are then closed to their own owner by their
-// modes.
-QString asOtherUser(const std::function<void()>& body) {
-    return ::geteuid() != 0 ? errorOf(body) : inChild(body).message;
 }
 
 void setMode(const QString& path, mode_t mode) {
@@ -772,7 +720,7 @@ private slots:
         QVERIFY(writeBytes(path(), "[S]\r\nK=old\r\n"));
         setMode(path(), 0666);
         const QString message =
-            asOtherUser([&] { TSafeIniFile(path()).WriteString("S", "K", "new"); });
+            inChild([&] { TSafeIniFile(path()).WriteString("S", "K", "new"); }).message;
         if (::unlink(name.constData()) != 0)
             ::rmdir(name.constData());
         QVERIFY2(message.startsWith("TSafeIniFile.WriteString -> Не удалось захватить блокировку "
@@ -806,7 +754,7 @@ private slots:
         }, is{};
         QVERIFY(::stat(QFile::encodeName(path).constData(), &was) == 0);
         const QString message =
-            asOtherUser([&] { TSafeIniFile(path).WriteString("S", "K", "new"); });
+            inChild([&] { TSafeIniFile(path).WriteString("S", "K", "new"); }).message;
         setMode(folder, 0755);
         QVERIFY(::stat(QFile::encodeName(path).constData(), &is) == 0);
         QCOMPARE(is.st_mode, was.st_mode);
@@ -902,18 +850,13 @@ private slots:
         if (end == "killed" || end == "overwritten") {
             QCOMPARE(write.signal, SIGXFSZ);
             QCOMPARE(QFileInfo(file).size(), qint64(limit)); // torn indeed
-            const QString value = end == "killed" ? "old" : QString(50000, 'o');
             if (end == "overwritten") {
-                after = "[S]\r\nK=" + value.toLatin1() + "\r\n";
+                after = "[S]\r\nK=" + QByteArray(50000, 'o') + "\r\n";
                 qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath("state/other")));
-                QCOMPARE(inChild([&] { TSafeIniFile(file).WriteString("S", "K", value); }).message,
-                         QString());
+                inChild([&] { TSafeIniFile(file).WriteString("S", "K", QString(50000, 'o')); });
                 qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath("state")));
             }
-            QCOMPARE(inChild([&] {
-                         if (TSafeIniFile(file).ReadString("S", "K", {}) != value)
-                             throw EIniFileException("not the value expected");
-                     }).message,
+            QCOMPARE(inChild([&] { TSafeIniFile(file).ReadString("S", "K", {}); }).message,
                      QString());
         } else if (end == "full") {
             QCOMPARE(write.message, "TSafeIniFile.WriteString -> Файл слишком велик -> Не удалось "
@@ -930,58 +873,42 @@ private slots:
         QCOMPARE(QDir(m_dir->filePath("state/torvi")).entryList(QDir::Files), QStringList());
     }
 
-    // Writers rewriting the file in place, killed at whatever point they have reached, leave no
-    // torn value: each next writer checks every value before its first write, and the last one
-    // also after its own.
-    void inPlaceWritersKilled() {
+    // No torn value, no lost write and a file that reads back whole at the end: of writers that
+    // replace the file, and of writers that rewrite it in place (the folder closed to them), after
+    // rounds of two such writers killed at whatever point they reached after their first write.
+    void writersShareOneFile_data() {
+        QTest::addColumn<int>("killedRounds");
+        QTest::newRow("replacing the file") << 0;
+        QTest::newRow("in place, after kills") << 8;
+    }
+    void writersShareOneFile() {
+        QFETCH(int, killedRounds);
         const QString folder = m_dir->filePath("etc"), file = folder + "/cnf.INI";
         QVERIFY(QDir().mkdir(folder) && writeBytes(file, ""));
         setMode(file, 0666);
-        setMode(folder, 0555);
-        auto writer = [&](int w, int durationMs) {
-            auto p = std::make_unique<QProcess>();
-            p->start(QCoreApplication::applicationFilePath(),
-                     {QLatin1String(kWriterArgument), file, QString::number(w),
-                      QString::number(durationMs), "in place"});
-            return p;
-        };
-        for (int round = 0; round < 8; ++round) {
-            std::vector<std::unique_ptr<QProcess>> writers;
-            for (int w = 1; w <= 2; ++w)
-                writers.push_back(writer(round * 2 + w, 600000));
-            for (auto& p : writers) {
-                while (!p->canReadLine() && p->state() != QProcess::NotRunning)
-                    p->waitForReadyRead(60000);
-                QVERIFY2(p->readLine() == "ready\n", p->readAllStandardError().constData());
-            }
-            for (auto& p : writers) {
-                ::kill(pid_t(p->processId()), SIGKILL);
-                QVERIFY(p->waitForFinished(60000));
-            }
-        }
-        const auto last = writer(99, 0);
-        QVERIFY(last->waitForFinished(60000));
-        QVERIFY2(last->exitStatus() == QProcess::NormalExit && last->exitCode() == 0,
-                 last->readAllStandardError().constData());
-        setMode(folder, 0755);
-    }
-
-    // No torn value, no lost write and a file that reads back whole at the end.
-    void writersShareOneFile() {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString file = dir.filePath(QStringLiteral("cnf.INI"));
+        setMode(folder, killedRounds ? 0555 : 0777);
         const int durationMs = qEnvironmentVariableIntValue("TORVI_INI_STRESS_MS") > 0
                                    ? qEnvironmentVariableIntValue("TORVI_INI_STRESS_MS")
                                    : 2500;
-        std::vector<std::unique_ptr<QProcess>> writers;
-        for (int w = 1; w <= kWriters; ++w) {
+        auto start = [&](int w, int ms) {
             auto p = std::make_unique<QProcess>();
+            QStringList arguments{QLatin1String(kWriterArgument), file, QString::number(w),
+                                  QString::number(ms)};
             p->start(QCoreApplication::applicationFilePath(),
-                     {QLatin1String(kWriterArgument), file, QString::number(w),
-                      QString::number(durationMs)});
-            writers.push_back(std::move(p));
+                     killedRounds ? arguments << "in place" : arguments);
+            return p;
+        };
+        for (int round = 0; round < killedRounds * 2; ++round) {
+            const auto p = start(round % 2 + 1, 600000);
+            while (!p->canReadLine() && p->state() != QProcess::NotRunning)
+                p->waitForReadyRead(60000);
+            QVERIFY2(p->readLine() == "ready\n", p->readAllStandardError().constData());
+            ::kill(pid_t(p->processId()), SIGKILL);
+            QVERIFY(p->waitForFinished(60000));
         }
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int w = 1; w <= kWriters; ++w)
+            writers.push_back(start(w, durationMs));
         QList<int> lastWrites;
         for (auto& p : writers) {
             QVERIFY(p->waitForFinished(durationMs + 60000));
@@ -991,6 +918,7 @@ private slots:
             lastWrites << p->readAllStandardOutput().trimmed().split('\n').last().toInt();
             QVERIFY(lastWrites.last() > 0);
         }
+        setMode(folder, 0755);
 
         TSafeIniFile ini(file);
         for (int w = 1; w <= kWriters; ++w)

@@ -123,8 +123,8 @@ TStatWindow::TStatWindow(QWidget* parent, TLook look)
     QFont windowFont = font();
     windowFont.setPointSize(8);
     setFont(windowFont);
-    setMinimumSize(m_look.minimumSize);
-    resize(m_look.minimumSize);
+    setMinimumSize(m_look.clientSize);
+    resize(m_look.clientSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     buildSharedControls();

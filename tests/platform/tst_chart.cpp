@@ -249,7 +249,7 @@ private slots:
 
         // What cannot be written is said in Russian, and a full disk (here a file size limit)
         // leaves the earlier picture whole and no part of the new one.
-        const QString failed = QStringLiteral("Не удалось записать рисунок диаграммы в файл %1: ");
+        const QString failed = QStringLiteral("Не удалось записать файл %1: ");
         const QString missing = dir.filePath("missing/chartimage.bmp");
         QCOMPARE(errorOf<EOSError>([&] { f.view.saveToBmp(missing); }),
                  failed.arg(missing) + "Файл или папка не найдены");

@@ -301,7 +301,7 @@ private slots:
                                                         << "ошибка: Неожиданное сообщение «Ошибка»";
         QTest::newRow("a folder at the report's page")
             << "fuel-report.html"
-            << "fuel-report.html»: На месте файла находится папка";
+            << "fuel-report.html: На месте файла находится папка";
     }
     void jobOverGeneratedStation() {
         QFETCH(QString, blocked);

@@ -1,7 +1,7 @@
 #include "ScreenshotFile.h"
 
 #include "platform/core/Exceptions.h"
-#include "platform/core/ReplaceFile.h"
+#include "platform/core/StagedFile.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -46,8 +46,10 @@ QString saveExportFile(const QByteArray& bytes, const QString& folder, const QSt
     if (!makeFolder(folder, error))
         return {};
     const QString path = QDir(folder).filePath(fileName);
-    if (const QString reason = ReplaceFileContents(path, bytes); !reason.isEmpty()) {
-        *error = QStringLiteral("Не удалось записать файл «%1»: %2").arg(path, reason);
+    try {
+        writeWholeFile(path, bytes);
+    } catch (const EOSError& e) {
+        *error = e.message();
         return {};
     }
     return path;

@@ -2,7 +2,7 @@
 
 #include "platform/chart/ChartModel.h"
 #include "platform/core/Exceptions.h"
-#include "platform/core/ReplaceFile.h"
+#include "platform/core/StagedFile.h"
 #include "platform/core/StatValueText.h"
 
 #include <QApplication>
@@ -585,12 +585,9 @@ void ChartView::saveToBmp(const QString& path) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    QString reason;
     if (!QImageWriter(&buffer, "BMP").write(image))
-        reason = QStringLiteral("рисунок не удалось преобразовать в формат BMP");
-    else
-        reason = ReplaceFileContents(QFileInfo(path).absoluteFilePath(), bytes);
-    if (!reason.isEmpty())
-        throw EOSError(QStringLiteral("Не удалось записать рисунок диаграммы в файл %1: %2")
-                           .arg(QDir::toNativeSeparators(path), reason));
+        throw EOSError(QStringLiteral("Не удалось записать рисунок диаграммы в файл %1: рисунок не "
+                                      "удалось преобразовать в формат BMP")
+                           .arg(QDir::toNativeSeparators(path)));
+    writeWholeFile(path, bytes);
 }

@@ -118,35 +118,55 @@ private slots:
     void document_data() {
         QTest::addColumn<bool>("split");
         QTest::addColumn<bool>("compared");        // with the previous period: one line more
-        QTest::addColumn<QStringList>("expected"); // lines 11 to 13 (14)
-        const QString splitTotals = "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>";
+        QTest::addColumn<QString>("name");         // the first series', as the station names it
+        QTest::addColumn<QString>("picture");      // the picture's path under the suite's folder
+        QTest::addColumn<QStringList>("expected"); // lines 11 to 13 (14) and the picture's
+        const QString img = QStringLiteral("    <img src=\"%1\" width=550 height=473 ></td>");
         QTest::newRow("split run compared: companions stay out of ИТОГО, a zero base shows —")
-            << true << true
-            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
-                           "      Минимальное значение:<br>0,00  АИ-95<br><br>", splitTotals,
-                           "    <b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>АИ-92 : 1250,00 (+20,0 %)</nobr><br>"
-                           "<nobr>АИ-95 : 0,00 (—)</nobr><br><nobr>к прошлому периоду: "
-                           "+20,0 %</nobr></b><br><br>"};
-        QTest::newRow("split fuel run")
-            << true << false
+            << true << true << "АИ-92"
+            << "/d/TEMP/chartimage.bmp"
             << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
                            "      Минимальное значение:<br>0,00  АИ-95<br><br>",
-                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>"};
+                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>",
+                           "    <b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>АИ-92 : 1250,00 (+20,0 %)</nobr><br>"
+                           "<nobr>АИ-95 : 0,00 (—)</nobr><br><nobr>к прошлому периоду: "
+                           "+20,0 %</nobr></b><br><br>",
+                           img.arg("/d/TEMP/chartimage.bmp")};
+        QTest::newRow("split fuel run")
+            << true << false << "АИ-92"
+            << "/d/TEMP/chartimage.bmp"
+            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
+                           "      Минимальное значение:<br>0,00  АИ-95<br><br>",
+                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>",
+                           img.arg("/d/TEMP/chartimage.bmp")};
         QTest::newRow("unsplit run")
-            << false << false
+            << false << false << ""
+            << "/d/TEMP/chartimage.bmp"
             << QStringList{"      <br><b>Максимальное значение:<br>1000,00  <br><br>",
                            "      Минимальное значение:<br>500,00  <br><br>",
-                           "    ИТОГО:<br></b><br><br>"};
+                           "    ИТОГО:<br></b><br><br>", img.arg("/d/TEMP/chartimage.bmp")};
+        // Markup characters show as themselves, and a marker in a name or path is only text.
+        QTest::newRow("markup and markers in names")
+            << true << false << "Чай & <b>кофе</b> %2"
+            << "/d/100%2 \"a&b\"/TEMP/chartimage.bmp"
+            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  Чай &amp; "
+                           "&lt;b&gt;кофе&lt;/b&gt; %2<br><br>",
+                           "      Минимальное значение:<br>0,00  АИ-95<br><br>",
+                           "    ИТОГО:<br><nobr>Чай &amp; &lt;b&gt;кофе&lt;/b&gt; %2 : "
+                           "1500,00</nobr><br></b><br><br>",
+                           "    <img src=\"/d/100%2 &quot;a&amp;b&quot;/TEMP/chartimage.bmp\" "
+                           "width=550 height=473 ></td>"};
     }
     void document() {
         QFETCH(bool, split);
         QFETCH(bool, compared);
+        QFETCH(QString, name);
         ChartModel chart;
         ChartSeries* first = chart.addSeries();
         first->addPoint(1, 500);
         first->addPoint(2, 1000);
         if (split) {
-            first->setTitle(QStringLiteral("АИ-92"));
+            first->setTitle(name);
             ChartSeries* second = chart.addSeries();
             second->setTitle(QStringLiteral("АИ-95"));
             second->addPoint(1, 0);
@@ -154,7 +174,8 @@ private slots:
         }
         for (int partner = 0; compared && partner < 2; ++partner) {
             ChartSeries* companion = chart.addSeries();
-            companion->setTitle(CompareSeriesName(TCompareMode::Previous, "АИ-9" + partner));
+            companion->setTitle(
+                CompareSeriesName(TCompareMode::Previous, chart.series(partner)->title()));
             companion->setCompanion(partner, 2);
             companion->addPoint(1, partner ? 0 : 250);
             companion->addPoint(2, partner ? 0 : 1000);
@@ -164,25 +185,23 @@ private slots:
         facts.titleLines = {QStringLiteral("Время - Литры c 01.08.2009 по 02.08.2009"),
                             QStringLiteral("Страница 1 из 1")};
         facts.maxValue = 1000;
-        facts.maxName = split ? QStringLiteral("АИ-92") : QString();
+        facts.maxName = name;
         facts.minValue = split ? 0 : 500;
         facts.minName = split ? QStringLiteral("АИ-95") : QString();
         facts.chart = &chart;
         facts.pictureSize = QSize(550, 473);
-        facts.picturePath = QStringLiteral("/d/TEMP/chartimage.bmp");
+        QFETCH(QString, picture);
+        facts.picturePath = picture;
         facts.madeAt = encodeDateTime(2009, 8, 24, 15, 30);
         facts.compareMode = compared ? TCompareMode::Previous : TCompareMode::None;
         const QStringList lines = StatReportLines(facts, m_ru);
         QCOMPARE(lines.size(), 23 + compared);
-        QTEST(lines.mid(10, 3 + compared), "expected");
+        QTEST(lines.mid(10, 3 + compared) << lines.at(15 + compared), "expected");
         QCOMPARE(lines.at(0), QStringLiteral("<html><head><title>Отчет по ГСМ</title>"));
         QCOMPARE(lines.at(5), QStringLiteral("<b>\"Время - Литры c 01.08.2009 по 02.08.2009\","
                                              "\"Страница 1 из 1\"</b><br>"));
         QCOMPARE(lines.at(6),
                  QStringLiteral("<b>Дата составления отчета 24.08.2009 15:30:00</b><br>"));
-        QCOMPARE(lines.at(15 + compared),
-                 QStringLiteral("    <img src=\"/d/TEMP/chartimage.bmp\" width=550 "
-                                "height=473 ></td>"));
         QCOMPARE(lines.last(), QStringLiteral("</body></html>"));
 
         // Without a chart neither totals nor picture.

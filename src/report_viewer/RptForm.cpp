@@ -1,6 +1,7 @@
 #include "report_viewer/RptForm.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
 #include "platform/settings/Registry.h"
 #include "platform/ui/HtmlView.h"
 #include "platform/ui/KeyPreview.h"
@@ -93,7 +94,8 @@ TRptFrm::TRptFrm(QWidget* parent)
     buildControls();
     buildActions();
     resize(742, 498);
-    setMinimumSize(750, 300);
+    // The smallest window is 750 x 300 with the frame.
+    setMinimumSize(742, 266);
 
     const QRect stored = TRegistry().readValue(kPlacementKey, kPlacementName).toRect();
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -170,6 +172,10 @@ void TRptFrm::buildControls() {
     StaticText4 = named(new QLabel(QStringLiteral("1"), Panel2), "StaticText4");
     StaticText1 = named(new QLabel(QStringLiteral("Страниц:"), Panel2), "StaticText1");
     StaticText2 = named(new QLabel(QStringLiteral("1"), Panel2), "StaticText2");
+    // The paging buttons are as narrow as their arrows: at the style's usual button width they
+    // would squeeze the two settings buttons' captions out of a window of the smallest width.
+    for (QPushButton* paging : {FirstBtn, PrevBtn, NextBtn, LastBtn})
+        paging->setFixedWidth(paging->fontMetrics().horizontalAdvance(QStringLiteral(">|")) + 20);
     for (QWidget* w : std::initializer_list<QWidget*>{FirstBtn, PrevBtn, NextBtn, LastBtn, BitBtn2,
                                                       bbtSetupFont, PrintBtn, StaticText3,
                                                       StaticText4, StaticText1, StaticText2})
@@ -213,12 +219,13 @@ void TRptFrm::buildControls() {
     panWBParams->setAutoFillBackground(true);
     panWBParams->resize(314, 150);
     lbScale = named(new QLabel(QStringLiteral("Масштаб:"), panWBParams), "lbScale");
-    lbScale->setGeometry(6, 8, 60, 20);
+    // Wide enough for the caption in any font; the scale box follows it.
+    lbScale->setGeometry(6, 8, std::max(60, lbScale->sizeHint().width()), 20);
     edScale = named(new TScaleEdit(panWBParams), "edScale");
     edScale->setRange(20, 500);
     edScale->setValue(100);
     edScale->editor()->setMaxLength(3);
-    edScale->setGeometry(66, 6, 70, 22);
+    edScale->setGeometry(lbScale->geometry().right() + 1, 6, 70, 22);
     cBcPrint = named(new QCheckBox(QStringLiteral("Печатать фон"), panWBParams), "cBcPrint");
     cBcPrint->setGeometry(6, 32, 140, 20);
     rgOrientation =
@@ -427,12 +434,7 @@ void TRptFrm::LoadHtmlReport() {
     const QString path = TempHtmlFileName();
     QFile::remove(path);
     Timer1->stop();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(m_htmlText) != m_htmlText.size() || !file.flush())
-        throw EOSError(QStringLiteral("Не удалось записать временный файл отчета %1: %2")
-                           .arg(path, file.errorString()));
-    file.close();
+    writeWholeFile(path, m_htmlText);
     ++m_htmlLoads;
     wb->navigate(path);
 }
@@ -499,7 +501,7 @@ void TRptFrm::bbtPreviewClick() {
         return;
     }
     if (CheckEngineVersion(this))
-        ReportPrinter::previewHtml(*wb, cBcPrint->isChecked(), this);
+        ReportPrinter::previewHtml(*wb, PrintBackgroundSetting(cBcPrint->isChecked()), this);
 }
 
 void TRptFrm::PrintButtonClick() {
@@ -510,7 +512,7 @@ void TRptFrm::PrintButtonClick() {
     ++m_htmlPrints;
     ReportPrinter::printHtml(
         *wb, rgOrientationItems->checkedId() == 1 ? QPageLayout::Landscape : QPageLayout::Portrait,
-        cBcPrint->isChecked());
+        PrintBackgroundSetting(cBcPrint->isChecked()));
 }
 
 void TRptFrm::PrintBtnClick() {
@@ -539,8 +541,12 @@ void TRptFrm::appendDrawTimes(const QList<qint64>& times) {
 void TRptFrm::PrintReportLines(int fromPage, int toPage, int copies) {
     QPrinter& printer = ReportPrinter::applicationPrinter();
     ReportPrinter::choosePrinterOutput(printer);
-    appendDrawTimes(
-        ::PrintReportLines(printer, PrinterSettings(), ReportLines(), fromPage, toPage, copies));
+    QList<qint64> times;
+    ReportPrinter::runPrintJob(printer, [&] {
+        times =
+            ::PrintReportLines(printer, PrinterSettings(), ReportLines(), fromPage, toPage, copies);
+    });
+    appendDrawTimes(times);
 }
 
 void TRptFrm::PreviewShow(int page) {
@@ -559,6 +565,9 @@ void TRptFrm::PreviewShow(int page) {
 }
 
 void TRptFrm::PrintDialogClick() {
+    // Without a printer the dialog offers only its PDF file, which the text path does not use:
+    // the operator is told instead, as by F5.
+    ReportPrinter::requirePrinter();
     QPrinter& printer = ReportPrinter::applicationPrinter();
     TPrintSettings& settings = PrinterSettings();
     const TPrintChoice choice = AskPrintRange(printer, settings.portrait, this);
@@ -571,7 +580,7 @@ void TRptFrm::PrintDialogClick() {
             // Remembered for the session anyway; printing must not fail over the settings file.
         }
         if (choice.toFile)
-            SaveReportToTextFile(ReportLines(), this);
+            SaveReportToTextFile(ReportLines(), this, choice.fileName);
         else
             PrintReportLines(choice.fromPage, choice.toPage, choice.copies);
     }

@@ -1,3 +1,4 @@
+#include "common/CaptionFit.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
@@ -61,8 +62,8 @@ QStringList lineTexts(const QListWidget* list) {
 // The statistics windows over the small hand-built station, on whichever server the fixture
 // chose. The fuel window's paging, zoom, marks and point value window are driven through its own
 // controls; the shift list shows the station's shifts 5, 11, 110, 116, 117, 119 and 120, the last
-// still open. The goods selector and window see a category of goods A, B, C, a second "Вода" and
-// 51 more categories.
+// still open. The goods selector and window see a category of goods A, B, C, a second "Вода", a
+// category "Скидка %2" of one goods item D and 51 more categories.
 class TestWindows : public QObject {
     Q_OBJECT
 
@@ -73,9 +74,11 @@ private slots:
         // user's.
         qputenv("DARA_ROOT", QFile::encodeName(m_station.root()));
         QStringList more{
-            QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (5, 'Буквы')"),
+            QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (5, 'Буквы'), "
+                           "(6, 'Скидка %2')"),
             QStringLiteral("INSERT INTO Goods (ID_Goods, ID_Category, Name) VALUES "
-                           "(20, 5, 'A'), (21, 5, 'B'), (22, 5, 'C'), (23, 2, 'Вода')")};
+                           "(20, 5, 'A'), (21, 5, 'B'), (22, 5, 'C'), (23, 2, 'Вода'), "
+                           "(24, 6, 'D')")};
         for (int id = 100; id <= 150; ++id)
             more << QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (%1, 'Я%1')")
                         .arg(id);
@@ -712,21 +715,29 @@ private slots:
         QTest::addColumn<QStringList>("clicks"); // "+name" checks the node, "-name" clears it
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<QString>("counter");
+        QTest::addColumn<QString>("category");
         QTest::newRow("a category picks its goods in order")
-            << TQueryItems{} << QStringList{"+Буквы"} << QStringList{"A", "B", "C"}
-            << "Буквы (3/3)";
+            << TQueryItems{} << QStringList{"+Буквы"} << QStringList{"A", "B", "C"} << "Буквы (3/3)"
+            << "Буквы";
         QTest::newRow("unchecking B") << TQueryItems{} << QStringList{"+Буквы", "-B"}
-                                      << QStringList{"A", "C"} << "Буквы (2/3)";
+                                      << QStringList{"A", "C"} << "Буквы (2/3)"
+                                      << "Буквы";
         QTest::newRow("a goods item picked before is not added twice")
             << TQueryItems{{"B", 21}} << QStringList{"+Буквы"} << QStringList{"B", "A", "C"}
-            << "Буквы (3/3)";
+            << "Буквы (3/3)"
+            << "Буквы";
         QTest::newRow("pre-checked by name")
-            << TQueryItems{{"C", 22}} << QStringList{} << QStringList{"C"} << "Буквы (1/3)";
+            << TQueryItems{{"C", 22}} << QStringList{} << QStringList{"C"} << "Буквы (1/3)"
+            << "Буквы";
+        QTest::newRow("a marker in the name stays text")
+            << TQueryItems{} << QStringList{"+Скидка %2"} << QStringList{"D"} << "Скидка %2 (1/1)"
+            << "Скидка %2";
     }
     void goodsMode() {
         QFETCH(QStringList, clicks);
         QFETCH(QStringList, list);
         QFETCH(TQueryItems, picked);
+        QFETCH(QString, category);
         TfmGoodsList* window = loaded(false, picked);
         QVERIFY(!window->bbtSelectAll->isVisible() && window->bbtSelectAll->isHidden());
         for (const QString& click : clicks) {
@@ -740,13 +751,14 @@ private slots:
         QCOMPARE(lineTexts(window->ListBox1), list);
         QCOMPARE(window->SelectedIds().size(), list.size());
         QCOMPARE(window->lbCount->text(), GoodsCountText(int(list.size())));
-        const QTreeWidgetItem* category =
-            window->TreeView1->findItems(QStringLiteral("Буквы"), Qt::MatchExactly).value(0);
-        const QPair<int, int> shown = window->CategoryCounter(category);
-        QTEST(CategoryCounterText(category->text(0), shown.first, shown.second), "counter");
-        for (int i = 0; i < category->childCount(); ++i)
-            QCOMPARE(category->child(i)->checkState(0) == Qt::Checked,
-                     list.contains(category->child(i)->text(0)));
+        const QTreeWidgetItem* node =
+            window->TreeView1->findItems(category, Qt::MatchExactly).value(0);
+        QVERIFY(node);
+        const QPair<int, int> shown = window->CategoryCounter(node);
+        QTEST(CategoryCounterText(node->text(0), shown.first, shown.second), "counter");
+        for (int i = 0; i < node->childCount(); ++i)
+            QCOMPARE(node->child(i)->checkState(0) == Qt::Checked,
+                     list.contains(node->child(i)->text(0)));
         // Rows without a name never become nodes.
         QVERIFY(window->TreeView1->findItems(QString(), Qt::MatchExactly | Qt::MatchRecursive)
                     .isEmpty());
@@ -839,8 +851,8 @@ private slots:
         QVERIFY(window->Extractor() && window->Extractor()->Suspended());
         QVERIFY(window->rbtCateg->isChecked());
         // Every category row, the one without a name too, all checked.
-        QCOMPARE(window->clbTovarList->count(), 5 + 51);
-        QCOMPARE(window->GoodsItems().size(), 5 + 51);
+        QCOMPARE(window->clbTovarList->count(), 6 + 51);
+        QCOMPARE(window->GoodsItems().size(), 6 + 51);
         for (int i = 0; i < window->clbTovarList->count(); ++i)
             QCOMPARE(window->clbTovarList->item(i)->checkState(), Qt::Checked);
         QVERIFY(!dmStatistic->DCOMConnection1.connected());
@@ -848,7 +860,7 @@ private slots:
         window->rbtGoodsName->click();
         QCOMPARE(window->clbTovarList->count(), 0);
         window->rbtCateg->click();
-        QCOMPARE(window->clbTovarList->count(), 56);
+        QCOMPARE(window->clbTovarList->count(), 6 + 51);
 
         // The selector starts with the checked lines only.
         checkLines(window->clbTovarList, {QStringLiteral("Снеки"), QStringLiteral("Буквы")});
@@ -859,7 +871,7 @@ private slots:
         });
         window->bbtChoose->click();
         QCOMPARE(offered, (QStringList{"Снеки", "Буквы"}));
-        QCOMPARE(window->clbTovarList->count(), 56);
+        QCOMPARE(window->clbTovarList->count(), 6 + 51);
     }
 
     void refusedBuild_data() {
@@ -925,6 +937,62 @@ private slots:
         if (split)
             QCOMPARE(chart->series(49)->title(), checked[49]);
         QCOMPARE(window->RecordCountLabel->text(), QStringLiteral("2"));
+    }
+
+    // Every caption whole in Debian's fonts, at each window's smallest size: the windows were
+    // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
+    void captionsWhole_data() {
+        QTest::addColumn<QString>("window");
+        for (const char* window :
+             {"fuel window", "goods window", "shift list", "goods selector", "value window"})
+            QTest::newRow(window) << QString::fromLatin1(window);
+    }
+    void captionsWhole() {
+        QFETCH(QString, window);
+        QStringList clipped;
+        bool measured = false;
+        const auto measure = [&](QWidget* shown) {
+            measured = true;
+            if (!shown->minimumSize().isEmpty())
+                shown->resize(shown->minimumSize());
+            QVERIFY(QTest::qWaitForWindowExposed(shown));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            clipped << CaptionFit::clippedCaptions(shown);
+        };
+        if (window == "fuel window") {
+            TfmGSMStat* fuel = open();
+            // The shift's labels and the wider caption of the select-all button as well.
+            fuel->lbSmena->setText(QStringLiteral("Смена №"));
+            fuel->lbSmenaNum->setText(QStringLiteral("1234"));
+            measure(fuel);
+            fuel->bbtSelectAll->click();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            clipped << CaptionFit::clippedCaptions(fuel);
+        } else if (window == "goods window") {
+            measure(openWindow());
+        } else if (window == "shift list") {
+            shiftList();
+            select([&](TSmenaListFrm* form) {
+                measure(form);
+                form->reject();
+            });
+        } else if (window == "goods selector") {
+            whenModalShown<TfmGoodsList>([&](TfmGoodsList* selector) {
+                measure(selector);
+                selector->reject();
+            });
+            TQueryItems selection;
+            SelectGoods(true, selection);
+        } else {
+            fill(3);
+            whenModalShown<TfmValue>([&](TfmValue* value) {
+                measure(value);
+                value->reject();
+            });
+            emit m_window->Chart1->pointClicked(0, 1);
+        }
+        QVERIFY2(measured && m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
     }
 
 private:

@@ -20,7 +20,8 @@ RULES=(
     "src/extraction:platform/"
     "src/windows:extraction/ plugin/ platform/"
     "src/report_viewer:support/ platform/"
-    "src/plugin:torvistat/ extraction/ windows/ report_viewer/ support/ platform/"
+    "src/plugin:torvistat/ platform/"
+    "src/library:torvistat/ plugin/ extraction/ windows/ report_viewer/ support/ platform/"
     "tools/torvi-host:torvistat/ platform/core/"
     "tools/torvi-stationdb:platform/core/ platform/data/"
 )

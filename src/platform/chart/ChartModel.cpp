@@ -96,6 +96,17 @@ void ChartModel::changePaging(int pointsPerPage, int page) {
     emit pagingChanged();
 }
 
+void ChartModel::seriesLookChanged(int seriesIndex) {
+    emit seriesChanged(seriesIndex);
+}
+
+void ChartModel::seriesPointAdded(int seriesIndex, int pointIndex) {
+    // A run appends hundreds of thousands of points on the user interface thread; only those of
+    // the current page change what is drawn, and a page change redraws anyway.
+    if (pointIndex < pageFirstPoint() + pointsPerPage())
+        emit pointAdded(seriesIndex, pointIndex);
+}
+
 void ChartModel::seriesCleared(int seriesIndex) {
     emit pointsCleared(seriesIndex);
     // Emptying the first series can take the current page away; a later run then starts its

@@ -1,12 +1,12 @@
 #include "report_viewer/RptForm.h"
 
 #include "platform/core/Exceptions.h"
-#include "platform/settings/Registry.h"
 #include "platform/ui/HtmlView.h"
 #include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
 #include "platform/ui/ReportPrinter.h"
 #include "platform/ui/UserTempFolder.h"
+#include "platform/ui/WindowPlacement.h"
 #include "report_viewer/ReportExport.h"
 #include "report_viewer/ReportPages.h"
 #include "report_viewer/ReportSettings.h"
@@ -28,7 +28,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -42,18 +41,11 @@ QPointer<TRptFrm> RptFrm;
 
 namespace {
 
-const QString kPlacementKey = QStringLiteral("Software\\Velmora\\Torvi\\common");
 const QString kPlacementName = QStringLiteral("RptFrm");
 
 QString& tempHtmlFileName() {
     static QString name;
     return name;
-}
-
-QString exceptionText(const std::exception& e) {
-    if (const auto* own = dynamic_cast<const Exception*>(&e))
-        return own->message();
-    return QString::fromLocal8Bit(e.what());
 }
 
 template <class W>
@@ -95,13 +87,7 @@ TRptFrm::TRptFrm(QWidget* parent)
     resize(742, 498);
     setMinimumSize(750, 300);
 
-    const QRect stored = TRegistry().readValue(kPlacementKey, kPlacementName).toRect();
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect();
-    // A placement from another screen set-up must not put the window out of reach.
-    if (stored.isValid() && stored.width() >= 300 && stored.height() >= 200 &&
-        (available.isEmpty() || available.intersects(stored)))
-        setGeometry(stored);
+    WindowPlacement::restore(this, kPlacementName, QSize(300, 200));
 
     // Creation: the settings of the suite's file, then the print background they ask for.
     const TViewerSettings settings = ReadViewerSettings();
@@ -354,7 +340,7 @@ void TRptFrm::runGuarded(const std::function<void()>& step) {
     try {
         step();
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -671,12 +657,10 @@ bool TRptFrm::FormClose() {
         WriteViewerSettings(TViewerSettings{m_newFormat, cBcPrint->isChecked(),
                                             std::max(rgChooseExportItems->checkedId(), 0)});
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
         return false;
     }
-    TRegistry registry;
-    registry.writeValue(kPlacementKey, kPlacementName, geometry());
-    registry.flush();
+    WindowPlacement::save(this, kPlacementName);
     return true;
 }
 

@@ -14,8 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-QPointer<TfmTovarStat> fmTovarStat;
-
 using namespace StatControls;
 
 namespace {
@@ -39,8 +37,8 @@ TStatWindow::TLook goodsLook() {
 
 } // namespace
 
-TfmTovarStat::TfmTovarStat(QWidget* parent)
-    : TStatWindow(parent, goodsLook()) {
+TfmTovarStat::TfmTovarStat(TdmStatistic& dm, QWidget* parent)
+    : TStatWindow(dm, parent, goodsLook()) {
     buildControls();
     finishCreation({gbTovar});
     for (QRadioButton* mode : {rbtCateg, rbtGoodsName})
@@ -76,34 +74,31 @@ void TfmTovarStat::buildControls() {
 }
 
 void TfmTovarStat::FormShow() {
-    setWindowTitle(
-        QStringLiteral("Статистика по товарам [База: %1]").arg(dmStatistic->GoodsDbPath));
-    setExtractor(std::make_unique<TFoodExtractor>(
-        0, fromQDateTime(dtpDateFrom->dateTime()), fromQDateTime(dtpDateTo->dateTime()), 0,
-        &dmStatistic->cdsTovarStat, Chart(), this, TrackBar1));
+    TdmStatistic& dm = DataModule();
+    setWindowTitle(QStringLiteral("Статистика по товарам [База: %1]").arg(dm.GoodsDbPath));
+    setExtractor(std::make_unique<TFoodExtractor>(0, fromQDateTime(dtpDateFrom->dateTime()),
+                                                  fromQDateTime(dtpDateTo->dateTime()), 0,
+                                                  &dm.cdsTovarStat, Chart(), this, TrackBar1));
     clearResults();
     rbtCateg->setChecked(true);
     clbTovarList->clear();
     try {
+        const TStatConnectionUse use(dm, {&dm.cdsCategory});
         fillCategories();
     } catch (const std::exception& e) {
         // Without categories there is nothing to build: the window stays, empty, and says why.
         m_goodsItems.clear();
         clbTovarList->clear();
-        MessageBoxes::error(this, exceptionText(e));
-    }
-    try {
-        dmStatistic->cdsCategory.close();
-        dmStatistic->DCOMConnection1.close();
-    } catch (const std::exception&) {
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
 void TfmTovarStat::fillCategories() {
-    TClientDataSet& categories = dmStatistic->cdsCategory;
+    TdmStatistic& dm = DataModule();
+    TClientDataSet& categories = dm.cdsCategory;
     categories.close();
-    dmStatistic->cdsGoods.close();
-    dmStatistic->cdsTovarStat.close();
+    dm.cdsGoods.close();
+    dm.cdsTovarStat.close();
     m_goodsItems.clear();
     categories.setFiltered(false);
     categories.open();
@@ -133,21 +128,19 @@ void TfmTovarStat::rbtCategClick() {
 }
 
 void TfmTovarStat::bbtChooseClick() {
+    TdmStatistic& dm = DataModule();
+    const TStatConnectionUse use(dm);
     try {
         TQueryItems selection;
         for (int i = 0; i < clbTovarList->count() && i < m_goodsItems.size(); ++i)
             if (clbTovarList->item(i)->checkState() == Qt::Checked)
                 selection.append(m_goodsItems[i]);
-        if (SelectGoods(rbtCateg->isChecked(), selection, this)) {
+        if (SelectGoods(rbtCateg->isChecked(), selection, dm.cdsCategory, dm.cdsGoods, this)) {
             m_goodsItems = selection;
             listItems();
         }
     } catch (const std::exception&) {
         // The selection stays as it was; the selector says nothing of its own failures either.
-    }
-    try {
-        dmStatistic->DCOMConnection1.close();
-    } catch (const std::exception&) {
     }
 }
 
@@ -177,7 +170,7 @@ void TfmTovarStat::bbtGoClick() {
         Extractor()->SetByCategory(rbtCateg->isChecked());
         startRun(items, false);
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -185,9 +178,8 @@ TFoodExtractor* TfmTovarStat::Extractor() const {
     return extractorAs<TFoodExtractor>();
 }
 
-std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow) {
-    auto window = std::make_unique<TfmTovarStat>(applicationWindow);
-    fmTovarStat = window.get();
+std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow, TdmStatistic& dm) {
+    auto window = std::make_unique<TfmTovarStat>(dm, applicationWindow);
     window->setWindowModality(Qt::ApplicationModal);
     return window;
 }

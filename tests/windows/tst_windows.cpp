@@ -80,24 +80,18 @@ private slots:
             more << QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (%1, 'Я%1')")
                         .arg(id);
         QVERIFY2(m_station.exec(m_station.goodsFile(), more), qPrintable(m_station.error()));
-        CreateDmStatistic();
     }
-    void cleanupTestCase() { FreeDmStatistic(); }
     void init() {
         m_env.forgetSettings();
         m_env.boxes.clear();
-        dmStatistic->FuelDbPath = m_station.fuelParameter();
-        dmStatistic->GoodsDbPath = m_station.goodsParameter();
-        // Without a host to ask, the connections keep the name they are given: the station's.
-        dmStatistic->DCOMConnection1.setComputerName(m_station.computerName());
-        dmStatistic->DCOMConnectionThread.setComputerName(m_station.computerName());
+        attachToStation(m_dm, m_station);
     }
     void cleanup() {
         m_window.reset();
         m_list.reset();
         m_goodsWindow.reset();
         delete SmenaListFrm.data();
-        dmStatistic->CloseAllData();
+        m_dm.CloseAllData();
     }
 
     void firstShowLoadsGrades() {
@@ -110,7 +104,7 @@ private slots:
             QCOMPARE(window->GradeColors()[i].Color, 0x01000000u + quint32(19 - i));
             QCOMPARE(window->CheckListBox1->item(i)->checkState(), Qt::Unchecked);
         }
-        QVERIFY2(!dmStatistic->DCOMConnection1.connected(), "Соединение осталось открытым");
+        QVERIFY2(!m_dm.DCOMConnection1.connected(), "Соединение осталось открытым");
         QCOMPARE(window->Chart()->seriesCount(), 8);
         window->bbtPrint->click();
         QCOMPARE(m_env.boxes.size(), 1);
@@ -129,7 +123,7 @@ private slots:
     }
 
     void gradeListUnavailable() {
-        dmStatistic->FuelDbPath = m_station.root() + QStringLiteral("/нет такой папки");
+        m_dm.FuelDbPath = m_station.root() + QStringLiteral("/нет такой папки");
         TfmGSMStat* window = open();
         QCOMPARE(m_env.boxes.size(), 1);
         QCOMPARE(m_env.boxes[0].caption, QStringLiteral("Ошибка"));
@@ -137,7 +131,7 @@ private slots:
         QCOMPARE(window->CheckListBox1->count(), 0);
         QVERIFY(window->isVisible());
         QVERIFY(!QApplication::overrideCursor());
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
         setPeriod(utc(24), utc(25));
         window->bbtGo->click();
         QCOMPARE(m_env.boxes.size(), 2);
@@ -183,7 +177,7 @@ private slots:
     void schemaEnablesLitreBoxes() {
         QFETCH(int, schema);
         QFETCH(bool, enabled);
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         TfmGSMStat* window = m_window.get();
         QVERIFY(!window->cbLiter_Low->isEnabled());
         window->cbSchema->setCurrentIndex(schema == 2 ? 1 : 2);
@@ -318,7 +312,7 @@ private slots:
         QCOMPARE(window->dtpTimeTo->time(), window->dtpDateTo->time());
         QTEST(window->lbSmena->text() + ' ' + window->lbSmenaNum->text(), "shiftLabel");
         QVERIFY2(!SmenaListFrm, "Окно выбора смены не освобождено");
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
         QVERIFY(m_env.boxes.isEmpty());
         // Any edit of the period afterwards means it is no longer the shift's.
         window->dtpTimeTo->setTime(QTime(23, 0));
@@ -328,7 +322,7 @@ private slots:
 
     void valuesKeptBetweenSessions() {
         TfmGSMStat* window = open();
-        dmStatistic->cdsSmSilo.open();
+        m_dm.cdsSmSilo.open();
         setPeriod(utc(20, 8), utc(24, 20));
         window->cbSchema->setCurrentIndex(2);
         window->cbLiter_Low->setCurrentIndex(3);
@@ -350,10 +344,10 @@ private slots:
         QTest::keyClick(eater, Qt::Key_Escape);
         QVERIFY2(!window->isVisible(), "Esc в элементе окна не закрыл окно");
         QVERIFY(!window->Extractor());
-        QVERIFY(!dmStatistic->cdsSmSilo.active() && !dmStatistic->cdsGSM.active());
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.cdsSmSilo.active() && !m_dm.cdsGSM.active());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
 
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         window = m_window.get();
         QCOMPARE(window->dtpDateFrom->dateTime(), utc(20, 8));
         QCOMPARE(window->dtpDateTo->dateTime(), utc(24, 20));
@@ -481,7 +475,7 @@ private slots:
         QFETCH(int, left);
         QFETCH(QList<int>, lefts);
         QFETCH(int, buttonWidth);
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         m_window->pnButtons->setGeometry(left, 600, width, 30);
         m_window->pnButtonsResize();
         const QList<QToolButton*> buttons{m_window->sbtBegin, m_window->sbtBack,
@@ -516,7 +510,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, xText);
         QFETCH(QString, yText);
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         ChartModel* chart = m_window->Chart();
         chart->setLeftAxisTitle(QStringLiteral("Количество заправок"));
         chart->series(1)->addPoint(x - 1, 1);
@@ -554,7 +548,7 @@ private slots:
         QFETCH(QList<int>, red);
         StationFixture station; // whose shifts are thinned out
         QVERIFY(station.exec(station.fuelFile(), {"DELETE FROM SmSilo WHERE NOT " + kept}));
-        dmStatistic->FuelDbPath = station.fuelParameter();
+        m_dm.FuelDbPath = station.fuelParameter();
         shiftList();
         QList<int> painted;
         QList<int> listed;
@@ -578,7 +572,7 @@ private slots:
         QVERIFY2(std::is_sorted(listed.rbegin(), listed.rend()), "Смены идут не от новой к старой");
         QCOMPARE(painted, red);
         QVERIFY2(!SmenaListFrm->cloneCursor().active(), "Копия курсора осталась открытой");
-        QVERIFY2(SmenaListFrm->DBGrid1->model() != &dmStatistic->dsSmSilo, "Сетка не отключена");
+        QVERIFY2(SmenaListFrm->DBGrid1->model() != &m_dm.dsSmSilo, "Сетка не отключена");
     }
 
     void selection_data() {
@@ -656,7 +650,7 @@ private slots:
         QFETCH(QStringList, typed);
         // The grid as SelectSmena wires it, shown without a modal loop so that the test can wait.
         TSmenaListFrm* form = shiftList();
-        form->DBGrid1->setModel(&dmStatistic->dsSmSilo);
+        form->DBGrid1->setModel(&m_dm.dsSmSilo);
         form->show();
         form->DBGrid1->setCurrentIndex(rowOf(form, 5));
         QList<int> rows;
@@ -814,7 +808,7 @@ private slots:
         QFETCH(TQueryItems, items);
         // Without a server the selector never shows: nothing may wait for it into the next case.
         if (!reachable)
-            dmStatistic->GoodsDbPath = m_station.root() + QStringLiteral("/нет такой папки");
+            m_dm.GoodsDbPath = m_station.root() + QStringLiteral("/нет такой папки");
         else
             whenModalShown<TfmGoodsList>([&](TfmGoodsList* window) {
                 window->TreeView1->findItems(QStringLiteral("Буквы"), Qt::MatchExactly)
@@ -823,7 +817,7 @@ private slots:
                 ok ? window->accept() : window->reject();
             });
         TQueryItems selection{{"Снеки", 2}};
-        QCOMPARE(SelectGoods(true, selection), reachable && ok);
+        QCOMPARE(SelectGoods(true, selection, m_dm.cdsCategory, m_dm.cdsGoods), reachable && ok);
         QCOMPARE(selection.size(), items.size());
         for (int i = 0; i < items.size(); ++i)
             QVERIFY(selection[i].Name == items[i].Name && selection[i].Id == items[i].Id);
@@ -843,7 +837,7 @@ private slots:
         QCOMPARE(window->GoodsItems().size(), 5 + 51);
         for (int i = 0; i < window->clbTovarList->count(); ++i)
             QCOMPARE(window->clbTovarList->item(i)->checkState(), Qt::Checked);
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
 
         window->rbtGoodsName->click();
         QCOMPARE(window->clbTovarList->count(), 0);
@@ -929,7 +923,7 @@ private slots:
 
 private:
     TfmGSMStat* open() {
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         m_window->show();
         // The first-show initialisation runs from its timer shortly after showing.
         if (!QTest::qWaitFor([this] { return m_window->Extractor() || !m_env.boxes.isEmpty(); },
@@ -945,7 +939,7 @@ private:
     }
     // A window whose chart holds `points` hourly points from the 24th, as a run leaves it.
     void fill(int points) {
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         ChartModel* chart = m_window->Chart();
         for (int i = 0; i < points; ++i)
             chart->series(0)->addPoint(encodeDateTime(2009, 8, 24) + i / 24.0, i);
@@ -960,14 +954,14 @@ private:
     TSmenaListFrm* shiftList() {
         m_smFrom = m_smTo = -1;
         m_periodFrom = m_periodTo = -1;
-        dmStatistic->cdsSmSilo.open();
+        m_dm.cdsSmSilo.open();
         SmenaListFrm = new TSmenaListFrm;
         return SmenaListFrm;
     }
     bool select(const std::function<void(TSmenaListFrm*)>& act) {
         whenModalShown<TSmenaListFrm>(act);
-        return SelectSmena(m_smFrom, m_smTo, m_periodFrom, m_periodTo, &dmStatistic->cdsSmSilo,
-                           &dmStatistic->dsSmSilo);
+        return SelectSmena(m_smFrom, m_smTo, m_periodFrom, m_periodTo, &m_dm.cdsSmSilo,
+                           &m_dm.dsSmSilo);
     }
     static QModelIndex rowOf(TSmenaListFrm* form, int number) {
         const QAbstractItemModel* model = form->DBGrid1->model();
@@ -983,11 +977,11 @@ private:
 
     TfmGoodsList* loaded(bool byCategory, const TQueryItems& picked = {}) {
         m_list = std::make_unique<TfmGoodsList>();
-        m_list->Load(byCategory, picked, dmStatistic->cdsCategory, dmStatistic->cdsGoods);
+        m_list->Load(byCategory, picked, m_dm.cdsCategory, m_dm.cdsGoods);
         return m_list.get();
     }
     TfmTovarStat* openWindow() {
-        m_goodsWindow = std::make_unique<TfmTovarStat>();
+        m_goodsWindow = std::make_unique<TfmTovarStat>(m_dm);
         m_goodsWindow->show();
         m_goodsWindow->dtpDateFrom->setDate(QDate(2009, 8, 24));
         m_goodsWindow->dtpDateTo->setDate(QDate(2009, 8, 25));
@@ -996,6 +990,8 @@ private:
 
     WindowTestEnvironment m_env;
     StationFixture m_station;
+    // The windows' own data module, declared before them: it outlives every window.
+    TdmStatistic m_dm;
     std::unique_ptr<TfmGSMStat> m_window;
     std::unique_ptr<TfmGoodsList> m_list;
     std::unique_ptr<TfmTovarStat> m_goodsWindow;

@@ -11,6 +11,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 // The names the host's scripted operator finds the plug-in's windows and controls by: each one

@@ -3,6 +3,7 @@
 #include "extraction/GSMExtractor.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/core/DateTime.h"
+#include "platform/core/Exceptions.h"
 #include "platform/core/FormatSettings.h"
 #include "platform/ui/FormStorage.h"
 #include "platform/ui/MessageBoxes.h"

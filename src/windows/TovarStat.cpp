@@ -2,6 +2,7 @@
 
 #include "extraction/FoodExtractor.h"
 #include "platform/core/DateTime.h"
+#include "platform/core/Exceptions.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "windows/GoodsList.h"

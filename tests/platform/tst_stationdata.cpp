@@ -5,6 +5,7 @@
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/DataSetModel.h"
+#include "platform/data/postgres/PostgresStatServer.h"
 #include "platform/data/sqlite/EmbeddedStatServer.h"
 
 #include <QCryptographicHash>
@@ -13,6 +14,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
 
 namespace {
 
@@ -89,14 +92,15 @@ QStringList fuelFingerprint(TStatServer& server) {
 // A cluster of the test's own, which it may stop and start.
 class OwnCluster {
 public:
-    OwnCluster() {
-        const QString shared = qEnvironmentVariable("TORVI_TEST_PGHOST");
-        m_port = shared.section(QLatin1Char(':'), -1).toInt() + 1;
-        m_ctl = qEnvironmentVariable("TORVI_TEST_PGCTL");
-    }
+    // Below the system's ephemeral ports, and away from the fixed ones of other clusters that
+    // may run on a shared machine.
+    OwnCluster()
+        : m_ctl(qEnvironmentVariable("TORVI_TEST_PGCTL"))
+        , m_port(10000 + int(QCoreApplication::applicationPid() % 20000)) {}
     ~OwnCluster() { run(QStringLiteral("stop")); }
     bool available() const { return !m_ctl.isEmpty() && m_port > 1 && m_dir.isValid(); }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QByteArray log() const { return readBytes(m_dir.filePath(QStringLiteral("server.log"))); }
     bool run(const QString& action) {
         if (!available())
             return false;
@@ -136,6 +140,9 @@ private slots:
         m_connection.reset();
         TEmbeddedStatServer::setStatementLimits(TEmbeddedStatServer::kStatementTimeLimitMs,
                                                 TEmbeddedStatServer::kTemporaryBytesLimit);
+        TPostgresStatServer::setStatementLimits(TPostgresStatServer::kStatementTimeoutSeconds *
+                                                    1000,
+                                                TPostgresStatServer::kTemporaryKilobytesLimit);
     }
 
     void fixedProviders_data() {
@@ -592,24 +599,34 @@ private slots:
         QTest::addColumn<QString>("computer");
         QTest::addColumn<QString>("goods");
         QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QString>("role"); // a plain login role made for the row; empty: PGUSER
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QStringList>("expected");
         const QString server = m_station.computerName();
         const QString goods = m_station.goodsParameter();
         const QString query = QStringLiteral("SELECT * FROM Documents");
-        QTest::newRow("unreachable") << "127.0.0.1:1" << goods << QByteArray("torvi") << query
+        QTest::newRow("unreachable") << "127.0.0.1:1" << goods << QByteArray("torvi") << "" << query
                                      << QStringList{"не отвечает", "«127.0.0.1:1»"};
         QTest::newRow("login refused")
-            << server << goods << QByteArray("wrong") << query
+            << server << goods << QByteArray("wrong") << "" << query
             << QStringList{"отказал в доступе", server, goods, "PGPASSWORD"};
         QTest::newRow("database missing")
-            << server << "C:\\DARA\\torvi_no_such_station\\" << QByteArray("torvi") << query
+            << server << "C:\\DARA\\torvi_no_such_station\\" << QByteArray("torvi") << "" << query
             << QStringList{"нет базы данных товаров «torvi_no_such_station»", server};
         QTest::newRow("statement rejected")
-            << server << goods << QByteArray("torvi") << "SELECT * FROM NoSuchTable"
+            << server << goods << QByteArray("torvi") << ""
+            << "SELECT * FROM NoSuchTable"
             << QStringList{"отклонил запрос", server, goods, "nosuchtable"};
-        QTest::newRow("port out of range") << "127.0.0.1:70000" << goods << QByteArray("torvi")
-                                           << query << QStringList{"«127.0.0.1:70000»", "ИМЯ:ПОРТ"};
+        QTest::newRow("database name of 10 KB")
+            << server << QString(10240, 'x') << QByteArray("torvi") << "" << query
+            << QStringList{"длиннее 63 байт (10240 байт)", server, "(всего 10240 символов)"};
+        QTest::newRow("role without a limit on temporary files")
+            << server << goods << QByteArray("torvi") << "torvi_plain_reader" << query
+            << QStringList{"не дал ограничить временные файлы",
+                           "ALTER ROLE \"torvi_plain_reader\" SET temp_file_limit = '1GB'"};
+        QTest::newRow("port out of range")
+            << "127.0.0.1:70000" << goods << QByteArray("torvi") << "" << query
+            << QStringList{"«127.0.0.1:70000»", "ИМЯ:ПОРТ"};
     }
     void postgresFailures() {
         if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
@@ -617,9 +634,16 @@ private slots:
         QFETCH(QString, computer);
         QFETCH(QString, goods);
         QFETCH(QByteArray, password);
+        QFETCH(QString, role);
         QFETCH(QString, sql);
         QFETCH(QStringList, expected);
-        const QByteArray saved = qgetenv("PGPASSWORD");
+        const QByteArray saved = qgetenv("PGPASSWORD"), user = qgetenv("PGUSER");
+        if (!role.isEmpty()) {
+            QVERIFY2(m_station.exec(m_station.fuelFile(),
+                                    {"CREATE ROLE " + role + " LOGIN PASSWORD '" + password + "'"}),
+                     qPrintable(m_station.error()));
+            qputenv("PGUSER", role.toUtf8());
+        }
         qputenv("PGPASSWORD", password);
         const QString message = errorOf<EDatabaseError>([&] {
             auto server = chooseStatServer(computer);
@@ -627,6 +651,9 @@ private slots:
             server->provide(QStringLiteral("dspGoodsStat"), sql, {});
         });
         qputenv("PGPASSWORD", saved);
+        qputenv("PGUSER", user);
+        if (!role.isEmpty())
+            QVERIFY(m_station.exec(m_station.fuelFile(), {"DROP ROLE " + role}));
         for (const QString& part : expected)
             QVERIFY2(message.contains(part), qPrintable(message));
     }
@@ -644,33 +671,158 @@ private slots:
         qputenv("TORVI_TEST_PGHOST", shared);
         QVERIFY2(station.isValid(), qPrintable(station.error()));
         auto server = serverFor(station);
-        const QString slow = QStringLiteral(
-            "SELECT l.* FROM LogTran l, (SELECT pg_sleep(4)) s ORDER BY l.ID_LogTran");
+        const auto provide = [&](const QString& sql) {
+            return server->provide(QStringLiteral("dspLogtran"), sql, {});
+        };
         const QString quick = QStringLiteral("SELECT * FROM LogTran");
-        QCOMPARE(server->provide(QStringLiteral("dspLogtran"), quick, {})->rowCount, 10);
 
-        // The server stops while a statement runs.
-        std::unique_ptr<QThread> stopper(QThread::create([&cluster] {
-            QThread::msleep(1000);
-            cluster.run(QStringLiteral("stop"));
-        }));
-        stopper->start();
+        // The server ends the session while a statement runs.
         QString message = errorOf<EDatabaseError>(
-            [&] { server->provide(QStringLiteral("dspLogtran"), slow, {}); });
-        stopper->wait();
+            [&] { provide("SELECT l.*, pg_terminate_backend(pg_backend_pid()) FROM LogTran l"); });
         QVERIFY2(message.contains(QStringLiteral("прервалась")) &&
                      message.contains(cluster.server()) &&
                      message.contains(station.fuelParameter()),
                  qPrintable(message));
+        QVERIFY(cluster.run(QStringLiteral("stop")));
 
         // While it is down, each request says so, naming the server and the database; once it is
-        // back, the same server object reads.
-        message = errorOf<EDatabaseError>(
-            [&] { server->provide(QStringLiteral("dspLogtran"), quick, {}); });
+        // back, the same server object reads, also after a restart while it was idle.
+        message = errorOf<EDatabaseError>([&] { provide(quick); });
         QVERIFY2(message.contains(cluster.server()) && message.contains(station.fuelParameter()),
                  qPrintable(message));
         QVERIFY(cluster.run(QStringLiteral("start")));
-        QCOMPARE(server->provide(QStringLiteral("dspLogtran"), quick, {})->rowCount, 10);
+        QCOMPARE(provide(quick)->rowCount, 10);
+        QVERIFY(cluster.run(QStringLiteral("stop")) && cluster.run(QStringLiteral("start")));
+        QCOMPARE(provide(quick)->rowCount, 10);
+        // Reaching the computer logs in nowhere: no failed login to a database named after
+        // the role.
+        QVERIFY2(!cluster.log().contains("does not exist"), cluster.log().constData());
+    }
+
+    // Values as the server holds them, a result of several batches and the session's limits.
+    // A row's limits hold for its connection; "stopped backend" stops the server's process of the
+    // connection before the request, as a frozen server would be.
+    void postgresValues_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<QString>("expected"); // "<rows>: <last row's first cell>" or an error
+        // clang-format off
+        QTest::newRow("numeric with a fraction")
+            << "SELECT round(avg(Liter)::numeric, 3) AS v FROM LogTran" << 60000 << "1: 25.998";
+        QTest::newRow("numeric past the double") << "SELECT 1e1000::numeric AS v" << 60000
+            << "Число в столбце «v» результата больше любого";
+        QTest::newRow("numeric under the double") << "SELECT 1e-1000::numeric AS v" << 60000 << "1: 0";
+        QTest::newRow("infinite date") << "SELECT 'infinity'::date AS v" << 60000 << "1: infinity";
+        QTest::newRow("time stamp past year 9999")
+            << "SELECT '20000-01-02 10:00'::timestamp AS v" << 60000 << "1: 20000-01-02";
+        QTest::newRow("three batches")
+            << "SELECT g FROM generate_series(1, 45001) g" << 60000 << "45001: 45001";
+        QTest::newRow("statement timeout") << "SELECT pg_sleep(60)::text AS v" << 300
+            << "Запрос не уложился в 0,3 с и прерван";
+        QTest::newRow("temporary files over the limit") << "SELECT g FROM generate_series(1, "
+            "1000000) g ORDER BY g DESC" << 60000 << "Временные данные запроса превысили 1 МБ";
+        QTest::newRow("stopped backend") << "SELECT 1 AS v" << 500
+            << "не ответил за 1 с: база данных топлива";
+        // clang-format on
+    }
+    void postgresValues() {
+        if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
+            QSKIP("runs in the PostgreSQL variant of this test");
+        QFETCH(QString, sql);
+        QFETCH(int, timeoutMs);
+        const bool stopBackend = QByteArray(QTest::currentDataTag()) == "stopped backend";
+        QFETCH(QString, expected);
+        TPostgresStatServer::setStatementLimits(timeoutMs, 1024);
+        auto server = serverFor(m_station);
+        const auto provide = [&](const QString& text) {
+            return server->provide(QStringLiteral("dspLogtran"), text, {});
+        };
+        const auto backend = pid_t(provide("SELECT pg_backend_pid() AS p")->columns[0].ints[0]);
+        QVERIFY(!stopBackend || ::kill(backend, SIGSTOP) == 0);
+        QString got;
+        const QString message = errorOf<EDatabaseError>([&] {
+            const auto packet = provide(sql);
+            got = QString::number(packet->rowCount) + ": " +
+                  cell(packet->columns[0], packet->rowCount - 1);
+        });
+        if (stopBackend)
+            QCOMPARE(::kill(backend, SIGCONT), 0);
+        QVERIFY2((message.isEmpty() ? got : message).contains(expected), qPrintable(message + got));
+        // Whatever ended the request, the same server reads on.
+        QCOMPARE(provide("SELECT * FROM LogTran")->rowCount, 10);
+    }
+
+    // torvi-stationdb --postgres: the next run removes what a killed one left, and a replacement
+    // that fails halfway leaves the old pair as it was.
+    void stationReplacedAsAPair() {
+        if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
+            QSKIP("runs in the PostgreSQL variant of this test");
+        const QString server = m_station.computerName();
+        const QString stem =
+            QStringLiteral("torvi_load_%1").arg(QCoreApplication::applicationPid());
+        const QString fuel = stem + "_fuel", goods = stem + "_goods";
+        auto watcher = serverFor(m_station);
+        const auto found = [&](const QString& sql) {
+            const auto packet = watcher->provide(QStringLiteral("dspLogtran"), sql, {});
+            QStringList values;
+            for (qsizetype row = 0; row < packet->rowCount; ++row)
+                values << cell(packet->columns[0], row);
+            return values;
+        };
+        const QString ours = "SELECT datname FROM pg_database WHERE datname LIKE '" + stem + "%'";
+        // untilCleanUp runs once the failed load drops what it built: the server holds the drop
+        // while any of its processes is stopped.
+        const auto load = [&](const QStringList& options,
+                              const std::function<void()>& untilCleanUp) {
+            QProcess tool;
+            tool.start(STATIONDB_PROGRAM, QStringList{"--postgres", server, "--fuel-db", fuel,
+                                                      "--goods-db", goods, "--days", "2"} +
+                                              options);
+            for (const QDeadlineTimer end(120000); untilCleanUp && !end.hasExpired();
+                 QTest::qWait(50)) {
+                if (!found("SELECT 1 FROM pg_stat_activity WHERE application_name = "
+                           "'torvi-stationdb' AND query LIKE 'DROP DATABASE%'")
+                         .isEmpty())
+                    break;
+            }
+            if (untilCleanUp)
+                untilCleanUp();
+            tool.waitForFinished(120000);
+            return QString::number(tool.exitCode()) + ' ' + tool.readAllStandardError();
+        };
+        const auto fingerprint = [&] {
+            auto reader = chooseStatServer(server);
+            reader->setStatParameter(2, fuel);
+            return fuelFingerprint(*reader);
+        };
+        // What killed loads left: this version's name and an earlier version's.
+        QVERIFY(m_station.exec(m_station.fuelFile(),
+                               {PostgresSchema::createDatabase(fuel + "_torvi_new"),
+                                PostgresSchema::createDatabase(goods + "_tmp_4242")}));
+        QString result = load({}, {});
+        QVERIFY2(result.startsWith("0 "), qPrintable(result));
+        QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
+        const QStringList first = fingerprint();
+
+        // A reader of the old goods database that cannot be ended: the goods rename fails after
+        // the fuel one.
+        auto reader = chooseStatServer(server);
+        reader->setStatParameter(1, goods);
+        const auto pid = pid_t(reader->provide("dspGoodsStat", "SELECT pg_backend_pid() AS p", {})
+                                   ->columns[0]
+                                   .ints[0]);
+        QCOMPARE(::kill(pid, SIGSTOP), 0);
+        result = load({"--force", "--seed", "2"}, [&] { ::kill(pid, SIGCONT); });
+        QVERIFY2(result.startsWith("1 ") && result.contains("не заменены") &&
+                     result.contains("остались как были"),
+                 qPrintable(result));
+        QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
+        QCOMPARE(fingerprint(), first);
+
+        result = load({"--force", "--seed", "2"}, {});
+        QVERIFY2(result.startsWith("0 ") && fingerprint() != first, qPrintable(result));
+        QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
+        m_station.exec(m_station.fuelFile(), {"DROP DATABASE " + fuel, "DROP DATABASE " + goods});
     }
 
 private:

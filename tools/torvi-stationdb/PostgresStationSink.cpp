@@ -6,10 +6,19 @@
 
 #include <libpq-fe.h>
 
+#include <QRegularExpression>
+
 #include <charconv>
-#include <unistd.h>
+#include <cstdio>
 
 namespace {
+
+// The new pair loads under "<name>_torvi_new", the old one waits as "<name>_torvi_old" until the
+// new one is in place: fixed names, so the next run finds what a killed one left.
+constexpr char kNewSuffix[] = "_torvi_new";
+constexpr char kOldSuffix[] = "_torvi_old";
+// The server keeps 63 bytes of a name; the suffixes must fit beside the station's name.
+constexpr qsizetype kMaxNameBytes = 63 - 10;
 
 // A table's rows go to the server whenever this much has gathered.
 constexpr qsizetype kFlushBytes = 8 << 20;
@@ -73,22 +82,24 @@ PostgresStationSink::PostgresStationSink(const QString& server, const QString& f
     if (fuelDb.isEmpty() || goodsDb.isEmpty() || fuelDb == goodsDb)
         throw EDatabaseError(QStringLiteral("Базам данных топлива и товаров нужны два разных "
                                             "непустых имени"));
-    const QString suffix = QStringLiteral("_tmp_%1").arg(::getpid());
-    m_fuelTemp = fuelDb + suffix;
-    m_goodsTemp = goodsDb + suffix;
+    for (const QString& db : {fuelDb, goodsDb}) {
+        if (db.toUtf8().size() > kMaxNameBytes)
+            throw EDatabaseError(QStringLiteral("Имя базы данных «%1» длиннее %2 байт: сервер "
+                                                "PostgreSQL не сохранит его вместе с временным "
+                                                "именем загрузки")
+                                     .arg(db)
+                                     .arg(kMaxNameBytes));
+    }
+    m_fuelTemp = fuelDb + QLatin1String(kNewSuffix);
+    m_goodsTemp = goodsDb + QLatin1String(kNewSuffix);
     m_admin = connect(QStringLiteral("postgres"));
+    removeLeftovers();
     for (const QString& db : {fuelDb, goodsDb}) {
         if (!force && exists(db))
             throw EDatabaseError(QStringLiteral("База данных «%1» на сервере «%2» уже существует. "
                                                 "Чтобы заменить её, запустите программу с ключом "
                                                 "--force")
                                      .arg(db, m_server));
-    }
-    for (const QString& temp : {m_fuelTemp, m_goodsTemp}) {
-        if (exists(temp))
-            throw EDatabaseError(QStringLiteral("Временная база данных «%1» на сервере «%2» уже "
-                                                "существует; удалите её и повторите")
-                                     .arg(temp, m_server));
     }
 }
 
@@ -100,11 +111,57 @@ PostgresStationSink::~PostgresStationSink() {
             try {
                 dropTemporaries();
             } catch (const Exception&) {
-                // The run already reports its own failure; a leftover is named by the next run.
+                // The run already reports its own failure; the next run removes the leftover.
             }
         }
         PQfinish(m_admin);
     }
+}
+
+void PostgresStationSink::removeLeftovers() {
+    // A replacement interrupted between its commit and dropping the old pair left
+    // "<name>_torvi_old";
+    // the names themselves are the new pair by then. Should a name be missing beside its old
+    // database (a hand's rename), the old one is all the station has: it goes back.
+    for (const QString& db : {m_fuelDb, m_goodsDb}) {
+        const QString old = db + QLatin1String(kOldSuffix);
+        if (!exists(old))
+            continue;
+        if (exists(db))
+            exec(m_admin, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(quoted(old)), old);
+        else
+            exec(m_admin,
+                 QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(quoted(old), quoted(db)), db);
+    }
+    // A killed load left its new databases, under this version's names or, from earlier
+    // versions, "<name>_tmp_<process id>". One that somebody uses is another run's load.
+    PGresult* res = PQexec(m_admin, "SELECT datname FROM pg_database");
+    QStringList names;
+    for (int r = 0; PQresultStatus(res) == PGRES_TUPLES_OK && r < PQntuples(res); ++r)
+        names << QString::fromUtf8(PQgetvalue(res, r, 0));
+    PQclear(res);
+    const QRegularExpression earlier(
+        QStringLiteral("^(%1|%2)_tmp_[0-9]+$")
+            .arg(QRegularExpression::escape(m_fuelDb), QRegularExpression::escape(m_goodsDb)));
+    for (const QString& name : names) {
+        if (name != m_fuelTemp && name != m_goodsTemp && !earlier.match(name).hasMatch())
+            continue;
+        PGresult* drop = PQexec(
+            m_admin, QStringLiteral("DROP DATABASE %1").arg(quoted(name)).toUtf8().constData());
+        const bool dropped = PQresultStatus(drop) == PGRES_COMMAND_OK;
+        const QString reason = lastError(m_admin);
+        PQclear(drop);
+        if (!dropped)
+            throw EDatabaseError(QStringLiteral("Временная база данных «%1» на сервере «%2» "
+                                                "осталась от прерванной загрузки и не удаляется: "
+                                                "%3. Если её сейчас загружает другой запуск "
+                                                "torvi-stationdb, дождитесь его конца")
+                                     .arg(name, m_server, reason));
+    }
+}
+
+QString PostgresStationSink::quoted(const QString& name) {
+    return PostgresSchema::quotedName(name);
 }
 
 QString PostgresStationSink::name(Database which) const {
@@ -131,9 +188,10 @@ PGconn* PostgresStationSink::connect(const QString& database) {
     return conn;
 }
 
-void PostgresStationSink::exec(PGconn* conn, const QString& sql, const QString& database) {
+void PostgresStationSink::exec(PGconn* conn, const QString& sql, const QString& database,
+                               int expected) {
     PGresult* res = PQexec(conn, sql.toUtf8().constData());
-    const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+    const bool ok = PQresultStatus(res) == ExecStatusType(expected);
     PQclear(res);
     if (!ok)
         throw EDatabaseError(QStringLiteral("Ошибка базы данных «%1» на сервере «%2»: %3 (%4)")
@@ -230,14 +288,53 @@ void PostgresStationSink::endDatabase() {
 }
 
 void PostgresStationSink::commit() {
-    // Renames are quick, but the old database must have no readers: WITH (FORCE) ends them,
-    // as replacing a station's files would pull them from under their readers too.
-    const auto q = [](const QString& name) { return PostgresSchema::quotedName(name); };
-    for (const auto& [temp, target] : {std::pair{m_fuelTemp, m_fuelDb}, {m_goodsTemp, m_goodsDb}}) {
-        exec(m_admin, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(q(target)),
-             target);
-        exec(m_admin, QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(q(temp), q(target)),
-             target);
+    // Both pairs change names in one transaction, so the station has either its old pair or the
+    // new one whatever fails or is killed. A rename needs its database to have no sessions: the
+    // readers of the old pair are ended, as replacing a station's files would pull them from
+    // under their readers too, and so is anyone who found the new pair early.
+    const QString databases = QStringList{m_fuelDb, m_goodsDb, m_fuelTemp, m_goodsTemp}
+                                  .replaceInStrings(QStringLiteral("'"), QStringLiteral("''"))
+                                  .join(QStringLiteral("', '"));
+    QStringList asides;
+    try {
+        exec(m_admin, QStringLiteral("BEGIN"), m_fuelDb);
+        exec(m_admin,
+             QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname "
+                            "IN ('%1') AND pid <> pg_backend_pid()")
+                 .arg(databases),
+             m_fuelDb, PGRES_TUPLES_OK);
+        for (const auto& [temp, target] :
+             {std::pair{m_fuelTemp, m_fuelDb}, {m_goodsTemp, m_goodsDb}}) {
+            if (exists(target)) {
+                asides << target + QLatin1String(kOldSuffix);
+                exec(m_admin,
+                     QStringLiteral("ALTER DATABASE %1 RENAME TO %2")
+                         .arg(quoted(target), quoted(asides.last())),
+                     target);
+            }
+            exec(m_admin,
+                 QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(quoted(temp), quoted(target)),
+                 target);
+        }
+        exec(m_admin, QStringLiteral("COMMIT"), m_fuelDb);
+    } catch (const EDatabaseError& e) {
+        PQclear(PQexec(m_admin, "ROLLBACK"));
+        throw EDatabaseError(QStringLiteral("Базы данных станции не заменены, «%1» и «%2» на "
+                                            "сервере «%3» остались как были: %4")
+                                 .arg(m_fuelDb, m_goodsDb, m_server, e.message()));
     }
     m_committed = true;
+    for (const QString& old : asides) {
+        PGresult* res = PQexec(
+            m_admin,
+            QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(quoted(old)).toUtf8().constData());
+        if (PQresultStatus(res) != PGRES_COMMAND_OK)
+            std::fputs(QStringLiteral("\ntorvi-stationdb: прежняя база данных «%1» не удалена "
+                                      "(%2); её удалит следующий запуск для этой станции\n")
+                           .arg(old, lastError(m_admin))
+                           .toLocal8Bit()
+                           .constData(),
+                       stderr);
+        PQclear(res);
+    }
 }

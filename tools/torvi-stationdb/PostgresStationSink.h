@@ -9,7 +9,8 @@
 typedef struct pg_conn PGconn;
 
 // A station's fuel and goods databases on a PostgreSQL server, loaded with COPY. Both are built
-// under temporary names and renamed at the commit, so an interrupted run leaves what was there;
+// under temporary names and take the station's names together at the commit, so a failed or
+// interrupted run leaves the pair that was there, and the next run removes what it left behind;
 // an existing database is replaced only when force is given.
 class PostgresStationSink final : public StationSink {
 public:
@@ -34,10 +35,13 @@ private:
     };
 
     PGconn* connect(const QString& database);
-    void exec(PGconn* conn, const QString& sql, const QString& database);
+    // expected: the ExecStatusType of success (1, PGRES_COMMAND_OK, by default).
+    void exec(PGconn* conn, const QString& sql, const QString& database, int expected = 1);
     bool exists(const QString& database);
     void flush(Table& table);
     void dropTemporaries();
+    void removeLeftovers();
+    static QString quoted(const QString& name);
 
     QString m_server;
     QString m_host;

@@ -4,20 +4,37 @@
 #include "platform/data/StationDateTime.h"
 #include "platform/data/postgres/PostgresSchema.h"
 
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QSqlDriver>
 #include <QSqlError>
 
 #include <libpq-fe.h>
 
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <string>
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 std::atomic<quint64> connectionCounter{0};
+std::atomic<int> statementTimeoutMs{TPostgresStatServer::kStatementTimeoutSeconds * 1000};
+std::atomic<qint64> temporaryKilobytesLimit{TPostgresStatServer::kTemporaryKilobytesLimit};
+
+// The server names a database by at most this many bytes (NAMEDATALEN - 1); a longer name would
+// be cut short there, or refused before the login with a reason nobody could read.
+constexpr qsizetype kMaxDatabaseNameBytes = 63;
 
 // Rows per round trip: large enough that the trips cost little next to the rows, small enough
 // that a batch in the driver's buffer stays a few megabytes.
@@ -72,11 +89,12 @@ qint64 floorDiv(qint64 a, qint64 b) {
 
 // A numeric in the server's binary form: base-10000 digits with a weight. Whole numbers that fit
 // stay integers, as SQLite keeps a SUM of integers; the rest are read through their decimal
-// digits so that the double is the one the text would give.
-void appendNumeric(TColumnBuilder& b, const char* p, int length) {
+// digits so that the double is the one the text would give. False for a number beyond the
+// double's range; one too small for it reads as zero.
+bool appendNumeric(TColumnBuilder& b, const char* p, int length) {
     if (length < 8) {
         b.appendNull();
-        return;
+        return true;
     }
     const int count = qint16(be16(p));
     const int weight = qint16(be16(p + 2));
@@ -84,14 +102,14 @@ void appendNumeric(TColumnBuilder& b, const char* p, int length) {
     const int scale = be16(p + 6);
     if (sign != 0 && sign != 0x4000) {
         b.appendText(sign == 0xC000 ? "NaN" : sign == 0xD000 ? "Infinity" : "-Infinity");
-        return;
+        return true;
     }
     if (scale == 0 && weight < 4) {
         qint64 value = 0;
         for (int i = 0; i <= weight; ++i)
             value = value * 10000 + (i < count ? be16(p + 8 + 2 * i) : 0);
         b.appendInteger(sign ? -value : value);
-        return;
+        return true;
     }
     std::string digits = sign ? "-0" : "0";
     char group[8];
@@ -101,20 +119,44 @@ void appendNumeric(TColumnBuilder& b, const char* p, int length) {
     }
     digits += 'e' + std::to_string(4 * (weight + 1 - count));
     double value = 0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec ==
+        std::errc::result_out_of_range) {
+        if (weight >= 0)
+            return false;
+        value = sign ? -0.0 : 0.0;
+    }
     b.appendFloat(value);
+    return true;
+}
+
+// Years 1 to 9999, as a station's date-time reads; the server's "infinity" and any day beyond
+// stay text, which a date-time field refuses with the value in its message instead of showing a
+// year no calendar has.
+constexpr qint64 kFirstUnixDay = -719162; // 0001-01-01
+constexpr qint64 kLastUnixDay = 2932896;  // 9999-12-31
+
+void appendDay(TColumnBuilder& b, qint64 unixDay, qint64 msecOfDay, bool infinite) {
+    if (infinite) {
+        b.appendText(unixDay > 0 ? "infinity" : "-infinity");
+    } else if (unixDay < kFirstUnixDay || unixDay > kLastUnixDay) {
+        const QDate date = QDate::fromJulianDay(unixDay + 2440588);
+        const QByteArray text = QStringLiteral("%1-%2-%3")
+                                    .arg(date.year())
+                                    .arg(date.month(), 2, 10, QLatin1Char('0'))
+                                    .arg(date.day(), 2, 10, QLatin1Char('0'))
+                                    .toUtf8();
+        b.appendText(std::string_view(text.constData(), size_t(text.size())));
+    } else {
+        b.appendDateTime(StationDateTime::fromUnixDay(unixDay, msecOfDay));
+    }
 }
 
 void appendTimestamp(TColumnBuilder& b, qint64 micro) {
-    if (micro == std::numeric_limits<qint64>::max() ||
-        micro == std::numeric_limits<qint64>::min()) {
-        b.appendText(micro > 0 ? "infinity" : "-infinity");
-        return;
-    }
+    const bool infinite =
+        micro == std::numeric_limits<qint64>::max() || micro == std::numeric_limits<qint64>::min();
     const qint64 msec = floorDiv(micro, 1000);
     const qint64 day = floorDiv(msec, 86400000);
-    b.appendDateTime(
-        StationDateTime::fromUnixDay(day + kServerEpochUnixDay, msec - day * 86400000));
+    appendDay(b, infinite ? micro : day + kServerEpochUnixDay, msec - day * 86400000, infinite);
 }
 
 bool supported(Oid type) {
@@ -141,7 +183,8 @@ bool supported(Oid type) {
     }
 }
 
-void appendValue(TColumnBuilder& b, Oid type, const char* p, int length) {
+// False for a value the column cannot hold (a numeric beyond the double's range).
+bool appendValue(TColumnBuilder& b, Oid type, const char* p, int length) {
     switch (type) {
     case kBool:
         b.appendInteger(length > 0 && p[0] ? 1 : 0);
@@ -173,11 +216,14 @@ void appendValue(TColumnBuilder& b, Oid type, const char* p, int length) {
         break;
     }
     case kNumeric:
-        appendNumeric(b, p, length);
+        return appendNumeric(b, p, length);
+    case kDate: {
+        const qint32 day = qint32(be32(p));
+        const bool infinite =
+            day == std::numeric_limits<qint32>::max() || day == std::numeric_limits<qint32>::min();
+        appendDay(b, infinite ? day : day + kServerEpochUnixDay, 0, infinite);
         break;
-    case kDate:
-        b.appendDateTime(StationDateTime::fromUnixDay(qint32(be32(p)) + kServerEpochUnixDay, 0));
-        break;
+    }
     case kTimestamp:
     case kTimestampTz:
         appendTimestamp(b, qint64(be64(p)));
@@ -186,6 +232,7 @@ void appendValue(TColumnBuilder& b, Oid type, const char* p, int length) {
         b.appendText(std::string_view(p, size_t(length)));
         break;
     }
+    return true;
 }
 
 QString serverText(const char* text) {
@@ -198,6 +245,99 @@ bool mentions(const QString& reason, std::initializer_list<const char*> words) {
             return true;
     }
     return false;
+}
+
+// Whether something listens at the server's address, found without logging in: a login needs a
+// database, and one named after the role (libpq's default) is a failed login in the server's log
+// for every connection. Empty when it listens, otherwise why not.
+QString listenerMissing(const QString& host, int port) {
+    if (port <= 0)
+        port = qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT")
+                                                          : 5432;
+    const auto waitConnected = [](int fd) {
+        pollfd p{fd, POLLOUT, 0};
+        int ready;
+        do
+            ready = ::poll(&p, 1, 10000); // as connect_timeout=10
+        while (ready < 0 && errno == EINTR);
+        int error = ready == 0 ? ETIMEDOUT : 0;
+        socklen_t size = sizeof error;
+        if (ready > 0)
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        return error;
+    };
+    const auto attempt = [&](int family, const sockaddr* address, socklen_t size) {
+        const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return errno;
+        int error = ::connect(fd, address, size) == 0 ? 0 : errno;
+        if (error == EINPROGRESS)
+            error = waitConnected(fd);
+        ::close(fd);
+        return error;
+    };
+    int error = 0;
+    if (host.startsWith(QLatin1Char('/'))) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(host + QStringLiteral("/.s.PGSQL.%1").arg(port));
+        if (size_t(path.size()) >= sizeof address.sun_path)
+            return QStringLiteral("слишком длинный путь к сокету сервера");
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        error = attempt(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } else {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int status = ::getaddrinfo(host.toUtf8().constData(),
+                                         QByteArray::number(port).constData(), &hints, &found);
+        if (status != 0)
+            return QStringLiteral("имя компьютера не найдено");
+        error = ECONNREFUSED;
+        for (addrinfo* a = found; a && error; a = a->ai_next)
+            error = attempt(a->ai_family, a->ai_addr, a->ai_addrlen);
+        ::freeaddrinfo(found);
+    }
+    return error ? QString::fromLocal8Bit(std::strerror(error)) : QString();
+}
+
+QString seconds(int ms) {
+    return QString::number(ms / 1000.0).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+// How long the client waits for one statement's answer: the server's own timeout, then as long
+// again (at most half a minute) for its cancellation to arrive.
+int clientWaitMs() {
+    const int limit = statementTimeoutMs.load();
+    return limit + qMin(limit, 30000);
+}
+
+// Sends one statement and waits for its result at most clientWaitMs(): the server's timeout
+// cannot fire in a stopped backend, nor reach a client over a silent network. Null and timedOut
+// when the wait ran out, with the statement still pending on the connection.
+PGresult* exchange(PGconn* conn, const char* sql, int resultFormat, bool& timedOut) {
+    timedOut = false;
+    if (!PQsendQueryParams(conn, sql, 0, nullptr, nullptr, nullptr, nullptr, resultFormat))
+        return nullptr;
+    const QDeadlineTimer deadline(clientWaitMs());
+    while (PQisBusy(conn)) {
+        pollfd p{PQsocket(conn), POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(deadline.remainingTime()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0) {
+            timedOut = true;
+            return nullptr;
+        }
+        if (!PQconsumeInput(conn))
+            break;
+    }
+    PGresult* result = nullptr;
+    while (PGresult* next = PQgetResult(conn)) {
+        PQclear(result);
+        result = next;
+    }
+    return result;
 }
 
 // Closes the transaction of a request however the request ends.
@@ -221,22 +361,18 @@ TPostgresStatServer::TPostgresStatServer(const QString& computerName)
     // Connecting reaches the computer, as a connection to a remote server always has: an
     // unreachable one fails here and the connection stays closed. The databases are opened on
     // the first request, once StatParameter has named them.
-    const QByteArray host = m_host.toUtf8();
-    const QByteArray port = QByteArray::number(m_port);
-    const char* keys[] = {"host", "port", "connect_timeout", nullptr};
-    const char* values[] = {host.constData(), m_port > 0 ? port.constData() : nullptr, "10",
-                            nullptr};
-    const PGPing ping = PQpingParams(keys, values, 0);
-    if (ping == PQPING_OK)
+    const QString missing = listenerMissing(m_host, m_port);
+    if (missing.isEmpty())
         return;
     throw EDatabaseError(
-        QStringLiteral("Не удалось подключиться к серверу статистики на компьютере «%1»: %2")
-            .arg(m_computerName,
-                 ping == PQPING_REJECT
-                     ? QStringLiteral("сервер PostgreSQL сейчас не принимает подключений "
-                                      "(запускается или останавливается)")
-                     : QStringLiteral("сервер PostgreSQL не отвечает (компьютер недоступен, "
-                                      "имя или порт неверны)")));
+        QStringLiteral("Не удалось подключиться к серверу статистики на компьютере «%1»: сервер "
+                       "PostgreSQL не отвечает (компьютер недоступен, имя или порт неверны: %2)")
+            .arg(m_computerName, missing));
+}
+
+void TPostgresStatServer::setStatementLimits(int timeoutMs, qint64 temporaryKilobytes) {
+    statementTimeoutMs = timeoutMs;
+    temporaryKilobytesLimit = temporaryKilobytes;
 }
 
 TPostgresStatServer::~TPostgresStatServer() {
@@ -310,6 +446,15 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
                                             "(параметр %2)")
                                  .arg(StationProviders::databaseWord(which))
                                  .arg(int(which)));
+    if (const qsizetype bytes = databaseName(which).toUtf8().size(); bytes > kMaxDatabaseNameBytes)
+        throw EDatabaseError(
+            QStringLiteral("Имя базы данных %1 длиннее %2 байт (%3 байт), "
+                           "такой базы на сервере PostgreSQL «%4» быть не "
+                           "может: «%5»")
+                .arg(StationProviders::databaseWord(which))
+                .arg(kMaxDatabaseNameBytes)
+                .arg(bytes)
+                .arg(m_computerName, ShortenedForMessage(databaseName(which), 100)));
     h.connectionName =
         QStringLiteral("torvi-stat-pg-%1-%2")
             .arg(connectionCounter.fetch_add(1))
@@ -325,7 +470,13 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
     if (m_port > 0)
         h.db.setPort(m_port);
     h.db.setDatabaseName(databaseName(which));
-    h.db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=torvistat"));
+    // Keepalives find a peer that vanished without a word (a cable pulled, a machine frozen) in
+    // about two minutes instead of the system's two hours; tcp_user_timeout does the same for
+    // data the peer never acknowledges.
+    h.db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=torvistat;"
+                                          "keepalives=1;keepalives_idle=60;"
+                                          "keepalives_interval=10;keepalives_count=6;"
+                                          "tcp_user_timeout=120000"));
     if (!h.db.open()) {
         const QString reason = h.db.lastError().databaseText().trimmed();
         closeHandle(h);
@@ -341,27 +492,61 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
             QStringLiteral("Драйвер QPSQL не дал доступа к соединению: %1").arg(where(which)));
     }
     // Every transaction of this session reads only, whatever a command text asks for.
+    auto* conn = static_cast<PGconn*>(h.pg);
     const QByteArray setup = QByteArrayLiteral("SET default_transaction_read_only = on; "
                                                "SET cursor_tuple_fraction = 1; "
-                                               "SET statement_timeout = '") +
-                             QByteArray::number(kStatementTimeoutSeconds) + "s'";
-    Result set(PQexec(static_cast<PGconn*>(h.pg), setup.constData()));
+                                               "SET statement_timeout = ") +
+                             QByteArray::number(statementTimeoutMs.load());
+    Result set(PQexec(conn, setup.constData()));
     if (set.status() != PGRES_COMMAND_OK) {
-        const QString reason = serverText(PQerrorMessage(static_cast<PGconn*>(h.pg)));
+        const QString reason = serverText(PQerrorMessage(conn));
         closeHandle(h);
         throw EDatabaseError(
             QStringLiteral("Не удалось настроить соединение: %1: %2").arg(where(which), reason));
     }
+    // Sorts and hashes of a hostile command text could otherwise fill the central server's disk.
+    // Only a superuser, or a role granted the parameter, may set the limit; for the others the
+    // administrator sets it on the role, and any limit found there is the administrator's choice.
+    const QByteArray limit = QByteArrayLiteral("SET temp_file_limit = ") +
+                             QByteArray::number(temporaryKilobytesLimit.load());
+    Result limited(PQexec(conn, limit.constData()));
+    if (limited.status() != PGRES_COMMAND_OK) {
+        const QString reason = serverText(PQerrorMessage(conn));
+        Result current(PQexec(conn, "SELECT current_setting('temp_file_limit'), current_user"));
+        const bool known = current.status() == PGRES_TUPLES_OK && PQntuples(current.res) == 1;
+        if (!known || qstrcmp(PQgetvalue(current.res, 0, 0), "-1") == 0) {
+            const QString role =
+                known ? QString::fromUtf8(PQgetvalue(current.res, 0, 1)) : QStringLiteral("РОЛЬ");
+            closeHandle(h);
+            throw EDatabaseError(
+                QStringLiteral("Сервер PostgreSQL «%1» не дал ограничить временные файлы "
+                               "запросов (%2), а у роли «%3» ограничения нет: %4 не открыта. "
+                               "Администратору сервера: ALTER ROLE %5 SET temp_file_limit = "
+                               "'1GB'")
+                    .arg(m_computerName, reason, role, where(which),
+                         PostgresSchema::quotedName(role)));
+        }
+    }
     return h;
 }
 
-bool TPostgresStatServer::begin(Handle& h, QString& reason) {
+bool TPostgresStatServer::begin(Handle& h, QString& reason, bool& timedOut) {
     auto* conn = static_cast<PGconn*>(h.pg);
-    Result res(PQexec(conn, "BEGIN TRANSACTION READ ONLY"));
+    Result res(exchange(conn, "BEGIN TRANSACTION READ ONLY", 0, timedOut));
     if (res.status() == PGRES_COMMAND_OK)
         return true;
     reason = serverText(PQerrorMessage(conn));
     return false;
+}
+
+void TPostgresStatServer::raiseNoAnswer(Handle& h, Database which) {
+    closeHandle(h);
+    throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» не ответил за %2 с: %3 не "
+                                        "прочитана, соединение закрыто. Запустите расчёт снова, "
+                                        "когда сервер будет отвечать")
+                             .arg(m_computerName)
+                             .arg(seconds(clientWaitMs()))
+                             .arg(where(which)));
 }
 
 std::shared_ptr<const TDataPacket>
@@ -380,7 +565,10 @@ TPostgresStatServer::run(Database which, const QString& sql,
                          const QHash<QString, TFieldType>& declaredTypes) {
     Handle* h = &handle(which);
     QString reason;
-    if (!begin(*h, reason)) {
+    bool timedOut = false;
+    if (!begin(*h, reason, timedOut)) {
+        if (timedOut)
+            raiseNoAnswer(*h, which);
         if (PQstatus(static_cast<PGconn*>(h->pg)) == CONNECTION_OK)
             throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» не начал чтение: %2: %3")
                                      .arg(m_computerName, where(which), reason));
@@ -388,7 +576,9 @@ TPostgresStatServer::run(Database which, const QString& sql,
         // run yet, so one new connection is safe to try.
         closeHandle(*h);
         h = &handle(which);
-        if (!begin(*h, reason)) {
+        if (!begin(*h, reason, timedOut)) {
+            if (timedOut)
+                raiseNoAnswer(*h, which);
             closeHandle(*h);
             throw EDatabaseError(QStringLiteral("Связь с сервером PostgreSQL «%1» прервана: %2 "
                                                 "недоступна (%3)")
@@ -400,6 +590,10 @@ TPostgresStatServer::run(Database which, const QString& sql,
 
     // Classifies a failed step; a lost connection is closed so the next request opens a new one.
     const auto fail = [&](const Result& res) {
+        if (timedOut) {
+            transaction.open = false;
+            raiseNoAnswer(*h, which);
+        }
         const QString state = QString::fromLatin1(PQresultErrorField(res.res, PG_DIAG_SQLSTATE));
         const QString text = serverText(PQerrorMessage(conn));
         if (PQstatus(conn) != CONNECTION_OK || state.startsWith(QLatin1String("08")) ||
@@ -417,8 +611,14 @@ TPostgresStatServer::run(Database which, const QString& sql,
                                      .arg(where(which), text));
         if (state == QLatin1String("57014"))
             throw EDatabaseError(QStringLiteral("Запрос не уложился в %1 с и прерван: %2")
-                                     .arg(kStatementTimeoutSeconds)
+                                     .arg(seconds(statementTimeoutMs.load()))
                                      .arg(where(which)));
+        if (state == QLatin1String("53400") && mentions(text, {"temp_file_limit"}))
+            throw EDatabaseError(
+                QStringLiteral("Временные данные запроса превысили %1 МБ; "
+                               "запрос прерван: %2")
+                    .arg(QString::number(temporaryKilobytesLimit.load() / 1024.0).replace('.', ','))
+                    .arg(where(which)));
         throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» отклонил запрос: %2: %3")
                                  .arg(m_computerName, where(which), text));
     };
@@ -428,8 +628,7 @@ TPostgresStatServer::run(Database which, const QString& sql,
     const QByteArray declare =
         QByteArrayLiteral("DECLARE torvi_rows NO SCROLL CURSOR FOR ") + sql.toUtf8();
     {
-        Result res(
-            PQexecParams(conn, declare.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+        Result res(exchange(conn, declare.constData(), 0, timedOut));
         if (res.status() != PGRES_COMMAND_OK)
             fail(res);
     }
@@ -438,10 +637,11 @@ TPostgresStatServer::run(Database which, const QString& sql,
         QByteArrayLiteral("FETCH FORWARD ") + QByteArray::number(kBatchRows) + " FROM torvi_rows";
     std::vector<TColumnBuilder> builders;
     std::vector<Oid> types;
+    QStringList names;
     qsizetype rows = 0;
     for (bool first = true;; first = false) {
         // Binary results: numbers and time stamps arrive as the server holds them.
-        Result res(PQexecParams(conn, fetch.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1));
+        Result res(exchange(conn, fetch.constData(), 1, timedOut));
         if (res.status() != PGRES_TUPLES_OK)
             fail(res);
         const int columns = PQnfields(res.res);
@@ -451,6 +651,7 @@ TPostgresStatServer::run(Database which, const QString& sql,
                 const QString name =
                     PostgresSchema::stationSpelling(QString::fromUtf8(PQfname(res.res, c)));
                 types.push_back(PQftype(res.res, c));
+                names << name;
                 if (!supported(types.back()))
                     throw EDatabaseError(QStringLiteral("Столбец «%1» результата имеет тип, "
                                                         "который сервер статистики не читает "
@@ -471,8 +672,14 @@ TPostgresStatServer::run(Database which, const QString& sql,
             for (int r = 0; r < count; ++r) {
                 if (PQgetisnull(res.res, r, c))
                     b.appendNull();
-                else
-                    appendValue(b, type, PQgetvalue(res.res, r, c), PQgetlength(res.res, r, c));
+                else if (!appendValue(b, type, PQgetvalue(res.res, r, c),
+                                      PQgetlength(res.res, r, c)))
+                    throw EDatabaseError(QStringLiteral("Число в столбце «%1» результата больше "
+                                                        "любого, с которым считает статистика "
+                                                        "(строка %2): %3")
+                                             .arg(names[c])
+                                             .arg(rows + r + 1)
+                                             .arg(where(which)));
             }
         }
         rows += count;

@@ -12,8 +12,9 @@
 // computer name is "host" or "host:port"; the user and the password come from the usual libpq
 // places (PGUSER, PGPASSWORD, ~/.pgpass).
 //
-// Each command text runs unchanged inside a read-only transaction with a statement timeout, and
-// its rows are read in binary batches straight into the packet's typed columns.
+// Each command text runs unchanged inside a read-only transaction with a statement timeout and a
+// limit on temporary files, and its rows are read in binary batches straight into the packet's
+// typed columns.
 //
 // Like the embedded server, it belongs to the thread that created it. A connection the server
 // lost is opened again on the next request, so a run after the server is back works.
@@ -31,8 +32,13 @@ public:
     provide(const QString& providerName, const QString& commandText,
             const QHash<QString, TFieldType>& declaredTypes) override;
 
-    // How long one statement may run before the server cancels it.
+    // How long one statement may run before the server cancels it; the client waits as long
+    // again at most for the answer, so that a frozen server or a silent network ends a run too.
     static constexpr int kStatementTimeoutSeconds = 300;
+    // Temporary files one statement may fill on the server.
+    static constexpr qint64 kTemporaryKilobytesLimit = qint64(1) << 20;
+    // For the tests: the limits of connections opened from now on.
+    static void setStatementLimits(int timeoutMs, qint64 temporaryKilobytes);
 
 private:
     using Database = StationProviders::Database;
@@ -45,7 +51,8 @@ private:
     Handle& handle(Database which);
     void closeHandle(Handle& handle);
     [[noreturn]] void raiseOpenError(Database which, const QString& reason) const;
-    bool begin(Handle& handle, QString& reason);
+    bool begin(Handle& handle, QString& reason, bool& timedOut);
+    [[noreturn]] void raiseNoAnswer(Handle& handle, Database which);
     std::shared_ptr<const TDataPacket> run(Database which, const QString& sql,
                                            const QHash<QString, TFieldType>& declaredTypes);
     QString databaseName(Database which) const;

@@ -3,6 +3,7 @@
 #include "platform/core/CodePage1251.h"
 #include "platform/core/DaraPaths.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
 #include "platform/ui/HtmlView.h"
 #include "platform/ui/MessageBoxes.h"
 #include "platform/ui/OfficeLauncher.h"
@@ -11,13 +12,13 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
@@ -34,6 +35,11 @@ QDateTime now() {
     return exportClock() ? exportClock()() : QDateTime::currentDateTime();
 }
 
+// Every office export together, however many conversions it takes.
+constexpr int kConversionLimitMs = 120000;
+
+const QString kExcelFilter = QStringLiteral("Calc MS Excel 2007 XML");
+
 // How LibreOffice reads the report and writes the document of each office target.
 struct TOfficeTarget {
     QString importFilter;
@@ -41,6 +47,11 @@ struct TOfficeTarget {
     QString extension;
     // The document is opened as a new, untitled one rather than as the file.
     bool asNewDocument;
+    // A spreadsheet: the import keeps only pictures read from files.
+    bool spreadsheet;
+    // The import leaves its pictures linked to their files, and so would the document; written
+    // as a workbook first, they are inside it, and the document made from it keeps them there.
+    bool viaWorkbook;
 };
 
 TOfficeTarget officeTarget(int index) {
@@ -48,13 +59,16 @@ TOfficeTarget officeTarget(int index) {
     const QString calc = QStringLiteral("HTML (StarCalc)");
     switch (index) {
     case etWord:
-        return {writer, QStringLiteral("docx:MS Word 2007 XML"), QStringLiteral("docx"), false};
+        return {
+            writer, QStringLiteral("docx:MS Word 2007 XML"), QStringLiteral("docx"), false, false,
+            false};
     case etExcel:
-        return {calc, QStringLiteral("xlsx:Calc MS Excel 2007 XML"), QStringLiteral("xlsx"), false};
+        return {calc, QStringLiteral("xlsx:") + kExcelFilter, QStringLiteral("xlsx"), false, true,
+                false};
     case etWriter:
-        return {writer, QStringLiteral("odt:writer8"), QStringLiteral("odt"), true};
+        return {writer, QStringLiteral("odt:writer8"), QStringLiteral("odt"), true, false, false};
     default:
-        return {calc, QStringLiteral("ods:calc8"), QStringLiteral("ods"), true};
+        return {calc, QStringLiteral("ods:calc8"), QStringLiteral("ods"), true, true, true};
     }
 }
 
@@ -104,16 +118,23 @@ void makeOfficeDocument(int index, const QByteArray& htmlText, QWidget* parent) 
         throw EOSError(
             QStringLiteral("Не удалось создать временную папку: %1").arg(work.errorString()));
     const QString source = work.filePath(QStringLiteral("report.html"));
-    QSaveFile html(source);
-    const QByteArray bytes = OfficeHtml(htmlText);
-    if (!html.open(QIODevice::WriteOnly) || html.write(bytes) != bytes.size() || !html.commit())
-        throw EOSError(
-            QStringLiteral("Не удалось записать файл %1: %2").arg(source, html.errorString()));
+    writeWholeFile(source, OfficeHtml(htmlText, target.spreadsheet ? work.path() : QString()));
 
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-        OfficeLauncher::convert(source, target.importFilter, target.exportFilter, document);
+        const QDeadlineTimer limit(kConversionLimitMs);
+        if (target.viaWorkbook) {
+            const QString workbook = work.filePath(QStringLiteral("report.xlsx"));
+            OfficeLauncher::convert(source, target.importFilter,
+                                    QStringLiteral("xlsx:") + kExcelFilter, workbook,
+                                    int(limit.remainingTime()));
+            OfficeLauncher::convert(workbook, kExcelFilter, target.exportFilter, document,
+                                    int(std::max<qint64>(limit.remainingTime(), 1)));
+        } else {
+            OfficeLauncher::convert(source, target.importFilter, target.exportFilter, document,
+                                    kConversionLimitMs);
+        }
     }
     if (shown)
         OfficeLauncher::openDocument(document, target.asNewDocument);
@@ -174,11 +195,7 @@ void exportToHtmlFile(const QByteArray& htmlText, QWidget* parent) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString path = dialog.selectedFiles().constFirst();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(htmlText) != htmlText.size() ||
-        !file.commit())
-        throw EOSError(
-            QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
+    writeWholeFile(path, htmlText);
     MessageBoxes::information(
         parent, QStringLiteral("Отчет сохранен в файл \"%1\"").arg(QDir::toNativeSeparators(path)));
 }
@@ -201,7 +218,7 @@ ExportClock SetExportClock(ExportClock clock) {
     return previous;
 }
 
-QByteArray OfficeHtml(const QByteArray& htmlText) {
+QByteArray OfficeHtml(const QByteArray& htmlText, const QString& pictureFolder) {
     QString html = CodePage1251::decode(htmlText);
     static const QRegularExpression charset(QStringLiteral("charset\\s*=\\s*windows-1251"),
                                             QRegularExpression::CaseInsensitiveOption);
@@ -211,17 +228,23 @@ QByteArray OfficeHtml(const QByteArray& htmlText) {
         QRegularExpression::CaseInsensitiveOption);
     QString result;
     qsizetype done = 0;
+    int pictures = 0;
     for (auto it = picture.globalMatch(html); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
         QString source = match.captured(2);
-        if (!source.startsWith(QLatin1String("data:"))) {
-            const QImage image(mapDaraPath(source));
-            QByteArray png;
-            QBuffer buffer(&png);
-            // A picture that cannot be read keeps its name; the document then shows it missing.
-            if (!image.isNull() && buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"))
+        const QImage image(source.startsWith(QLatin1String("data:")) ? QString()
+                                                                     : mapDaraPath(source));
+        QByteArray png;
+        QBuffer buffer(&png);
+        // A picture that cannot be read keeps its name; the document then shows it missing.
+        if (!image.isNull() && buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG")) {
+            if (pictureFolder.isEmpty()) {
                 source =
                     QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+            } else {
+                source = QStringLiteral("picture%1.png").arg(++pictures);
+                writeWholeFile(QDir(pictureFolder).filePath(source), png);
+            }
         }
         result += html.mid(done, match.capturedStart(2) - done) + source;
         done = match.capturedEnd(2);

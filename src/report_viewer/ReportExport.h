@@ -26,9 +26,11 @@ QString ExportFileBaseName(const QDateTime& at);
 using ExportClock = std::function<QDateTime()>;
 ExportClock SetExportClock(ExportClock clock);
 
-// The report's HTML as LibreOffice reads it best: UTF-8 and its pictures inside the file, since
-// they are named by the suite's own paths.
-QByteArray OfficeHtml(const QByteArray& htmlText);
+// The report's HTML as LibreOffice reads it best: UTF-8, and its pictures (named by the suite's
+// own paths) in the form the import keeps. The text documents' import keeps pictures inside the
+// page; the spreadsheet import drops those and keeps only pictures it reads from files: with a
+// `pictureFolder` the pictures are written there as PNG files and named by their file names.
+QByteArray OfficeHtml(const QByteArray& htmlText, const QString& pictureFolder = QString());
 
 // Runs the export to target `index` (its caption `name`) of the report shown in `view`, whose
 // text is `htmlText` (code page 1251). Everything after the copy into the clipboard is reported

@@ -2,14 +2,15 @@
 
 #include "platform/core/CodePage1251.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QTime>
 #include <QtMath>
 
@@ -159,10 +160,18 @@ QList<qint64> PrintReportLines(QPrinter& printer, const TPrintSettings& settings
     const TReportPages pages = PrinterPages(printer, settings, int(lines.size()));
     const int from = fromPage == -1 ? 1 : std::max(fromPage, 1);
     const int to = std::min(toPage == -1 ? pages.pageCount : toPage, pages.pageCount);
-    QList<qint64> times;
-    // Nothing to print: no job, rather than a blank sheet out of the printer.
+    // Nothing to print: no job, rather than a blank sheet out of the printer, and the operator is
+    // told so instead of waiting for a page that never comes.
+    if (pages.pageCount == 0)
+        throw Exception(QStringLiteral("Отчет пуст: печатать нечего"));
     if (from > to)
-        return times;
+        throw Exception(
+            QStringLiteral(
+                "Ничего не напечатано: в отчете страниц %1, а выбраны страницы с %2 по %3")
+                .arg(pages.pageCount)
+                .arg(from)
+                .arg(toPage == -1 ? pages.pageCount : toPage));
+    QList<qint64> times;
     int rounds = 1;
     if (printer.supportsMultipleCopies()) {
         printer.setCopyCount(std::max(copies, 1));
@@ -262,6 +271,7 @@ TPrintChoice AskPrintRange(QPrinter& printer, bool portrait, QWidget* parent) {
     choice.toFile =
         printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
     if (choice.toFile) {
+        choice.fileName = printer.outputFileName();
         // "To a file" means the text itself; the printer must not keep printing into the file.
         printer.setOutputFileName(QString());
         printer.setOutputFormat(QPrinter::NativeFormat);
@@ -270,25 +280,21 @@ TPrintChoice AskPrintRange(QPrinter& printer, bool portrait, QWidget* parent) {
 }
 
 void WriteReportTextFile(const QString& path, const QStringList& lines) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EOSError(
-            QStringLiteral("Не удалось создать файл %1: %2").arg(path, file.errorString()));
-    for (const QString& line : lines) {
-        const QByteArray bytes = CodePage1251::encode(line) + "\r\n";
-        if (file.write(bytes) != bytes.size())
-            break;
-    }
-    if (!file.commit())
-        throw EOSError(
-            QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += CodePage1251::encode(line) + "\r\n";
+    writeWholeFile(path, bytes);
 }
 
-bool SaveReportToTextFile(const QStringList& lines, QWidget* parent) {
-    QFileDialog dialog(parent, QStringLiteral("Сохранить отчет в файл"), QString(),
+bool SaveReportToTextFile(const QStringList& lines, QWidget* parent, const QString& proposed) {
+    const QFileInfo name(proposed);
+    QFileDialog dialog(parent, QStringLiteral("Сохранить отчет в файл"),
+                       proposed.isEmpty() ? QString() : name.absolutePath(),
                        QStringLiteral("Text files (*.txt *.TXT)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("txt"));
+    if (!proposed.isEmpty())
+        dialog.selectFile(name.completeBaseName() + QStringLiteral(".txt"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     WriteReportTextFile(dialog.selectedFiles().constFirst(), lines);

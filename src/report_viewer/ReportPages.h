@@ -59,7 +59,8 @@ QString DrawTimeSuffix(qint64 milliseconds);
 
 // Prints pages fromPage..toPage (-1: the first, -1: the last) in `copies` copies. A printer that
 // cannot make copies itself gets the range that many times. Returns the drawing time of each
-// page printed. Throws when the printer does not start or takes no further page.
+// page printed. Throws when the range holds no page of the report (nothing is printed then), when
+// the printer does not start or takes no further page.
 QList<qint64> PrintReportLines(QPrinter& printer, const TPrintSettings& settings,
                                const QStringList& lines, int fromPage, int toPage, int copies);
 
@@ -81,6 +82,8 @@ struct TPrintChoice {
     int fromPage = 1;
     int toPage = -1;
     int copies = 1;
+    // The file named in the dialog for printing to a file; the text file is proposed after it.
+    QString fileName;
 };
 // The print dialog of the plain text: page numbers, copies, printing to a file; the printer's
 // orientation is preset from `portrait` and read back afterwards by the caller.
@@ -88,5 +91,7 @@ TPrintChoice AskPrintRange(QPrinter& printer, bool portrait, QWidget* parent);
 
 // Writes every line followed by CR LF, in code page 1251, replacing the file. Throws on error.
 void WriteReportTextFile(const QString& path, const QStringList& lines);
-// Asks for a text file name and writes the lines there; false when the operator cancelled.
-bool SaveReportToTextFile(const QStringList& lines, QWidget* parent);
+// Asks for a text file name, proposing `proposed` with the text's extension, and writes the lines
+// there; false when the operator cancelled.
+bool SaveReportToTextFile(const QStringList& lines, QWidget* parent,
+                          const QString& proposed = QString());

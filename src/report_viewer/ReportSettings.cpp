@@ -133,15 +133,18 @@ void SavePrintOptions(const QString& reportTitle, const TPrintOptions& options) 
 
 void ApplyPrintBackground(bool print) {
     TRegistry registry(TRegistry::LocalMachine);
+    if (!registry.keyExists(kHtmlViewKey))
+        return;
     registry.writeValue(kHtmlViewKey, kPrintBackground,
                         print ? QStringLiteral("yes") : QStringLiteral("no"));
     registry.flush();
 }
 
-bool PrintBackgroundApplied() {
-    return TRegistry(TRegistry::LocalMachine)
-               .readValue(kHtmlViewKey, kPrintBackground, QStringLiteral("yes"))
-               .toString() != QLatin1String("no");
+bool PrintBackgroundSetting(bool ticked) {
+    const TRegistry registry(TRegistry::LocalMachine);
+    if (!registry.valueExists(kHtmlViewKey, kPrintBackground))
+        return ticked;
+    return registry.readValue(kHtmlViewKey, kPrintBackground).toString() != QLatin1String("no");
 }
 
 QString HtmlEngineName() {

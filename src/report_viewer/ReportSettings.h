@@ -55,9 +55,12 @@ struct TPrintOptions {
 TPrintOptions LoadPrintOptions(const QString& reportTitle);
 void SavePrintOptions(const QString& reportTitle, const TPrintOptions& options);
 
-// The HTML view's "Print_Background" switch: "yes" or "no".
+// The HTML view's "Print_Background" switch: "yes" or "no", written only where the view's settings
+// key exists (it is the engine's, not the viewer's, to create).
 void ApplyPrintBackground(bool print);
-bool PrintBackgroundApplied();
+// Whether the HTML view prints backgrounds: its own switch where it has one, else the operator's
+// tick `ticked`.
+bool PrintBackgroundSetting(bool ticked);
 
 // The engine behind the HTML view and the version its zoom and print preview need.
 QString HtmlEngineName();

@@ -1,6 +1,7 @@
 #include "report_viewer/RptForm.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
 #include "platform/ui/HtmlView.h"
 #include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
@@ -413,12 +414,7 @@ void TRptFrm::LoadHtmlReport() {
     const QString path = TempHtmlFileName();
     QFile::remove(path);
     Timer1->stop();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(m_htmlText) != m_htmlText.size() || !file.flush())
-        throw EOSError(QStringLiteral("Не удалось записать временный файл отчета %1: %2")
-                           .arg(path, file.errorString()));
-    file.close();
+    writeWholeFile(path, m_htmlText);
     ++m_htmlLoads;
     wb->navigate(path);
 }
@@ -485,7 +481,7 @@ void TRptFrm::bbtPreviewClick() {
         return;
     }
     if (CheckEngineVersion(this))
-        ReportPrinter::previewHtml(*wb, cBcPrint->isChecked(), this);
+        ReportPrinter::previewHtml(*wb, PrintBackgroundSetting(cBcPrint->isChecked()), this);
 }
 
 void TRptFrm::PrintButtonClick() {
@@ -496,7 +492,7 @@ void TRptFrm::PrintButtonClick() {
     ++m_htmlPrints;
     ReportPrinter::printHtml(
         *wb, rgOrientationItems->checkedId() == 1 ? QPageLayout::Landscape : QPageLayout::Portrait,
-        cBcPrint->isChecked());
+        PrintBackgroundSetting(cBcPrint->isChecked()));
 }
 
 void TRptFrm::PrintBtnClick() {
@@ -525,8 +521,12 @@ void TRptFrm::appendDrawTimes(const QList<qint64>& times) {
 void TRptFrm::PrintReportLines(int fromPage, int toPage, int copies) {
     QPrinter& printer = ReportPrinter::applicationPrinter();
     ReportPrinter::choosePrinterOutput(printer);
-    appendDrawTimes(
-        ::PrintReportLines(printer, PrinterSettings(), ReportLines(), fromPage, toPage, copies));
+    QList<qint64> times;
+    ReportPrinter::runPrintJob(printer, [&] {
+        times =
+            ::PrintReportLines(printer, PrinterSettings(), ReportLines(), fromPage, toPage, copies);
+    });
+    appendDrawTimes(times);
 }
 
 void TRptFrm::PreviewShow(int page) {
@@ -545,6 +545,9 @@ void TRptFrm::PreviewShow(int page) {
 }
 
 void TRptFrm::PrintDialogClick() {
+    // Without a printer the dialog offers only its PDF file, which the text path does not use:
+    // the operator is told instead, as by F5.
+    ReportPrinter::requirePrinter();
     QPrinter& printer = ReportPrinter::applicationPrinter();
     TPrintSettings& settings = PrinterSettings();
     const TPrintChoice choice = AskPrintRange(printer, settings.portrait, this);
@@ -557,7 +560,7 @@ void TRptFrm::PrintDialogClick() {
             // Remembered for the session anyway; printing must not fail over the settings file.
         }
         if (choice.toFile)
-            SaveReportToTextFile(ReportLines(), this);
+            SaveReportToTextFile(ReportLines(), this, choice.fileName);
         else
             PrintReportLines(choice.fromPage, choice.toPage, choice.copies);
     }

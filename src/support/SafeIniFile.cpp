@@ -19,6 +19,10 @@ constexpr int kNoCount = -65535;
 
 const QString kCountSuffix = QStringLiteral("__$Count");
 const QString kHashSuffix = QStringLiteral("__$Hash");
+// The hash of all parts together. K__$Hash covers only part 1, so a value whose later parts were
+// cut (a torn file, a part lost by hand) would read back short as if it were whole. Programs that
+// do not know the key ignore it; values they write have none and read by part 1's hash alone.
+const QString kFullHashSuffix = QStringLiteral("__$HashAll");
 const QString kLineSuffix = QStringLiteral("__$Line");
 
 // Built at load time rather than on first use, which may come from any thread.
@@ -76,8 +80,25 @@ void removeCompanions(IniDocument& doc, const QString& section, const QString& i
     doc.removeKeys(section, ident + QStringLiteral("__$"), [&](const QString& key) {
         return key.compare(ident + kCountSuffix, Qt::CaseInsensitive) == 0 ||
                key.compare(ident + kHashSuffix, Qt::CaseInsensitive) == 0 ||
+               key.compare(ident + kFullHashSuffix, Qt::CaseInsensitive) == 0 ||
                partNumber(key, ident, count) != 0;
     });
+}
+
+// Whether the parts read are the ones written, when the writer left the hash of them all; a missing
+// part counts as empty, and then fails it.
+bool allPartsMatch(const IniDocument& doc, const QString& section, const QString& ident,
+                   const QString& first, const QMap<int, QString>& parts) {
+    const std::optional<QString> text = doc.value(section, ident + kFullHashSuffix);
+    if (!text)
+        return true;
+    int stored = 0;
+    QString all = first;
+    for (const QString& part : parts)
+        all += part;
+    return TCustomIniFile::parseInteger(TSafeIniFile::decodeValue(ProfileIniFile::limited(*text)),
+                                        &stored) &&
+           stored == IniValueHash(all);
 }
 
 int storedCount(const IniDocument& doc, const QString& section, const QString& ident) {
@@ -258,8 +279,8 @@ QString TSafeIniFile::ReadString(const QString& section, const QString& ident,
         // fail the hash.
         const IniDocument doc = profile().read();
         const int count = storedCount(doc, section, ident);
-        const QString raw =
-            ProfileIniFile::limited(doc.value(section, ident).value_or(defaultValue));
+        const QString raw = ProfileIniFile::limited(
+            doc.value(section, ident).value_or(ProfileIniFile::defaultAsRead(defaultValue)));
         QString value = decodeValue(raw);
         if (count > 1) {
             int storedHash = 0;
@@ -274,10 +295,12 @@ QString TSafeIniFile::ReadString(const QString& section, const QString& ident,
                                [&](const QString& key, const QString& text) {
                                    const int i = partNumber(key, ident, count);
                                    if (i != 0 && !parts.contains(i))
-                                       parts.insert(i, decodeValue(ProfileIniFile::limited(text)));
+                                       parts.insert(i, ProfileIniFile::limited(text));
                                });
-                for (const QString& part : std::as_const(parts))
-                    value += part;
+                if (allPartsMatch(doc, section, ident, raw, parts)) {
+                    for (const QString& part : std::as_const(parts))
+                        value += decodeValue(part);
+                }
             }
         }
         return value;
@@ -302,6 +325,8 @@ void TSafeIniFile::WriteString(const QString& section, const QString& ident, con
             doc.setValue(section, ident + kCountSuffix, QString::number(parts.size()), FileName());
             doc.setValue(section, ident + kHashSuffix, QString::number(IniValueHash(parts.first())),
                          FileName());
+            doc.setValue(section, ident + kFullHashSuffix,
+                         QString::number(IniValueHash(parts.join(QString()))), FileName());
             for (qsizetype i = 1; i < parts.size(); ++i)
                 doc.setValue(section, partKey(ident, i + 1), quotePart(parts.at(i)), FileName());
         });

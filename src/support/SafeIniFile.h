@@ -24,9 +24,11 @@ qint32 IniValueHash(const QString& text);
 //   - the text is cut into parts of at most 65532 characters, never inside a "<@\n@>";
 //   - a part with a quote or a blank or control character at either end is quoted;
 //   - part 1 goes to the key itself; with more parts, K__$Count holds their number, K__$Hash the
-//     hash of part 1 and K__$Line2 … K__$Line<n> the other parts.
-// A part sequence whose hash does not match part 1 (a hand edit, a writer without the lock) reads
-// as part 1 alone. Every failure is an error whose message begins with the failing operation.
+//     hash of part 1, K__$HashAll the hash of all parts together and K__$Line2 … K__$Line<n> the
+//     other parts.
+// A part sequence whose hashes do not match its parts (a hand edit, a writer without the lock, a
+// torn file) reads as part 1 alone; values of writers that leave no K__$HashAll are checked by
+// part 1's hash only. Every failure is an error whose message begins with the failing operation.
 class TSafeIniFile : public TIniFile {
 public:
     explicit TSafeIniFile(const QString& fileName);

@@ -1,3 +1,4 @@
+#include "common/ChildProcess.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/TestFiles.h"
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 #include <csignal>
 
@@ -322,6 +324,58 @@ private slots:
         QVERIFY2(message.contains(expected.replace("<root>", root)), qPrintable(message));
         // A remote name never falls back to the local files.
         QVERIFY(computer.isEmpty() || !connection.connected());
+    }
+
+    // A station whose program writes in WAL mode is read with what it committed, in the WAL file
+    // too; where the WAL's companion files cannot be made, the message says so. The folder is
+    // closed to a reader that is nobody when the test runs as root, which no folder stops.
+    void walDatabase_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("expected"); // row count, or part of the message
+        QTest::newRow("commit still in the WAL file") << "open"
+                                                      << "11";
+        QTest::newRow("folder closed to the reader")
+            << "closed folder"
+            << "база данных ведётся в режиме журнала WAL; чтобы читать её, "
+               "серверу статистики нужны доступные ему файлы «fuel.sqlite-wal» и ";
+    }
+    void walDatabase() {
+        QFETCH(QString, state);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("wal"), file = folder + "/fuel.sqlite";
+        QVERIFY(QDir().mkdir(folder) && QFile::copy(m_station.fuelFile(), file));
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        auto rows = [&] {
+            TEmbeddedStatServer server;
+            server.setStatParameter(2, folder);
+            throw EDatabaseError(QString::number(
+                server.provide("dspLogtran", "SELECT * FROM LogTran", {})->rowCount));
+        };
+        QString got;
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), file);
+            writer.setDatabaseName(file);
+            QVERIFY(writer.open());
+            QSqlQuery query(writer);
+            for (const char* statement :
+                 {"PRAGMA journal_mode = WAL", "PRAGMA wal_autocheckpoint = 0",
+                  "INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) VALUES "
+                  "(11, '2009-08-24 13:00:00.000', 'ДТ', 1, 1)"})
+                QVERIFY2(query.exec(QString::fromUtf8(statement)),
+                         qPrintable(query.lastError().text()));
+            if (state == "open" && QFileInfo(file + "-wal").size() > 0)
+                got = errorOf(rows);
+        }
+        QSqlDatabase::removeDatabase(file);
+        if (state == "closed folder") {
+            QVERIFY(!QFile::exists(file + "-wal"));
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+            got = inChild(rows).message;
+            ::chmod(QFile::encodeName(folder).constData(), 0755);
+        }
+        QVERIFY2(state == "closed folder" ? got.contains(expected) : got == expected,
+                 qPrintable(got));
     }
 
     void workerThread() {

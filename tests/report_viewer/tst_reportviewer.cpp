@@ -3,6 +3,7 @@
 
 #include "platform/core/CodePage1251.h"
 #include "platform/ui/HtmlView.h"
+#include "platform/ui/OfficeLauncher.h"
 #include "platform/ui/ReportPrinter.h"
 #include "report_viewer/ReportExport.h"
 #include "report_viewer/ReportPages.h"
@@ -31,22 +32,27 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <sys/file.h>
+#include <sys/resource.h>
 
 namespace {
 
 // Records every call; converts by copying the source under the asked extension, or fails; as
-// "broken" it cannot even be started.
+// "broken" it cannot even be started. A conversion first waits (10 s at most) for $SOFFICE_GO,
+// which the test makes once it has seen the busy cursor meanwhile.
 const char kStandIn[] = R"(#!/bin/sh
 printf '%s\n' "$*" >> "$SOFFICE_LOG"
-[ "$SOFFICE_MODE" = fail ] && { echo "Error: source file could not be loaded"; exit 1; }
-prev= outdir= ext= src=
+prev= outdir= ext= src= i=0
 for a; do
     [ "$prev" = --outdir ] && outdir=$a
     [ "$prev" = --convert-to ] && ext=${a%%:*}
     prev=$a src=$a
 done
-[ -n "$outdir" ] && { b=${src##*/}; /bin/cp "$src" "$outdir/${b%.html}.$ext"; }
+while [ -n "$outdir" ] && [ $i -lt 200 ] && [ ! -e "$SOFFICE_GO" ]; do /bin/sleep 0.05; i=$((i+1)); done
+[ "$SOFFICE_MODE" = fail ] && { echo "Error: source file could not be loaded"; exit 1; }
+[ -n "$outdir" ] && { b=${src##*/}; /bin/cp "$src" "$outdir/${b%.*}.$ext"; }
 exit 0
 )";
 
@@ -111,10 +117,13 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_root.path()));
         qputenv("TORVI_PRINT_TO_FILE", QFile::encodeName(pdfPath()));
         qputenv("SOFFICE_LOG", QFile::encodeName(path("soffice.log")));
+        qputenv("SOFFICE_GO", QFile::encodeName(path("go")));
+        OfficeLauncher::setInstallLocations({path("opt/libreoffice*/program/soffice")});
         qunsetenv("WAYLAND_DISPLAY");
         SetTempHtmlFileName(path("torvihtmlreport.html"));
         SetExportClock([] { return QDateTime(QDate(2009, 8, 24), QTime(15, 30)); });
-        for (const char* folder : {"TEMP", "etc", "none", "ok", "broken"})
+        for (const char* folder :
+             {"TEMP", "etc", "none", "ok", "broken", "opt/libreoffice7.6/program"})
             QVERIFY(QDir().mkpath(path(folder)));
         for (const QString mode : {"ok", "broken"})
             QVERIFY(writeBytes(path(mode + "/soffice"), mode == "ok" ? kStandIn : "#!/x\n") &&
@@ -226,6 +235,22 @@ private slots:
     void settings() {
         const TViewerSettings fresh = ReadViewerSettings();
         QVERIFY(!fresh.newFormat && fresh.printBackground && ReadAllowExportReports());
+        // The close writes its keys in the order the suite's other programs expect them.
+        WriteViewerSettings(TViewerSettings());
+        QStringList keys;
+        for (const QByteArray& line : readBytes(CnfIniPath()).split('\n'))
+            if (line.contains('='))
+                keys << QString::fromLatin1(line.left(line.indexOf('=')));
+        QCOMPARE(keys, QStringList({"OSP", "FNP", "SFP", "FCP", "Format", "PrintBackground",
+                                    "RepExportType"}));
+        // The print background goes only into the HTML view's own key, which it never creates.
+        ApplyPrintBackground(false);
+        QVERIFY(!readBytes(TRegistry::rootFilePath(TRegistry::LocalMachine)).contains("Print_") &&
+                PrintBackgroundSetting(true));
+        TRegistry(TRegistry::LocalMachine)
+            .writeValue("\\Software\\Torvi\\HtmlView\\Main\\", "Print_Background", "yes");
+        ApplyPrintBackground(false);
+        QVERIFY(!PrintBackgroundSetting(true));
         // An export type out of range falls back to the first target.
         for (const auto& [written, read] : {std::pair{"", 0}, {"7", 0}, {"-1", 0}, {"5", 5}}) {
             if (*written)
@@ -305,7 +330,7 @@ private slots:
         QTest::newRow("Calc conversion fails")
             << 3 << "fail" << true
             << failed + "Экспорт в OpenOffice Calc -> LibreOffice не создал .* <# EOSError #>$"
-            << "--convert-to ods:calc8";
+            << "StarCalc\\) --convert-to xlsx:";
         QTest::newRow("Writer cannot start")
             << 2 << "broken" << true
             << failed + "Экспорт в OpenOffice Writer -> Возникли проблемы при подключении к "
@@ -316,6 +341,10 @@ private slots:
         QTest::newRow("Calc new document")
             << 3 << "ok" << true << "^$"
             << "\n--nologo -n .*/torvi-office-documents/ОТЧЕТ 240809 1530\\.ods$";
+        QTest::newRow("Word outside PATH") << 0 << "opt" << true << "^$"
+                                           << "\n--nologo .*/EXPORT/ОТЧЕТ 240809 1530\\.docx$";
+        QTest::newRow("profile in use") << 0 << "busy" << true << "^$"
+                                        << "UserInstallation=\\S+/torvi-office-profile-1 ";
         QTest::newRow("Word without a screen")
             << 0 << "ok" << false
             << "^Информация: Документ сохранен в файл \".*/EXPORT/ОТЧЕТ 240809 1530\\.docx\""
@@ -329,9 +358,25 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, calls);
 
-        qputenv("PATH", QFile::encodeName(path(soffice == "fail" ? "ok" : soffice)));
+        const QString opt = path("opt/libreoffice7.6/program/soffice");
+        QFile::remove(opt);
+        QVERIFY(soffice != "opt" || QFile::copy(path("ok/soffice"), opt));
+        // Another export holds the usual office profile.
+        QFile held(path("torvi-office-profile.lock"));
+        QVERIFY(soffice != "busy" ||
+                (held.open(QIODevice::ReadWrite) && ::flock(held.handle(), LOCK_EX) == 0));
+        qputenv("PATH",
+                QFile::encodeName(path(soffice == "fail" || soffice == "busy" ? "ok" : soffice)));
         qputenv("SOFFICE_MODE", soffice.toUtf8());
         qputenv("DISPLAY", screen ? ":77" : "");
+        QFile::remove(path("go"));
+        QTimer probe;
+        probe.callOnTimeout([this] {
+            if (QApplication::overrideCursor() &&
+                QApplication::overrideCursor()->shape() == Qt::WaitCursor)
+                writeBytes(path("go"), "");
+        });
+        probe.start(10);
         TRptFrm* w = exportTo(target);
 
         const auto& boxes = m_env->boxes;
@@ -342,6 +387,8 @@ private slots:
             return QString::fromUtf8(readBytes(path("soffice.log"))).trimmed();
         };
         QTRY_VERIFY2(recorded().contains(QRegularExpression(calls)), qPrintable(recorded()));
+        QVERIFY2(!recorded().contains("--convert-to") || QFile::exists(path("go")),
+                 "no busy cursor while LibreOffice converted");
         // Every target but the file goes through the clipboard, and leaves nothing selected.
         const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
         QVERIFY(copied && copied->hasHtml() && copied->text().contains("АИ-92 : 1500,00"));
@@ -380,15 +427,19 @@ private slots:
         if (QStandardPaths::findExecutable("soffice").isEmpty())
             QSKIP("LibreOffice (soffice) is not installed");
         qunsetenv("DISPLAY");
-        exportTo(0);
-        const QString docx = path("EXPORT/ОТЧЕТ 240809 1530.docx");
-        QCOMPARE(m_env->boxes.size(), 1);
-        QCOMPARE(m_env->boxes.at(0).text.section('"', 1, 1), docx);
-        // The report's text and its chart picture are inside the document LibreOffice wrote.
-        const QString contents = run("unzip", {"-c", docx, "word/document.xml", "word/media/*"});
-        QVERIFY2(contents.contains("Отчет по ГСМ") && contents.contains("АИ-92 : 1500,00") &&
-                     contents.contains(QRegularExpression("inflating: word/media/\\S+\\.png")),
-                 qPrintable(contents.left(500)));
+        // The report's text and its chart picture are inside each document LibreOffice wrote.
+        for (const auto& [target, pictures] :
+             {std::pair{0, "word/media/"}, {1, "xl/media/"}, {3, "Pictures/"}}) {
+            m_env->boxes.clear();
+            exportTo(target);
+            const QString document = m_env->boxes.value(0).text.section('"', 1, 1);
+            const QString contents = run("unzip", {"-c", document});
+            QVERIFY2(document.startsWith(path("EXPORT/ОТЧЕТ 240809 1530.")) &&
+                         contents.contains("АИ-92 : 1500,00") &&
+                         contents.contains(QRegularExpression(QString("(inflating|extracting): ") +
+                                                              pictures + "\\S+\\.png")),
+                     qPrintable(document + contents.left(500)));
+        }
     }
 
     void boxDrawing_data() {
@@ -499,11 +550,17 @@ private slots:
         QFile::remove(pdf);
         const int perPage = PrinterPages(printer, TPrintSettings(), 0).linesPerPage;
         const QStringList lines = numberedLines(2 * perPage + 3);
-        PrintReportLines(printer, TPrintSettings(), lines, fromPage, toPage, copies);
-        if (printed.isEmpty()) {
-            QVERIFY2(!QFile::exists(pdf), "an empty range still printed a sheet");
-            return;
+        QString refused;
+        try {
+            PrintReportLines(printer, TPrintSettings(), lines, fromPage, toPage, copies);
+        } catch (const Exception& e) {
+            refused = e.message();
         }
+        // An empty range prints no blank sheet, and says so.
+        QVERIFY2(refused.isEmpty() != printed.isEmpty() && QFile::exists(pdf) != printed.isEmpty(),
+                 qPrintable(refused));
+        if (printed.isEmpty())
+            return;
         // Every page ends with a form feed.
         const QStringList pages = run("pdftotext", {"-layout", pdf, "-"}).split('\f');
         QCOMPARE(pages.size(), printed.size() + 1);
@@ -514,6 +571,8 @@ private slots:
             QVERIFY2(
                 page.trimmed().startsWith(first == 0 ? QStringLiteral("АИ-92") : lines.at(first)) &&
                     page.contains(lines.at(std::min(first + perPage, int(lines.size())) - 1)) &&
+                    (first + perPage >= lines.size() ||
+                     !page.contains(lines.at(first + perPage))) &&
                     !page.contains(QLatin1Char('+')) && !page.contains(QLatin1Char('|')),
                 qPrintable(page.left(300)));
         }
@@ -538,13 +597,35 @@ private slots:
         QVERIFY(w.Panel3->isVisible() && !w.Panel4->isVisible());
         QVERIFY(w.StaticText2->text() == "3" && w.StaticText4->text() == "1");
         QVERIFY(!w.PrevBtn->isEnabled() && w.NextBtn->isEnabled());
-        QVERIFY(w.Image1->pixmap().width() > 2 * kReportMargin);
+        // Below the page's last line the sheet is blank: the next page's first line is not there.
+        const QImage sheet = w.Image1->pixmap().toImage();
+        QImage probe(1, 1, QImage::Format_RGB32);
+        const int lineHeight =
+            QFontMetrics(ReportPrintFont(PrinterSettings()), &probe).height() + 2;
+        for (int y = kReportMargin + perPage * lineHeight; y < sheet.height() - 1; ++y)
+            for (int x = kReportMargin + 1; x < sheet.width() - kReportMargin - 1; ++x)
+                QVERIFY2(qGray(sheet.pixel(x, y)) > 160 || qBlue(sheet.pixel(x, y)) > 200,
+                         qPrintable(QString("%1,%2").arg(x).arg(y)));
         w.LastBtn->click();
         QVERIFY(w.CurrentPage() == 3 && w.StaticText4->text() == "3");
         QVERIFY(w.PrevBtn->isEnabled() && !w.NextBtn->isEnabled());
         // Each drawing adds its time to the caption.
         QVERIFY2(w.windowTitle().contains(QRegularExpression("^Отчет( \\d\\d\\.\\d{3}){2}$")),
                  qPrintable(w.windowTitle()));
+        // Without a printer the print dialog is not offered: the operator is told, as by F5.
+        if (QPrinterInfo::availablePrinters().isEmpty()) {
+            qunsetenv("TORVI_PRINT_TO_FILE");
+            // A dialog shown all the same is closed; the timer goes with this block.
+            QTimer answer;
+            answer.callOnTimeout([] {
+                if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                    dialog->reject();
+            });
+            answer.start(0);
+            QTest::keyClick(&w, Qt::Key_F6);
+            qputenv("TORVI_PRINT_TO_FILE", QFile::encodeName(pdfPath()));
+            QCOMPARE(m_env->boxes.value(0).text, "Принтер не установлен: отчет не напечатан");
+        }
     }
 
     // The operator names the file in the save dialog; the text lands there in code page 1251 with
@@ -564,6 +645,54 @@ private slots:
         QCOMPARE(readBytes(file), QByteArray("|\xc0\xc8-92|\r\n\xc8\xf2\xee\xe3\xee\r\n"));
     }
 
+    void failedWrites_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("HTML print, disk full") << "print"
+                                               << "Файл слишком велик";
+        QTest::newRow("text print, disk full") << "text"
+                                               << "Файл слишком велик";
+        QTest::newRow("HTML file, disk full") << "file"
+                                              << "Файл слишком велик";
+        QTest::newRow("folder at the print file") << "print"
+                                                  << "На месте файла находится папка";
+    }
+
+    // A print or save that did not complete names the file and the reason and leaves nothing.
+    void failedWrites() {
+        QFETCH(QString, action);
+        QFETCH(QString, reason);
+        const QString folder = path("out");
+        const QString file = folder + (action == "file" ? "/ОТЧЕТ 240809 1530.html" : "/print.pdf");
+        const bool full = reason == "Файл слишком велик";
+        QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(full ? folder : file));
+        qputenv("TORVI_PRINT_TO_FILE", QFile::encodeName(file));
+        TSafeIniFile(CnfIniPath()).WriteString("TovarExports", "Каталог экспорта", folder);
+        TRptFrm* w = exportTo(-1);
+        if (action == "text") {
+            w->bbtRepForm->click();
+            w->RptMemo->setPlainText(numberedLines(5).join('\n'));
+        }
+        if (action == "file") {
+            w->rgChooseExportItems->button(5)->click();
+            whenModalShown<QFileDialog>(
+                [](QFileDialog* dialog) { QMetaObject::invokeMethod(dialog, "accept"); });
+        }
+        // The disk fills up after the first hundred bytes of any file.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const rlimit unlimited = limit;
+        limit.rlim_cur = full ? 100 : limit.rlim_cur;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        (action == "file" ? w->btnExport : w->PrintButton)->click();
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        qputenv("TORVI_PRINT_TO_FILE", QFile::encodeName(pdfPath()));
+        const QString shown = m_env->boxes.value(0).text;
+        QVERIFY2(shown.contains(file + ": " + reason), qPrintable(shown));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // "Print to file" in the print dialog means the text itself: the choice says so and the
     // printer is left printing to paper, not into the file.
     void printDialogToFile() {
@@ -576,7 +705,7 @@ private slots:
             dialog->accept();
         });
         const TPrintChoice choice = AskPrintRange(printer, false, nullptr);
-        QVERIFY(choice.confirmed && choice.toFile);
+        QVERIFY(choice.confirmed && choice.toFile && choice.fileName == path("dialog.pdf"));
         QVERIFY(printer.outputFileName().isEmpty());
         QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
     }

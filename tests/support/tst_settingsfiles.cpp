@@ -2,6 +2,7 @@
 // and the viewers' INI class over it, also as a careless or hostile user leaves the file (huge,
 // oddly shaped, duplicated, read-only or another user's, with the lock file taken away) and as
 // several processes share it, as the viewers of several users share cnf.INI.
+#include "common/ChildProcess.h"
 #include "common/Errors.h"
 #include "common/TestFiles.h"
 
@@ -25,11 +26,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
-#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -58,31 +57,6 @@ QByteArray lines(const QByteArray& head, const QByteArray& unit, int count) {
     for (int i = 0; i < count; ++i)
         out += QByteArray(unit).replace('#', QByteArray::number(i));
     return out;
-}
-
-// errorOf(body) run as a user other than the files' owner: as root, in a child that has become
-// nobody; as anybody else right here, since the files are then closed to their own owner by their
-// modes.
-QString asOtherUser(const std::function<void()>& body) {
-    if (::geteuid() != 0)
-        return errorOf(body);
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return QStringLiteral("pipe failed");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(2);
-        const QByteArray message = errorOf(body).toUtf8();
-        ::_exit(::write(fds[1], message.constData(), size_t(message.size())) < 0);
-    }
-    ::close(fds[1]);
-    QFile pipe;
-    pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    const QString message = QString::fromUtf8(pipe.readAll());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : QStringLiteral("child failed");
 }
 
 void setMode(const QString& path, mode_t mode) {
@@ -127,25 +101,32 @@ QString checkValue(const QString& value) {
     return {};
 }
 
-// Writes shared keys and its own counter until the time is up, reading back shared keys between.
-// Prints the number of its last write; exits non-zero on the first bad value it reads.
+// Writes the shared keys in turn, and its own counter, until the time is up and every shared key
+// has been written at least once, however slow the machine; reads back the shared keys before
+// and between. Prints "ready" after its first write and at the end the number of its last one;
+// exits non-zero on the first bad value it reads.
 int runWriter(const QString& file, int writer, int durationMs) {
     QRandomGenerator random(quint32(writer * 7919 + 1));
     TSafeIniFile ini(file);
     const QDeadlineTimer deadline(durationMs);
     int seq = 0;
     try {
-        while (!deadline.hasExpired()) {
-            ++seq;
-            const QString key = kSharedKeys.at(random.bounded(int(kSharedKeys.size())));
-            ini.WriteString(QStringLiteral("Shared"), key, makeValue(writer, seq, random));
-            ini.WriteInteger(QStringLiteral("Writers"), QStringLiteral("Last%1").arg(writer), seq);
+        for (;;) {
             for (const QString& k : kSharedKeys) {
                 const QString problem = checkValue(ini.ReadString(QStringLiteral("Shared"), k, {}));
                 if (!problem.isEmpty()) {
                     std::fprintf(stderr, "%s: %s\n", qPrintable(k), qPrintable(problem));
                     return 2;
                 }
+            }
+            if (seq >= kSharedKeys.size() && deadline.hasExpired())
+                break;
+            const QString key = kSharedKeys.at(seq++ % kSharedKeys.size());
+            ini.WriteString(QStringLiteral("Shared"), key, makeValue(writer, seq, random));
+            ini.WriteInteger(QStringLiteral("Writers"), QStringLiteral("Last%1").arg(writer), seq);
+            if (seq == 1) {
+                std::printf("ready\n");
+                std::fflush(stdout);
             }
         }
     } catch (const Exception& e) {
@@ -176,6 +157,12 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         setMode(m_dir->path(), 0755);
+        // The writers' own folder for the safety copies of rewrites in place.
+        const QString state = m_dir->filePath("state");
+        QVERIFY(QDir().mkdir(state));
+        QVERIFY(::geteuid() != 0 ||
+                ::chown(QFile::encodeName(state).constData(), 65534, 65534) == 0);
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state));
     }
 
     void readString_data() {
@@ -211,7 +198,8 @@ private slots:
         QFETCH(QString, section);
         QFETCH(QString, key);
         QVERIFY(writeBytes(path(), content));
-        QTEST(ProfileIniFile(path()).readString(section, key, QStringLiteral("<default>")),
+        // A default comes back without its trailing blanks, as from the profile functions.
+        QTEST(ProfileIniFile(path()).readString(section, key, QStringLiteral("<default>  ")),
               "expected");
     }
 
@@ -430,13 +418,19 @@ private slots:
     }
 
     // A first part that no longer matches its hash reads alone: an edit by hand, or a torn write.
+    // Later parts cut or lost read as part 1 alone too; a value of a writer that leaves no hash of
+    // all parts is checked by part 1's hash only. An empty edit removes the key.
     void mismatchedPartsGiveFirstPart_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("expected"); // "<first>" is part 1, "<whole>" the value
         // clang-format off
         QTest::newRow("first part edited") << "K" << "edited" << "edited";
-        QTest::newRow("hash edited") << "K__$Hash" << "1" << "first..";
+        QTest::newRow("hash edited") << "K__$Hash" << "1" << "<first>";
+        QTest::newRow("last part cut") << "K__$Line3" << "thi" << "<first>";
+        QTest::newRow("middle part lost") << "K__$Line2" << "" << "<first>";
+        QTest::newRow("hash of all edited") << "K__$HashAll" << "x" << "<first>";
+        QTest::newRow("writer without hash of all") << "K__$HashAll" << "" << "<whole>";
         // clang-format on
     }
     void mismatchedPartsGiveFirstPart() {
@@ -444,13 +438,19 @@ private slots:
         QFETCH(QString, edit);
         QFETCH(QString, expected);
         TSafeIniFile ini(path());
-        const QString value = "first" + QString(65527, '.') + "second";
+        const QString value =
+            "first" + QString(65527, '.') + "second" + QString(65526, '.') + "third";
         ini.WriteString("S", "K", value);
         QCOMPARE(ini.ReadString("S", "K", {}), value);
         IniDocument doc = IniDocument::fromBytes(readBytes(path()));
-        doc.setValue("S", key, edit, path());
+        if (edit.isEmpty())
+            QVERIFY(doc.removeKey("S", key));
+        else
+            doc.setValue("S", key, edit, path());
         QVERIFY(writeBytes(path(), doc.toBytes()));
-        QCOMPARE(ini.ReadString("S", "K", {}).left(7), expected); // the first seven characters
+        QCOMPARE(ini.ReadString("S", "K", {}), expected == "<first>"   ? value.left(65532)
+                                               : expected == "<whole>" ? value
+                                                                       : expected);
     }
 
     // Written in the fixed formats whatever the workstation's locale (also run under ru_RU).
@@ -669,7 +669,7 @@ private slots:
             ini.DeleteKey("S", "K");
         else if (change == "erase")
             ini.EraseSection("S");
-        QTEST(ini.ReadString("S", "K", "<none>"), "value");
+        QTEST(ini.ReadString("S", "K", "<none> "), "value");
         if (!change.isEmpty())
             QVERIFY(readBytes(path()) == expected);
     }
@@ -686,19 +686,30 @@ private slots:
                      " слишком велик (40.0 МБ, допустимо не более 32.0 МБ); проверьте, тот ли это "
                      "файл");
         QCOMPARE(QFileInfo(path()).size(), qint64(40) << 20);
+
+        // Nor does a write make a file under the limit cross it.
+        const QByteArray full = "[S]\r\nK=" + QByteArray((32 << 20) - 100, 'x') + "\r\n";
+        QVERIFY(writeBytes(path(), full));
+        QCOMPARE(errorOf([&] { ini.WriteString("S", "L", QString(200, 'y')); }),
+                 "TSafeIniFile.WriteString -> Файл настроек " + path() +
+                     " слишком велик (32.0 МБ, допустимо не более 32.0 МБ); проверьте, тот ли это "
+                     "файл");
+        QVERIFY(readBytes(path()) == full);
     }
 
     // Whatever stands at the lock file's name, a write either runs under the lock or fails
     // naming the lock file; it never goes on unlocked.
     void lockInTheWay_data() {
         QTest::addColumn<int>("kind");
-        QTest::newRow("link") << int(S_IFLNK);
-        QTest::newRow("FIFO") << int(S_IFIFO);
-        QTest::newRow("folder") << int(S_IFDIR);
-        QTest::newRow("another user's closed file") << int(S_IFREG);
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("link") << int(S_IFLNK) << "символическая ссылка, а не обычный файл)";
+        QTest::newRow("FIFO") << int(S_IFIFO) << "именованный канал FIFO, а не обычный файл)";
+        QTest::newRow("folder") << int(S_IFDIR) << "папка, а не обычный файл)";
+        QTest::newRow("another user's closed file") << int(S_IFREG) << "(Отказано в доступе)";
     }
     void lockInTheWay() {
         QFETCH(int, kind);
+        QFETCH(QString, reason);
         const QString lock = NamedLock::lockFolder() + "/" + TSafeIniFile::lockNameFor(path());
         const QByteArray name = QFile::encodeName(lock);
         const int made = kind == S_IFLNK   ? ::symlink("/nonexistent", name.constData())
@@ -709,12 +720,13 @@ private slots:
         QVERIFY(writeBytes(path(), "[S]\r\nK=old\r\n"));
         setMode(path(), 0666);
         const QString message =
-            asOtherUser([&] { TSafeIniFile(path()).WriteString("S", "K", "new"); });
+            inChild([&] { TSafeIniFile(path()).WriteString("S", "K", "new"); }).message;
         if (::unlink(name.constData()) != 0)
             ::rmdir(name.constData());
         QVERIFY2(message.startsWith("TSafeIniFile.WriteString -> Не удалось захватить блокировку "
                                     "файла настроек: файл блокировки " +
-                                    lock + " недоступен ("),
+                                    lock + " недоступен (") &&
+                     message.contains(reason),
                  qPrintable(message));
         QCOMPARE(readBytes(path()), QByteArray("[S]\r\nK=old\r\n"));
     }
@@ -742,7 +754,7 @@ private slots:
         }, is{};
         QVERIFY(::stat(QFile::encodeName(path).constData(), &was) == 0);
         const QString message =
-            asOtherUser([&] { TSafeIniFile(path).WriteString("S", "K", "new"); });
+            inChild([&] { TSafeIniFile(path).WriteString("S", "K", "new"); }).message;
         setMode(folder, 0755);
         QVERIFY(::stat(QFile::encodeName(path).constData(), &is) == 0);
         QCOMPARE(is.st_mode, was.st_mode);
@@ -810,31 +822,103 @@ private slots:
         QCOMPARE(target.data(), "kept" + bytes);
     }
 
-    // No torn value, no lost write and a file that reads back whole at the end.
+    // A rewrite in place (the folder closed to the writer) that stops halfway leaves the old file:
+    // cut off by the writer's death, its old content is put back by the next read; failing, it is
+    // put back at once; without a safety copy it does not start. A file that another user (who
+    // has no access to the copy) wrote over since is left with his content.
+    void inPlaceRewrite_data() {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("writer killed halfway") << "killed";
+        QTest::newRow("killed, then written by another") << "overwritten";
+        QTest::newRow("disk full halfway") << "full";
+        QTest::newRow("no folder for the safety copy") << "no copy";
+    }
+    void inPlaceRewrite() {
+        QFETCH(QString, end);
+        const QString folder = m_dir->filePath("etc"), file = folder + "/cnf.INI";
+        const QByteArray before = "[S]\r\nK=old\r\n; keep\r\n";
+        QVERIFY(QDir().mkdir(folder) && writeBytes(file, before));
+        setMode(file, 0666);
+        setMode(folder, 0555);
+        if (end == "no copy")
+            qputenv("XDG_STATE_HOME", QFile::encodeName(file));
+        const rlim_t limit = end == "no copy" ? 0 : before.size() + 100000;
+        const ChildEnd write =
+            inChild([&] { TSafeIniFile(file).WriteString("S", "K", QString(200000, 'n')); }, limit,
+                    end == "full");
+        QByteArray after = before;
+        if (end == "killed" || end == "overwritten") {
+            QCOMPARE(write.signal, SIGXFSZ);
+            QCOMPARE(QFileInfo(file).size(), qint64(limit)); // torn indeed
+            if (end == "overwritten") {
+                after = "[S]\r\nK=" + QByteArray(50000, 'o') + "\r\n";
+                qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath("state/other")));
+                inChild([&] { TSafeIniFile(file).WriteString("S", "K", QString(50000, 'o')); });
+                qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath("state")));
+            }
+            QCOMPARE(inChild([&] { TSafeIniFile(file).ReadString("S", "K", {}); }).message,
+                     QString());
+        } else if (end == "full") {
+            QCOMPARE(write.message, "TSafeIniFile.WriteString -> Файл слишком велик -> Не удалось "
+                                    "записать файл " +
+                                        file);
+        } else {
+            QVERIFY2(write.message.contains("поэтому он переписывается на месте; страховую копию "
+                                            "его содержимого не удалось сохранить в папке " +
+                                            file + "/torvi"),
+                     qPrintable(write.message));
+        }
+        setMode(folder, 0755);
+        QVERIFY(readBytes(file) == after);
+        QCOMPARE(QDir(m_dir->filePath("state/torvi")).entryList(QDir::Files), QStringList());
+    }
+
+    // No torn value, no lost write and a file that reads back whole at the end: of writers that
+    // replace the file, and of writers that rewrite it in place (the folder closed to them), after
+    // rounds of two such writers killed at whatever point they reached after their first write.
+    void writersShareOneFile_data() {
+        QTest::addColumn<int>("killedRounds");
+        QTest::newRow("replacing the file") << 0;
+        QTest::newRow("in place, after kills") << 8;
+    }
     void writersShareOneFile() {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString file = dir.filePath(QStringLiteral("cnf.INI"));
+        QFETCH(int, killedRounds);
+        const QString folder = m_dir->filePath("etc"), file = folder + "/cnf.INI";
+        QVERIFY(QDir().mkdir(folder) && writeBytes(file, ""));
+        setMode(file, 0666);
+        setMode(folder, killedRounds ? 0555 : 0777);
         const int durationMs = qEnvironmentVariableIntValue("TORVI_INI_STRESS_MS") > 0
                                    ? qEnvironmentVariableIntValue("TORVI_INI_STRESS_MS")
                                    : 2500;
-        std::vector<std::unique_ptr<QProcess>> writers;
-        for (int w = 1; w <= kWriters; ++w) {
+        auto start = [&](int w, int ms) {
             auto p = std::make_unique<QProcess>();
+            QStringList arguments{QLatin1String(kWriterArgument), file, QString::number(w),
+                                  QString::number(ms)};
             p->start(QCoreApplication::applicationFilePath(),
-                     {QLatin1String(kWriterArgument), file, QString::number(w),
-                      QString::number(durationMs)});
-            writers.push_back(std::move(p));
+                     killedRounds ? arguments << "in place" : arguments);
+            return p;
+        };
+        for (int round = 0; round < killedRounds * 2; ++round) {
+            const auto p = start(round % 2 + 1, 600000);
+            while (!p->canReadLine() && p->state() != QProcess::NotRunning)
+                p->waitForReadyRead(60000);
+            QVERIFY2(p->readLine() == "ready\n", p->readAllStandardError().constData());
+            ::kill(pid_t(p->processId()), SIGKILL);
+            QVERIFY(p->waitForFinished(60000));
         }
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int w = 1; w <= kWriters; ++w)
+            writers.push_back(start(w, durationMs));
         QList<int> lastWrites;
         for (auto& p : writers) {
             QVERIFY(p->waitForFinished(durationMs + 60000));
             const QByteArray errors = p->readAllStandardError();
             QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0,
                      errors.constData());
-            lastWrites << p->readAllStandardOutput().trimmed().toInt();
+            lastWrites << p->readAllStandardOutput().trimmed().split('\n').last().toInt();
             QVERIFY(lastWrites.last() > 0);
         }
+        setMode(folder, 0755);
 
         TSafeIniFile ini(file);
         for (int w = 1; w <= kWriters; ++w)
@@ -854,7 +938,10 @@ private:
 
 // Also the writer processes of writersShareOneFile.
 int main(int argc, char** argv) {
-    if (argc == 5 && qstrcmp(argv[1], kWriterArgument) == 0) {
+    if ((argc == 5 || argc == 6) && qstrcmp(argv[1], kWriterArgument) == 0) {
+        // In place: in a folder the writer must not change, which root could.
+        if (argc == 6 && !dropRootRights())
+            return 4;
         QCoreApplication app(argc, argv);
         return runWriter(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     }

@@ -41,8 +41,9 @@ Registry& registry() {
 // Opens or creates the lock file without following a link planted at its name. An existing file is
 // opened without O_CREAT, because with fs.protected_regular the kernel refuses O_CREAT on another
 // user's file in a sticky folder such as /tmp even when the mode would allow it.
-// Returns the descriptor, or -1 with errno set.
-int openLockFile(const QByteArray& path) {
+// Returns the descriptor, or -1 with errno set; for something other than a plain file in the way,
+// `kind` receives its type.
+int openLockFile(const QByteArray& path, mode_t* kind) {
     constexpr int common = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | common, 0666);
     if (fd >= 0) {
@@ -57,13 +58,40 @@ int openLockFile(const QByteArray& path) {
     if (fd < 0)
         return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
-        errno = S_ISDIR(st.st_mode) ? EISDIR : error ? error : EINVAL;
+        errno = error;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *kind = st.st_mode & S_IFMT;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return -1;
     }
     return fd;
+}
+
+// What stands at the lock file's name, for the message; the system's text says only "not a plain
+// file" or, for a link, too little about what to remove.
+QString unusableReason(int osError, mode_t kind) {
+    switch (osError == EISDIR ? S_IFDIR : kind) {
+    case S_IFIFO:
+        return QStringLiteral("на его месте находится именованный канал FIFO, а не обычный файл");
+    case S_IFSOCK:
+        return QStringLiteral("на его месте находится сокет, а не обычный файл");
+    case S_IFCHR:
+    case S_IFBLK:
+        return QStringLiteral("на его месте находится файл устройства, а не обычный файл");
+    case S_IFDIR:
+        return QStringLiteral("на его месте находится папка, а не обычный файл");
+    default:
+        break;
+    }
+    if (osError == ELOOP)
+        return QStringLiteral("на его месте находится символическая ссылка, а не обычный файл");
+    return SysErrorMessage(osError);
 }
 
 } // namespace
@@ -85,15 +113,15 @@ NamedLock::NamedLock(const QString& name)
         return;
     }
     const QString path = lockFolder() + QLatin1Char('/') + name;
-    errno = 0;
-    const int fd = openLockFile(QFile::encodeName(path));
+    mode_t kind = 0;
+    const int fd = openLockFile(QFile::encodeName(path), &kind);
     if (fd < 0) {
         // Only a name the file system cannot hold leaves the object without a lock. A file in the
         // way (a link, another user's file nobody else may open) would otherwise let anybody
         // switch the lock off for everyone; it makes every locked operation fail instead.
         if (errno != ENAMETOOLONG) {
             m_failedPath = path;
-            m_failure = errno;
+            m_failure = unusableReason(errno, kind);
         }
         return;
     }
@@ -121,7 +149,7 @@ QString NamedLock::filePath() const {
 
 void NamedLock::lock() {
     if (!m_entry) {
-        if (m_failure != 0)
+        if (!m_failure.isEmpty())
             raiseUnusable(m_failedPath, m_failure);
         return;
     }
@@ -133,18 +161,18 @@ void NamedLock::lock() {
         if (rc != 0) {
             const int error = errno;
             m_entry->mutex.unlock();
-            raiseUnusable(m_entry->path, error);
+            raiseUnusable(m_entry->path, SysErrorMessage(error));
         }
     }
     ++m_entry->depth;
 }
 
-void NamedLock::raiseUnusable(const QString& path, int osError) {
+void NamedLock::raiseUnusable(const QString& path, const QString& reason) {
     throw EOSError(
         QStringLiteral("Не удалось захватить блокировку файла настроек: файл блокировки %1 "
                        "недоступен (%2). Удалите его или дайте всем пользователям право на чтение "
                        "и запись")
-            .arg(path, SysErrorMessage(osError)));
+            .arg(path, reason));
 }
 
 void NamedLock::unlock() {

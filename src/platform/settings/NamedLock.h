@@ -38,12 +38,12 @@ public:
     struct Entry;
 
 private:
-    [[noreturn]] static void raiseUnusable(const QString& path, int osError);
+    [[noreturn]] static void raiseUnusable(const QString& path, const QString& reason);
 
     QString m_name;
     std::shared_ptr<Entry> m_entry;
     QString m_failedPath;
-    int m_failure = 0; // errno of a lock file in the way; 0 when none or the name is too long
+    QString m_failure; // why a lock file in the way is unusable; empty when none or name too long
 };
 
 // Holds a NamedLock for a scope; an invalid one is held as a no-op, one that raises is not held.

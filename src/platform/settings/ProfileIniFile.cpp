@@ -1,6 +1,9 @@
 #include "platform/settings/ProfileIniFile.h"
 
+#include <QCryptographicHash>
+#include <QDataStream>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -62,20 +65,28 @@ struct ReadResult {
     struct stat st {};
 };
 
+ReadResult readFrom(int fd, off_t limit = kMaxFileSize);
+
 // O_NONBLOCK keeps a FIFO planted at the file's name from hanging the open; anything but a regular
 // file is refused after fstat.
-ReadResult readAll(const QString& fileName, bool followLinks) {
-    ReadResult r;
+ReadResult readAll(const QString& fileName, bool followLinks, off_t limit = kMaxFileSize) {
     const QByteArray path = QFile::encodeName(fileName);
     int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
     if (!followLinks)
         flags |= O_NOFOLLOW;
     Fd fd(::open(path.constData(), flags));
     if (fd.get() < 0) {
+        ReadResult r;
         r.error = errno;
         return r;
     }
-    if (::fstat(fd.get(), &r.st) != 0) {
+    return readFrom(fd.get(), limit);
+}
+
+// The whole file from its start.
+ReadResult readFrom(int fd, off_t limit) {
+    ReadResult r;
+    if (::fstat(fd, &r.st) != 0) {
         r.error = errno;
         return r;
     }
@@ -87,7 +98,7 @@ ReadResult readAll(const QString& fileName, bool followLinks) {
         r.error = EINVAL;
         return r;
     }
-    if (r.st.st_size > kMaxFileSize) {
+    if (r.st.st_size > limit) {
         r.error = EFBIG;
         return r;
     }
@@ -96,7 +107,7 @@ ReadResult readAll(const QString& fileName, bool followLinks) {
     for (;;) {
         if (done == r.bytes.size())
             r.bytes.resize(done + 4096); // the file grew since fstat
-        const ssize_t n = ::read(fd.get(), r.bytes.data() + done, size_t(r.bytes.size() - done));
+        const ssize_t n = ::pread(fd, r.bytes.data() + done, size_t(r.bytes.size() - done), done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -107,7 +118,7 @@ ReadResult readAll(const QString& fileName, bool followLinks) {
         if (n == 0)
             break;
         done += n;
-        if (done > kMaxFileSize) {
+        if (done > limit) {
             r.error = EFBIG;
             r.st.st_size = off_t(done);
             r.bytes.clear();
@@ -122,10 +133,11 @@ ReadResult readAll(const QString& fileName, bool followLinks) {
     throw EIniWriteError(QStringLiteral("Не удалось записать файл %1").arg(fileName), osError);
 }
 
+// From the file's start, whatever its position.
 bool writeFully(int fd, const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -133,6 +145,190 @@ bool writeFully(int fd, const QByteArray& bytes) {
         done += n;
     }
     return true;
+}
+
+bool syncFolder(const QByteArray& dir) {
+    Fd fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+// ---- The safety copy of a rewrite in place ----------------------------------------------------
+//
+// A file rewritten in place is torn when the writer dies halfway. Before it starts, the writer
+// keeps the old content, with what identifies the file and the new content, in a journal of its
+// own user's (the folder of the settings file is closed to him, and a shared folder would let
+// anybody plant a journal). Whoever of that user opens the file next and finds the journal puts
+// the old content back, unless the file is no longer the one torn by that write: then another
+// writer has been at it since, and his content stays. Another user does not see the journal; the
+// long values' hashes keep him from taking a torn value for a whole one.
+
+constexpr qsizetype kJournalBlock = 4096;
+const char* const kJournalMagic = "torvi settings journal 1";
+
+QByteArray digest(QByteArrayView bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+struct Journal {
+    QByteArray target; // absolute path of the settings file
+    quint64 device = 0;
+    quint64 inode = 0;
+    QByteArray oldBytes;
+    qint64 newSize = 0;
+    QByteArray newDigest;
+    QList<QByteArray> newBlocks; // digests of the new content's whole blocks
+
+    QByteArray encode() const {
+        QByteArray out;
+        QDataStream stream(&out, QIODevice::WriteOnly);
+        stream.setVersion(QDataStream::Qt_6_0);
+        stream << QByteArray(kJournalMagic) << target << device << inode << oldBytes << newSize
+               << newDigest << newBlocks;
+        return out + digest(out);
+    }
+    // False for anything but a journal written whole: a writer killed while writing it had not
+    // yet touched the settings file.
+    bool decode(const QByteArray& bytes) {
+        const qsizetype size =
+            bytes.size() - QCryptographicHash::hashLength(QCryptographicHash::Sha256);
+        if (size <= 0 || digest(QByteArrayView(bytes).first(size)) != bytes.mid(size))
+            return false;
+        QDataStream stream(bytes.first(size));
+        stream.setVersion(QDataStream::Qt_6_0);
+        QByteArray magic;
+        stream >> magic >> target >> device >> inode >> oldBytes >> newSize >> newDigest >>
+            newBlocks;
+        return stream.status() == QDataStream::Ok && magic == kJournalMagic;
+    }
+
+    // Whether `current` is what a rewrite from the old to the new content leaves when it stops
+    // halfway: the new content's beginning, then the old content's rest (or nothing, past the old
+    // end). The beginning is checked block by block against the new content's digests.
+    bool tornBy(const QByteArray& current) const {
+        const qsizetype oldSize = oldBytes.size();
+        if (current.size() < oldSize)
+            return false;
+        qsizetype written = current.size();
+        if (current.size() == oldSize) {
+            while (written > 0 && current.at(written - 1) == oldBytes.at(written - 1))
+                --written;
+        }
+        if (written > newSize)
+            return false;
+        for (qsizetype block = 0; (block + 1) * kJournalBlock <= written; ++block)
+            if (block >= newBlocks.size() ||
+                digest(QByteArrayView(current).sliced(block * kJournalBlock, kJournalBlock)) !=
+                    newBlocks.at(block))
+                return false;
+        return true;
+    }
+};
+
+// The user's own folder for journals: $XDG_STATE_HOME/torvi, by default ~/.local/state/torvi.
+QString journalFolder() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
+        const QString home = qEnvironmentVariable("HOME");
+        if (home.isEmpty() || !QDir::isAbsolutePath(home))
+            return {};
+        base = home + QStringLiteral("/.local/state");
+    }
+    return base + QStringLiteral("/torvi");
+}
+
+QByteArray journalPath(const QString& folder, const QByteArray& target) {
+    return QFile::encodeName(folder) + "/settings-" +
+           QCryptographicHash::hash(target, QCryptographicHash::Sha1).toHex() + ".journal";
+}
+
+// Only a folder of the user's that nobody else may change holds journals.
+bool isOwnFolder(const QByteArray& folder) {
+    struct stat st {};
+    return ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
+[[noreturn]] void journalFailed(const QString& fileName, const QString& folder, int osError) {
+    throw EIniWriteError(
+        QStringLiteral("Папка файла настроек %1 закрыта для записи, поэтому он переписывается "
+                       "на месте; страховую копию его содержимого не удалось сохранить в папке "
+                       "%2, и файл оставлен как был")
+            .arg(fileName, folder),
+        osError);
+}
+
+// Writes the journal whole and flushed before the settings file is touched; returns its path.
+QByteArray writeJournal(const QString& fileName, const Journal& journal) {
+    const QString folder = journalFolder();
+    if (folder.isEmpty())
+        journalFailed(fileName, QStringLiteral("~/.local/state/torvi"), ENOENT);
+    const QByteArray dir = QFile::encodeName(folder);
+    errno = 0;
+    if (!QDir().mkpath(folder) || !isOwnFolder(dir))
+        journalFailed(fileName, folder, errno ? errno : EACCES);
+    struct stat st {};
+    if (::lstat(dir.constData(), &st) != 0 ||
+        ((st.st_mode & 077) && ::chmod(dir.constData(), 0700)))
+        journalFailed(fileName, folder, errno);
+    const QByteArray path = journalPath(folder, journal.target);
+    const QByteArray temp = path + ".new";
+    Fd fd(::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        journalFailed(fileName, folder, errno);
+    if (!writeFully(fd.get(), journal.encode()) || ::fsync(fd.get()) != 0 ||
+        ::close(fd.release()) != 0 || ::rename(temp.constData(), path.constData()) != 0 ||
+        !syncFolder(dir)) {
+        const int error = errno;
+        ::unlink(temp.constData());
+        journalFailed(fileName, folder, error);
+    }
+    return path;
+}
+
+bool putBack(int fd, const QByteArray& bytes) {
+    return writeFully(fd, bytes) && ::ftruncate(fd, off_t(bytes.size())) == 0 && ::fsync(fd) == 0;
+}
+
+// Puts back the old content of a rewrite in place that a killed writer left torn. Nothing to do
+// (one lstat) in the usual case of no journal; a journal that cannot be used now stays for later.
+void recoverRewrite(const QString& fileName) {
+    const QString folder = journalFolder();
+    if (folder.isEmpty())
+        return;
+    const QByteArray target = QFile::encodeName(QFileInfo(fileName).absoluteFilePath());
+    const QByteArray path = journalPath(folder, target);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !isOwnFolder(QFile::encodeName(folder)))
+        return;
+    // The old content is within the limit; the rest of a journal is far smaller.
+    const ReadResult saved = readAll(QFile::decodeName(path), false, 2 * kMaxFileSize);
+    Journal journal;
+    if (saved.error == 0 && (!journal.decode(saved.bytes) || journal.target != target)) {
+        ::unlink(path.constData());
+        return;
+    }
+    if (saved.error)
+        return;
+    Fd fd(::open(target.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
+        if (errno == ENOENT)
+            ::unlink(path.constData());
+        return;
+    }
+    const ReadResult current = readFrom(fd.get());
+    if (current.error == EFBIG || current.error == EINVAL || current.error == EISDIR ||
+        quint64(current.st.st_dev) != journal.device ||
+        quint64(current.st.st_ino) != journal.inode) {
+        ::unlink(path.constData());
+        return;
+    }
+    if (current.error)
+        return;
+    const bool whole =
+        current.bytes == journal.oldBytes ||
+        (current.bytes.size() == journal.newSize && digest(current.bytes) == journal.newDigest);
+    if (whole || !journal.tornBy(current.bytes) || putBack(fd.get(), journal.oldBytes))
+        ::unlink(path.constData());
 }
 
 bool isTemporaryOf(const char* entry, const QByteArray& base) {
@@ -173,11 +369,11 @@ bool mayWrite(const QByteArray& path, int mode) {
 }
 
 // For a folder that the user may not change but whose file he may: the file is written over in
-// place. A crash in the middle can leave it torn, which the replacement avoids, so this is only
-// the way out when the replacement is impossible; the caller holds the file's lock.
+// place, under the safety copy of its old content (see Journal); the caller holds the file's lock.
+// A write that fails halfway (a full disk) puts the old content back at once.
 void rewriteInPlace(const QString& fileName, const QByteArray& target, const QByteArray& bytes,
-                    const struct stat& old) {
-    Fd fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+                    const struct stat& old, const QByteArray& oldBytes) {
+    Fd fd(::open(target.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         writeFailed(fileName, errno);
     struct stat st {};
@@ -186,14 +382,30 @@ void rewriteInPlace(const QString& fileName, const QByteArray& target, const QBy
     // Another file put in its place since it was read would get content that is not its own.
     if (st.st_dev != old.st_dev || st.st_ino != old.st_ino || !S_ISREG(st.st_mode))
         writeFailed(fileName, EAGAIN);
+    Journal journal;
+    journal.target = target;
+    journal.device = quint64(st.st_dev);
+    journal.inode = quint64(st.st_ino);
+    journal.oldBytes = oldBytes;
+    journal.newSize = bytes.size();
+    journal.newDigest = digest(bytes);
+    for (qsizetype at = 0; at + kJournalBlock <= bytes.size(); at += kJournalBlock)
+        journal.newBlocks.append(digest(QByteArrayView(bytes).sliced(at, kJournalBlock)));
+    const QByteArray journalFile = writeJournal(fileName, journal);
     if (!writeFully(fd.get(), bytes) || ::ftruncate(fd.get(), off_t(bytes.size())) != 0 ||
-        ::fsync(fd.get()) != 0)
-        writeFailed(fileName, errno);
+        ::fsync(fd.get()) != 0) {
+        const int error = errno;
+        if (putBack(fd.get(), oldBytes))
+            ::unlink(journalFile.constData());
+        writeFailed(fileName, error);
+    }
     if (::close(fd.release()) != 0)
         writeFailed(fileName, errno);
+    ::unlink(journalFile.constData());
 }
 
-void replaceFile(const QString& fileName, const QByteArray& bytes, const struct stat* old) {
+void replaceFile(const QString& fileName, const QByteArray& bytes, const struct stat* old,
+                 const QByteArray& oldBytes) {
     const QFileInfo info(fileName);
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
@@ -205,7 +417,7 @@ void replaceFile(const QString& fileName, const QByteArray& bytes, const struct 
         if (!mayWrite(target, W_OK))
             writeFailed(fileName, errno);
         if (!mayWrite(dir, W_OK | X_OK)) {
-            rewriteInPlace(fileName, target, bytes, *old);
+            rewriteInPlace(fileName, target, bytes, *old, oldBytes);
             return;
         }
     }
@@ -259,7 +471,15 @@ QString ProfileIniFile::limited(QString value) {
     return value;
 }
 
+QString ProfileIniFile::defaultAsRead(const QString& defaultValue) {
+    qsizetype end = defaultValue.size();
+    while (end > 0 && defaultValue.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return defaultValue.left(end);
+}
+
 IniDocument ProfileIniFile::read() const {
+    recoverRewrite(m_fileName);
     ReadResult r = readAll(m_fileName, true);
     if (r.error == EFBIG)
         refuseTooBig(m_fileName, r.st.st_size);
@@ -267,21 +487,28 @@ IniDocument ProfileIniFile::read() const {
 }
 
 void ProfileIniFile::update(const std::function<void(IniDocument&)>& change) {
+    recoverRewrite(m_fileName);
     // Following a link here would copy whatever it points to into a file of ours.
     ReadResult r = readAll(m_fileName, false);
     if (r.error == EFBIG)
         refuseTooBig(m_fileName, r.st.st_size);
     if (r.error && r.error != ENOENT)
         writeFailed(m_fileName, r.error);
+    const QByteArray oldBytes = r.bytes;
     IniDocument doc = r.error ? IniDocument() : IniDocument::fromBytes(std::move(r.bytes));
     change(doc);
-    if (doc.isModified())
-        replaceFile(m_fileName, doc.toBytes(), r.error ? nullptr : &r.st);
+    if (!doc.isModified())
+        return;
+    const QByteArray bytes = doc.toBytes();
+    // Past the limit the file would be refused by every later call, this write's own reader too.
+    if (bytes.size() > kMaxFileSize)
+        refuseTooBig(m_fileName, off_t(bytes.size()));
+    replaceFile(m_fileName, bytes, r.error ? nullptr : &r.st, oldBytes);
 }
 
 QString ProfileIniFile::readString(const QString& section, const QString& key,
                                    const QString& defaultValue) const {
-    return limited(read().value(section, key).value_or(defaultValue));
+    return limited(read().value(section, key).value_or(defaultAsRead(defaultValue)));
 }
 
 void ProfileIniFile::writeString(const QString& section, const QString& key, const QString& value) {
@@ -297,10 +524,7 @@ void ProfileIniFile::eraseSection(const QString& section) {
 }
 
 void ProfileIniFile::flush() const {
-    const QByteArray dir = QFile::encodeName(QFileInfo(m_fileName).absolutePath());
-    Fd fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // As with the profile functions, there is nothing to report: every write is already complete
     // on disk, and a folder that cannot be opened holds no file of ours to flush.
-    if (fd.get() >= 0)
-        ::fsync(fd.get());
+    syncFolder(QFile::encodeName(QFileInfo(m_fileName).absolutePath()));
 }

@@ -31,11 +31,13 @@ private:
 // The rename also means a symbolic link planted at the file's name is replaced, never written
 // through; a write refuses to read its old content through such a link. A file that the user may
 // not write is not replaced, although the folder would allow it; a file he may write in a folder
-// he may not change is written over in place (the caller's lock keeps other writers out), which
-// is the one case a crash could tear it. Temporary files that killed writers left behind are
-// removed by the next write.
+// he may not change is written over in place (the caller's lock keeps other writers out), after a
+// safety copy of its old content in the user's own folder (~/.local/state/torvi): the next read or
+// write of that user puts back the old content of a rewrite that a crash cut off. Temporary files
+// that killed writers left behind are removed by the next write.
 //
-// A file over the size limit is refused, before it is read, with an INI-file error that says so.
+// A file over the size limit is refused, before it is read, with an INI-file error that says so;
+// so is a write that would make it grow past the limit, and the file then stays as it was.
 class ProfileIniFile {
 public:
     // The most characters a value read comes back with: the profile functions fill a buffer of
@@ -66,6 +68,8 @@ public:
 
     // The value as read, cut to kMaxValueLength characters.
     static QString limited(QString value);
+    // A missing key's default as the profile functions give it back: without its trailing blanks.
+    static QString defaultAsRead(const QString& defaultValue);
 
 private:
     QString m_fileName;

@@ -66,6 +66,13 @@ bool TRegistry::valueExists(const QString& keyPath, const QString& name) const {
     return m_settings->contains(settingsKey(keyPath, name));
 }
 
+bool TRegistry::keyExists(const QString& keyPath) const {
+    m_settings->beginGroup(settingsKey(keyPath, QString()));
+    const bool exists = !m_settings->childKeys().isEmpty() || !m_settings->childGroups().isEmpty();
+    m_settings->endGroup();
+    return exists;
+}
+
 void TRegistry::flush() {
     m_settings->sync();
 }

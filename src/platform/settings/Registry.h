@@ -31,6 +31,8 @@ public:
                        const QVariant& defaultValue = QVariant()) const;
     void writeValue(const QString& keyPath, const QString& name, const QVariant& value);
     bool valueExists(const QString& keyPath, const QString& name) const;
+    // A key exists while it holds a value or a sub-key: the files keep no empty keys.
+    bool keyExists(const QString& keyPath) const;
     // Writes pending changes to the file now instead of when the object goes.
     void flush();
 

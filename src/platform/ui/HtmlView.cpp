@@ -214,6 +214,8 @@ void HtmlView::printDocument(QPrinter* printer, bool printBackground) {
         copy->drawContents(&painter, area);
         painter.restore();
     }
+    if (!painter.end())
+        throw EOSError(QStringLiteral("Печать не завершена: принтер не принял задание"));
 }
 
 QString HtmlView::localPath(const QUrl& name) const {

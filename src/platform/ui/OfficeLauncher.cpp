@@ -1,16 +1,25 @@
 #include "platform/ui/OfficeLauncher.h"
 
+#include "platform/core/StagedFile.h"
 #include "platform/ui/UserTempFolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
+#include <QVersionNumber>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace OfficeLauncher {
 
@@ -21,17 +30,110 @@ QString tail(const QByteArray& output) {
     QStringList lines = QString::fromLocal8Bit(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     // Its launcher complains about Java on machines without it; that is never the reason.
     lines.removeIf([](const QString& line) { return line.contains(QLatin1String("javaldx")); });
-    return lines.mid(std::max<qsizetype>(0, lines.size() - 3)).join(QLatin1Char(' ')).trimmed();
+    const QString said =
+        lines.mid(std::max<qsizetype>(0, lines.size() - 3)).join(QLatin1Char(' ')).trimmed();
+    return said.isEmpty() ? QStringLiteral("LibreOffice не сообщил причину") : said;
+}
+
+QStringList& installLocations() {
+    static QStringList locations{QStringLiteral("/usr/lib/libreoffice/program/soffice"),
+                                 QStringLiteral("/opt/libreoffice*/program/soffice")};
+    return locations;
+}
+
+// The paths a location stands for: itself, or with the "*" in one folder name filled in by the
+// folders there, the highest version first ("libreoffice24.8" before "libreoffice7.6").
+QStringList expand(const QString& location) {
+    const qsizetype star = location.indexOf(QLatin1Char('*'));
+    if (star < 0)
+        return {location};
+    const qsizetype start = location.lastIndexOf(QLatin1Char('/'), star);
+    qsizetype end = location.indexOf(QLatin1Char('/'), star);
+    if (end < 0)
+        end = location.size();
+    const QString parent = location.left(start);
+    const QString pattern = location.mid(start + 1, end - start - 1);
+    QStringList names = QDir(parent).entryList({pattern}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const auto version = [&pattern](const QString& name) {
+        return QVersionNumber::fromString(name.mid(pattern.indexOf(QLatin1Char('*'))));
+    };
+    std::sort(names.begin(), names.end(),
+              [&](const QString& a, const QString& b) { return version(a) > version(b); });
+    QStringList paths;
+    for (const QString& name : names)
+        paths << parent + QLatin1Char('/') + name + location.mid(end);
+    return paths;
+}
+
+// A profile serves one LibreOffice at a time: a second one started on it hands its job to the
+// first and ends with nothing done. Each conversion therefore holds a lock on the profile it
+// uses; the kept profiles are reused, since setting one up costs LibreOffice several seconds,
+// and when all of them are busy the conversion makes a fresh one of its own.
+class ProfileSlot {
+public:
+    ProfileSlot(const QString& temp, const QString& fallback) {
+        for (int slot = 0; slot < 4 && m_lock < 0; ++slot) {
+            const QString name = temp + QStringLiteral("torvi-office-profile") +
+                                 (slot ? QStringLiteral("-%1").arg(slot) : QString());
+            m_lock = ::open(QFile::encodeName(name + QStringLiteral(".lock")).constData(),
+                            O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
+                m_path = name;
+            } else if (m_lock >= 0) {
+                ::close(m_lock);
+                m_lock = -1;
+            }
+        }
+        if (m_path.isEmpty())
+            m_path = fallback;
+    }
+    ~ProfileSlot() {
+        if (m_lock >= 0)
+            ::close(m_lock);
+    }
+    ProfileSlot(const ProfileSlot&) = delete;
+    ProfileSlot& operator=(const ProfileSlot&) = delete;
+    QString path() const { return m_path; }
+
+private:
+    int m_lock = -1;
+    QString m_path;
+};
+
+// Waits for the process to end, at most `timeoutMs`, while the user interface keeps painting
+// (and shows its busy cursor) but takes no input; false when the time ran out.
+bool waitForEnd(QProcess& process, int timeoutMs) {
+    if (!QCoreApplication::instance())
+        return process.waitForFinished(timeoutMs);
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(timeoutMs);
+    if (process.state() != QProcess::NotRunning)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return process.state() == QProcess::NotRunning;
 }
 
 } // namespace
 
 QString executable() {
-    const QString found = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    QString found = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    for (const QString& location : installLocations())
+        for (const QString& path : expand(location))
+            if (found.isEmpty() && QFileInfo(path).isExecutable() && QFileInfo(path).isFile())
+                found = path;
     if (found.isEmpty())
-        throw EOfficeNotInstalled(QStringLiteral(
-            "Программа LibreOffice (soffice) не найдена в путях поиска программ (PATH)"));
+        throw EOfficeNotInstalled(
+            QStringLiteral("Программа LibreOffice (soffice) не найдена ни в путях поиска программ "
+                           "(PATH), ни в папках %1")
+                .arg(installLocations().join(QStringLiteral(", "))));
     return found;
+}
+
+QStringList setInstallLocations(const QStringList& locations) {
+    return std::exchange(installLocations(), locations);
 }
 
 void convert(const QString& source, const QString& importFilter, const QString& exportFilter,
@@ -44,8 +146,7 @@ void convert(const QString& source, const QString& importFilter, const QString& 
     if (!work.isValid())
         throw EOSError(QStringLiteral("Не удалось создать временную папку в %1: %2")
                            .arg(temp, work.errorString()));
-    // Kept between conversions: a fresh profile costs LibreOffice several seconds to set up.
-    const QString profile = temp + QStringLiteral("torvi-office-profile");
+    const ProfileSlot profile(temp, work.filePath(QStringLiteral("profile")));
 
     QStringList arguments{QStringLiteral("--headless"),
                           QStringLiteral("--invisible"),
@@ -54,7 +155,7 @@ void convert(const QString& source, const QString& importFilter, const QString& 
                           QStringLiteral("--norestore"),
                           QStringLiteral("--nolockcheck"),
                           QStringLiteral("-env:UserInstallation=") +
-                              QString::fromLatin1(QUrl::fromLocalFile(profile).toEncoded())};
+                              QString::fromLatin1(QUrl::fromLocalFile(profile.path()).toEncoded())};
     if (!importFilter.isEmpty())
         arguments << QStringLiteral("--infilter=") + importFilter;
     arguments << QStringLiteral("--convert-to") << exportFilter << QStringLiteral("--outdir")
@@ -77,7 +178,7 @@ void convert(const QString& source, const QString& importFilter, const QString& 
         throw EOfficeStartError(
             QStringLiteral("Не удалось запустить %1: %2").arg(program, process.errorString()));
     const qint64 group = process.processId();
-    if (!process.waitForFinished(timeoutMs)) {
+    if (!waitForEnd(process, timeoutMs)) {
         ::kill(-static_cast<pid_t>(group), SIGKILL);
         process.waitForFinished(5000);
         throw EOSError(
@@ -95,8 +196,7 @@ void convert(const QString& source, const QString& importFilter, const QString& 
                            .arg(QFileInfo(target).fileName())
                            .arg(process.exitCode())
                            .arg(tail(process.readAll())));
-    if (!QFile::rename(produced, target))
-        throw EOSError(QStringLiteral("Не удалось записать документ %1").arg(target));
+    moveWholeFile(produced, target);
 }
 
 bool canShowDocuments() {

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-// LibreOffice is not on the program search path.
+// LibreOffice is neither on the program search path nor where its packages install it.
 class EOfficeNotInstalled : public ExceptionClass<EOfficeNotInstalled, EOSError> {
 public:
     using ExceptionClass::ExceptionClass;
@@ -24,15 +24,23 @@ public:
 // usual window.
 namespace OfficeLauncher {
 
-// The full path of `soffice` found on PATH. Throws EOfficeNotInstalled when there is none.
+// The full path of `soffice`: found on PATH, else where LibreOffice's packages install it
+// (installLocations). Throws EOfficeNotInstalled when there is none.
 QString executable();
+
+// Where `soffice` is looked for after PATH, in this order; a "*" in a folder's name stands for any
+// text, and of several matches the highest version comes first. The default is the Debian
+// package's /usr/lib/libreoffice/program/soffice, then LibreOffice's own packages under
+// /opt/libreoffice*/program/soffice. Returns the previous list; tests set their own.
+QStringList setInstallLocations(const QStringList& locations);
 
 // One conversion: `source` is read with the import filter `importFilter` (empty: LibreOffice
 // guesses) and written with `exportFilter` ("docx:MS Word 2007 XML") to `target`, which must not
-// exist yet. The conversion runs in a private profile, so a LibreOffice the user has open neither
-// takes the job over nor is disturbed by it. Throws EOfficeStartError when the program does not
-// start, EOSError when it fails, produces nothing or takes longer than `timeoutMs` (it is killed
-// then, with everything it started).
+// exist yet. The conversion runs in a profile of its own that no other conversion uses at the
+// same time, so neither a LibreOffice the user has open nor a second export takes the job over.
+// The user interface keeps painting meanwhile, without taking input. Throws EOfficeStartError
+// when the program does not start, EOSError when it fails (with what LibreOffice said), produces
+// nothing or takes longer than `timeoutMs` (it is killed then, with everything it started).
 void convert(const QString& source, const QString& importFilter, const QString& exportFilter,
              const QString& target, int timeoutMs = 120000);
 

@@ -1,15 +1,17 @@
 #include "platform/ui/ReportPrinter.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
 #include "platform/ui/HtmlView.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
 
 namespace ReportPrinter {
 
@@ -22,7 +24,44 @@ QString& overrideInUse() {
     return file;
 }
 
+// The PDF writer does not report a failed write. A complete file ends with the offset of its
+// cross-reference table and "%%EOF", and the table starts at that offset: a file cut short has no
+// such end, and one that lost a piece on the way has its table elsewhere.
+bool pdfComplete(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 64 || !file.seek(file.size() - 64))
+        return false;
+    static const QRegularExpression trailer(QStringLiteral("startxref\\s+(\\d+)\\s+%%EOF\\s*$"));
+    const QRegularExpressionMatch match = trailer.match(QString::fromLatin1(file.read(64)));
+    bool ok = false;
+    const qint64 table = match.captured(1).toLongLong(&ok);
+    return match.hasMatch() && ok && file.seek(table) && file.read(4) == "xref";
+}
+
 } // namespace
+
+void requirePrinter() {
+    if (printFileOverride().isEmpty() && QPrinterInfo::availablePrinters().isEmpty())
+        throw Exception(QStringLiteral("Принтер не установлен: отчет не напечатан"));
+}
+
+void runPrintJob(QPrinter& printer, const std::function<void()>& job) {
+    const QString file =
+        printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName() : QString();
+    if (file.isEmpty()) {
+        job();
+        return;
+    }
+    StagedFile staged(file);
+    {
+        printer.setOutputFileName(staged.temporaryPath());
+        const auto restore = qScopeGuard([&] { printer.setOutputFileName(file); });
+        job();
+    }
+    if (!pdfComplete(staged.temporaryPath()))
+        staged.failIncomplete();
+    staged.commit();
+}
 
 void choosePrinterOutput(QPrinter& printer) {
     const QString file = printFileOverride();
@@ -37,10 +76,8 @@ void choosePrinterOutput(QPrinter& printer) {
         printer.setOutputFormat(QPrinter::NativeFormat);
     }
     overrideInUse().clear();
-    const bool toFile =
-        printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty();
-    if (!toFile && QPrinterInfo::availablePrinters().isEmpty())
-        throw Exception(QStringLiteral("Принтер не установлен: отчет не напечатан"));
+    if (printer.outputFormat() != QPrinter::PdfFormat || printer.outputFileName().isEmpty())
+        requirePrinter();
 }
 
 QPrinter& applicationPrinter() {
@@ -56,14 +93,7 @@ void printHtml(HtmlView& view, QPageLayout::Orientation orientation, bool printB
     QPrinter& printer = applicationPrinter();
     choosePrinterOutput(printer);
     printer.setPageOrientation(orientation);
-    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
-    if (toFile)
-        QFile::remove(printer.outputFileName());
-    view.printDocument(&printer, printBackground);
-    // The document's printing says nothing when the printer would not start.
-    if (toFile && !QFileInfo(printer.outputFileName()).isFile())
-        throw EOSError(
-            QStringLiteral("Не удалось записать файл печати %1").arg(printer.outputFileName()));
+    runPrintJob(printer, [&] { view.printDocument(&printer, printBackground); });
 }
 
 void previewHtml(HtmlView& view, bool printBackground, QWidget* parent) {

@@ -2,6 +2,8 @@
 
 #include <QPageLayout>
 
+#include <functional>
+
 class HtmlView;
 class QPrinter;
 class QWidget;
@@ -18,6 +20,15 @@ QString printFileOverride();
 
 // Points the printer at the file named by the environment, or checks that it has a real one.
 void choosePrinterOutput(QPrinter& printer);
+
+// Throws "Принтер не установлен" when printing has nowhere to go: no printer is installed and the
+// environment names no print file.
+void requirePrinter();
+
+// Runs one print job on `printer`. A printer that writes a PDF file writes it under a temporary
+// name beside the file; only a complete PDF takes the file's name, so a job that fails or is cut
+// short (a full disk) leaves no partial file and throws an error naming the file and the reason.
+void runPrintJob(QPrinter& printer, const std::function<void()>& job);
 
 // Prints the view's document without a dialog in the given orientation. Throws when there is no
 // printer to print on or the print file could not be written, instead of letting the report

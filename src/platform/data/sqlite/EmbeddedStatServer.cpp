@@ -4,6 +4,7 @@
 #include "platform/core/Exceptions.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -107,9 +108,21 @@ int boundedDeviceCharacteristics(sqlite3_file* f) {
     return realOf(f)->pMethods->xDeviceCharacteristics(realOf(f));
 }
 
-// Version 1 methods only: without shared memory and memory mapping, SQLite reads and writes
-// through xRead and xWrite, so every byte of a temporary file passes the bound. The station's
-// files are opened read-only and never in WAL mode by this server.
+int boundedShmMap(sqlite3_file* f, int region, int size, int extend, void volatile** out) {
+    return realOf(f)->pMethods->xShmMap(realOf(f), region, size, extend, out);
+}
+int boundedShmLock(sqlite3_file* f, int offset, int n, int flags) {
+    return realOf(f)->pMethods->xShmLock(realOf(f), offset, n, flags);
+}
+void boundedShmBarrier(sqlite3_file* f) {
+    realOf(f)->pMethods->xShmBarrier(realOf(f));
+}
+int boundedShmUnmap(sqlite3_file* f, int deleteFlag) {
+    return realOf(f)->pMethods->xShmUnmap(realOf(f), deleteFlag);
+}
+
+// Temporary files get version 1 methods only: without shared memory and memory mapping, SQLite
+// reads and writes them through xRead and xWrite, so every byte passes the bound.
 const sqlite3_io_methods boundedMethods = {
     1,
     boundedClose,
@@ -132,6 +145,31 @@ const sqlite3_io_methods boundedMethods = {
     nullptr,
 };
 
+// The station's own files (the database, and its -wal and -shm files when the program that keeps
+// it writes in WAL mode) also get the shared memory, without which SQLite cannot read a database
+// in WAL mode at all. Memory mapping (version 3) stays off: reads go through xRead.
+const sqlite3_io_methods stationMethods = {
+    2,
+    boundedClose,
+    boundedRead,
+    boundedWrite,
+    boundedTruncate,
+    boundedSync,
+    boundedFileSize,
+    boundedLock,
+    boundedUnlock,
+    boundedCheckReservedLock,
+    boundedFileControl,
+    boundedSectorSize,
+    boundedDeviceCharacteristics,
+    boundedShmMap,
+    boundedShmLock,
+    boundedShmBarrier,
+    boundedShmUnmap,
+    nullptr,
+    nullptr,
+};
+
 sqlite3_vfs boundedVfs;
 const char* const kBoundedVfsName = "torvi-bounded-temp";
 
@@ -142,7 +180,10 @@ int boundedOpen(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flag
                                             SQLITE_OPEN_TRANSIENT_DB | SQLITE_OPEN_SUBJOURNAL));
     std::memset(bounded->real(), 0, size_t(root->szOsFile));
     const int rc = root->xOpen(root, name, bounded->real(), flags, outFlags);
-    file->pMethods = rc == SQLITE_OK && bounded->real()->pMethods ? &boundedMethods : nullptr;
+    const sqlite3_io_methods* real = bounded->real()->pMethods;
+    file->pMethods = rc != SQLITE_OK || !real                                     ? nullptr
+                     : bounded->temporary || real->iVersion < 2 || !real->xShmMap ? &boundedMethods
+                                                                                  : &stationMethods;
     return rc;
 }
 
@@ -215,6 +256,28 @@ QString sqliteReason(int extendedCode, const QString& message) {
         break;
     }
     return message;
+}
+
+// A database that its program writes in WAL mode can only be read beside its -wal and -shm files,
+// which a reader creates when they are missing; in a folder closed to the statistics, or with
+// those files closed to it, SQLite's own message speaks of access or missing files only. Empty
+// when the database is not in WAL mode or failed for another cause.
+QString walFolderProblem(const QString& file, int code) {
+    code &= 0xff;
+    if (code != SQLITE_CANTOPEN && code != SQLITE_READONLY && code != SQLITE_PERM &&
+        code != SQLITE_IOERR)
+        return {};
+    QFile f(file);
+    // Bytes 18 and 19 of the header: the file format versions, 2 for WAL.
+    const QByteArray header = f.open(QIODevice::ReadOnly) ? f.read(20) : QByteArray();
+    if (header.size() < 20 || header.at(18) != 2 || header.at(19) != 2)
+        return {};
+    const QString folder = QFileInfo(file).absolutePath();
+    return QStringLiteral("база данных ведётся в режиме журнала WAL; чтобы читать её, серверу "
+                          "статистики нужны доступные ему файлы «%1-wal» и «%1-shm» рядом с ней "
+                          "или право создать их в папке «%2». Дайте это право или откройте базу "
+                          "программой, которая её ведёт")
+        .arg(QFileInfo(file).fileName(), folder);
 }
 
 QString errorText(sqlite3* db) {
@@ -324,7 +387,9 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
         QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!h.db.open()) {
         const QSqlError error = h.db.lastError();
-        const QString reason = sqliteReason(error.nativeErrorCode().toInt(), error.driverText());
+        const int code = error.nativeErrorCode().toInt();
+        const QString wal = walFolderProblem(file, code);
+        const QString reason = wal.isEmpty() ? sqliteReason(code, error.driverText()) : wal;
         closeHandle(h);
         throw EDatabaseError(
             QStringLiteral("Не удалось открыть базу данных %1 «%2»: %3").arg(word, file, reason));
@@ -348,7 +413,8 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
-        const QString reason = errorText(db);
+        const QString wal = walFolderProblem(file, sqlite3_extended_errcode(db));
+        const QString reason = wal.isEmpty() ? errorText(db) : wal;
         sqlite3_free(message);
         closeHandle(h);
         if (rc == SQLITE_NOTADB)

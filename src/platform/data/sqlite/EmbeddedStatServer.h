@@ -10,7 +10,8 @@
 // The statistics server of the local computer, run inside the process over the station's SQLite
 // files: fuel.sqlite in the fuel database folder and goods.sqlite in the goods one. The files are
 // opened read-only and every statement is checked by SQLite's authorizer, so no command text can
-// change the station's data.
+// change the station's data. A database its program writes in WAL mode is read with what that
+// program has committed so far, in the WAL file too.
 //
 // A Qt SQL connection belongs to the thread that opened it: the server is created by the thread
 // that connects and refuses to be asked from another one.

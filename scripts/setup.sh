@@ -18,6 +18,9 @@ PACKAGES=(
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     # the X11 platform plug-in, for running the back office on a desktop
     qt6-qpa-plugins
+    # Qt's own Russian texts, so that its print, page set-up, font and file dialogs speak the
+    # system's language
+    qt6-translations-l10n
     # fonts, so that offscreen windows, charts and printed reports draw their text
     fonts-dejavu-core fonts-dejavu-extra
     # Russian and German locales for the tests that pin regional settings

@@ -3,6 +3,7 @@
 
 #include "extraction/QueryLiterals.h"
 #include "extraction/StatReport.h"
+#include "platform/core/QtTranslations.h"
 #include "platform/ui/UserTempFolder.h"
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"
@@ -14,9 +15,16 @@
 
 #include "torvistat/plugin_abi.h"
 
+#include <memory>
+
 class QAction;
 
 namespace {
+
+// Qt's dialogs that the plug-in opens speak Russian from the first menu it hangs until it is
+// unloaded; a host in another language gets its own dialogs back then.
+// Defined before the module's initialisation, so that it outlives the finalisation that resets it.
+std::unique_ptr<RussianQtTranslations> qtTranslations;
 
 // Loading the library fills the process-wide format settings before any window can build a
 // query. Unloading frees what InitReportMenu created while the code that owns it is still
@@ -40,6 +48,7 @@ struct ModuleInitialisation {
         }
     }
     ~ModuleInitialisation() {
+        qtTranslations.reset();
         SetReportViewerEntry({});
         FinalizeReportViewer();
         FinalizeStatistics();
@@ -70,6 +79,9 @@ void SetNewUserPriv(int32_t, TorviGetPrivValueFn getPrivValue) {
 void InitReportMenu(void* applicationWindow, TorviMenuItem parent,
                     TorviCreateMenuItemFn createMenuItem, int32_t) {
     callAtHostBoundary([&] {
+        // The host's application exists by now; a missing catalogue leaves Qt's English texts.
+        if (!qtTranslations)
+            qtTranslations = std::make_unique<RussianQtTranslations>();
         InitStatMenu(static_cast<QWidget*>(applicationWindow), static_cast<QAction*>(parent),
                      createMenuItem);
     });

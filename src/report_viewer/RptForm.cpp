@@ -86,7 +86,8 @@ TRptFrm::TRptFrm(QWidget* parent)
     buildControls();
     buildActions();
     resize(742, 498);
-    setMinimumSize(750, 300);
+    // The smallest window is 750 x 300 with the frame.
+    setMinimumSize(742, 266);
 
     WindowPlacement::restore(this, kPlacementName, QSize(300, 200));
 
@@ -157,6 +158,10 @@ void TRptFrm::buildControls() {
     StaticText4 = named(new QLabel(QStringLiteral("1"), Panel2), "StaticText4");
     StaticText1 = named(new QLabel(QStringLiteral("Страниц:"), Panel2), "StaticText1");
     StaticText2 = named(new QLabel(QStringLiteral("1"), Panel2), "StaticText2");
+    // The paging buttons are as narrow as their arrows: at the style's usual button width they
+    // would squeeze the two settings buttons' captions out of a window of the smallest width.
+    for (QPushButton* paging : {FirstBtn, PrevBtn, NextBtn, LastBtn})
+        paging->setFixedWidth(paging->fontMetrics().horizontalAdvance(QStringLiteral(">|")) + 20);
     for (QWidget* w : std::initializer_list<QWidget*>{FirstBtn, PrevBtn, NextBtn, LastBtn, BitBtn2,
                                                       bbtSetupFont, PrintBtn, StaticText3,
                                                       StaticText4, StaticText1, StaticText2})
@@ -200,12 +205,13 @@ void TRptFrm::buildControls() {
     panWBParams->setAutoFillBackground(true);
     panWBParams->resize(314, 150);
     lbScale = named(new QLabel(QStringLiteral("Масштаб:"), panWBParams), "lbScale");
-    lbScale->setGeometry(6, 8, 60, 20);
+    // Wide enough for the caption in any font; the scale box follows it.
+    lbScale->setGeometry(6, 8, std::max(60, lbScale->sizeHint().width()), 20);
     edScale = named(new TScaleEdit(panWBParams), "edScale");
     edScale->setRange(20, 500);
     edScale->setValue(100);
     edScale->editor()->setMaxLength(3);
-    edScale->setGeometry(66, 6, 70, 22);
+    edScale->setGeometry(lbScale->geometry().right() + 1, 6, 70, 22);
     cBcPrint = named(new QCheckBox(QStringLiteral("Печатать фон"), panWBParams), "cBcPrint");
     cBcPrint->setGeometry(6, 32, 140, 20);
     rgOrientation =

@@ -38,7 +38,8 @@ TfmGSMStat::TfmGSMStat(TdmStatistic& dm, QWidget* parent)
                   {.formName = QStringLiteral("fmGSMStat"),
                    .caption = kCaption,
                    .schemaCaptionName = QStringLiteral("Label1"),
-                   .minimumSize = QSize(926, 732),
+                   // The smallest window is 926 x 732 with the frame.
+                   .clientSize = QSize(918, 698),
                    .schemas = {QStringLiteral("Время - Литры"), QStringLiteral("Время - Суммы"),
                                QStringLiteral("Время - Заправок")},
                    .stepGroupName = QStringLiteral("gbDim"),

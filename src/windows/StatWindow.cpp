@@ -124,8 +124,8 @@ TStatWindow::TStatWindow(TdmStatistic& dm, QWidget* parent, TLook look)
     QFont windowFont = font();
     windowFont.setPointSize(8);
     setFont(windowFont);
-    setMinimumSize(m_look.minimumSize);
-    resize(m_look.minimumSize);
+    setMinimumSize(m_look.clientSize);
+    resize(m_look.clientSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     buildSharedControls();
@@ -170,6 +170,9 @@ void TStatWindow::buildSharedControls() {
     bbtSmena = named(new QPushButton(QStringLiteral("Выбрать"), gbPeriod), "bbtSmena");
     bbtSmena->setToolTip(QStringLiteral("Выбрать диапазон дат по смене"));
     bbtSmena->setStatusTip(bbtSmena->toolTip());
+    // A shift's caption and number share the row with the button: at the style's usual button
+    // width the row would cut them.
+    bbtSmena->setFixedWidth(bbtSmena->fontMetrics().horizontalAdvance(bbtSmena->text()) + 16);
     auto* period = new QGridLayout(gbPeriod);
     period->setContentsMargins(2, 3, 2, 3);
     period->setHorizontalSpacing(2);
@@ -209,7 +212,7 @@ void TStatWindow::buildSharedControls() {
     Label8 = label(gbStat, "Label8", QStringLiteral("максимальное значение"));
     MaxValueLabel = valueLabel(gbStat, "MaxValueLabel");
     auto* stat = new QVBoxLayout(gbStat);
-    stat->setContentsMargins(4, 2, 4, 2);
+    stat->setContentsMargins(2, 2, 2, 2);
     stat->setSpacing(0);
     for (QLabel* l : {Label7, RecordCountLabel, Label8, MaxValueLabel})
         stat->addWidget(l);

@@ -102,7 +102,9 @@ public:
         QString caption;
         // The object name of the "Схема выборки:" caption.
         QString schemaCaptionName;
-        QSize minimumSize;
+        // The smallest window's client area, which is also the size it opens with: Qt's minimum
+        // size is the client's, the window manager adds its frame around it.
+        QSize clientSize;
         QStringList schemas;
         QString stepGroupName;
         QString multiGraphCaption;

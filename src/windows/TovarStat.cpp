@@ -24,7 +24,8 @@ TStatWindow::TLook goodsLook() {
     look.formName = QStringLiteral("fmTovarStat");
     look.caption = QStringLiteral("Статистика по товарам");
     look.schemaCaptionName = QStringLiteral("Label5");
-    look.minimumSize = QSize(926, 682);
+    // The smallest window is 926 x 682 with the frame.
+    look.clientSize = QSize(918, 648);
     look.schemas =
         QStringList{QStringLiteral("Время - Суммы"), QStringLiteral("Время - Количество"),
                     QStringLiteral("Время - Количество продаж")};

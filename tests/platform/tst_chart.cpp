@@ -1,3 +1,4 @@
+#include "common/Errors.h"
 #include "common/TestFiles.h"
 
 #include "platform/chart/ChartModel.h"
@@ -16,6 +17,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -242,8 +247,24 @@ private slots:
         QCOMPARE(readBytes(victim), QByteArray("keep"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary left behind
 
-        QVERIFY_THROWS_EXCEPTION(EOSError,
-                                 f.view.saveToBmp(dir.filePath("missing/chartimage.bmp")));
+        // What cannot be written is said in Russian, and a full disk (here a file size limit)
+        // leaves the earlier picture whole and no part of the new one.
+        const QString failed = QStringLiteral("Не удалось записать файл %1: ");
+        const QString missing = dir.filePath("missing/chartimage.bmp");
+        QCOMPARE(errorOf<EOSError>([&] { f.view.saveToBmp(missing); }),
+                 failed.arg(missing) + "Файл или папка не найдены");
+        const QByteArray earlier = readBytes(path);
+        rlimit limit{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const rlimit small{100000, limit.rlim_max};
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        const QString full = errorOf<EOSError>([&] { f.view.saveToBmp(path); });
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, previous);
+        QCOMPARE(full, failed.arg(path) + "Файл слишком велик");
+        QCOMPARE(readBytes(path), earlier);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
     // Refreshes wait for the event loop and for a shown chart, and skip points behind the page.

@@ -7,11 +7,14 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFontDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -72,6 +75,24 @@ Shown triggerAndAnswer(QAction* item) {
     poll.start(20);
     item->trigger();
     return shown;
+}
+
+// The cancel button's text of one of Qt's own dialogs, the font dialog the viewer opens.
+QString qtDialogCancelText() {
+    QString text;
+    QTimer::singleShot(0, [&text] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        if (const auto* buttons = dialog->findChild<QDialogButtonBox*>())
+            if (const QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel))
+                text = cancel->text();
+        dialog->reject();
+    });
+    QFontDialog dialog;
+    dialog.setOption(QFontDialog::DontUseNativeDialog);
+    dialog.exec();
+    return text;
 }
 
 int statisticsWindowsAlive() {
@@ -153,6 +174,8 @@ private slots:
             }
         }
         QVERIFY(statisticsAt(2)->menu() != statisticsAt(3)->menu());
+        // From the first menu on, Qt's own dialogs speak the plug-in's language.
+        QCOMPARE(qtDialogCancelText(), QStringLiteral("Отмена"));
     }
 
     void valueFunctionsReplaceEachOther_data() {
@@ -190,6 +213,8 @@ private slots:
                  "модуль статистики остался в памяти после выгрузки");
         m_library = nullptr;
         QCOMPARE(threadCount(), m_threadsBeforeLoad);
+        // The host, which loaded no catalogue of its own, has Qt's English dialogs back.
+        QCOMPARE(qtDialogCancelText(), QStringLiteral("Cancel"));
 
         // The host keeps its items: their texts are still readable, and a click reaches nothing.
         QCOMPARE(fuel->text(), QStringLiteral("ГСМ"));

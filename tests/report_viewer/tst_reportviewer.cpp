@@ -1,3 +1,4 @@
+#include "common/CaptionFit.h"
 #include "common/TestFiles.h"
 #include "common/WindowTestSupport.h"
 
@@ -708,6 +709,33 @@ private slots:
         QVERIFY(choice.confirmed && choice.toFile && choice.fileName == path("dialog.pdf"));
         QVERIFY(printer.outputFileName().isEmpty());
         QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
+    }
+
+    // Every caption whole in Debian's fonts at the viewer's smallest size, in each of its faces:
+    // the HTML view with its options panel, the text and the text's page preview.
+    void captionsWhole_data() {
+        QTest::addColumn<bool>("preview");
+        QTest::newRow("HTML view and options") << false;
+        QTest::newRow("page preview") << true;
+    }
+    void captionsWhole() {
+        QFETCH(bool, preview);
+        TRptFrm* w = open(m_report);
+        w->resize(w->minimumSize());
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        if (w->NewFormat() == preview)
+            w->bbtRepForm->click();
+        if (preview) {
+            w->bbtPreview->click();
+            QVERIFY(w->Panel3->isVisible() && !w->NewFormat());
+        } else {
+            w->sbtnAdditional->click();
+            QVERIFY(w->panWBParams->isVisible() && w->NewFormat());
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const QStringList clipped = CaptionFit::clippedCaptions(w);
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+        QVERIFY(m_env->boxes.isEmpty());
     }
 };
 

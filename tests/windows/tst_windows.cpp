@@ -1,3 +1,4 @@
+#include "common/CaptionFit.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
@@ -919,6 +920,62 @@ private slots:
         if (split)
             QCOMPARE(chart->series(49)->title(), checked[49]);
         QCOMPARE(window->RecordCountLabel->text(), QStringLiteral("2"));
+    }
+
+    // Every caption whole in Debian's fonts, at each window's smallest size: the windows were
+    // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
+    void captionsWhole_data() {
+        QTest::addColumn<QString>("window");
+        for (const char* window :
+             {"fuel window", "goods window", "shift list", "goods selector", "value window"})
+            QTest::newRow(window) << QString::fromLatin1(window);
+    }
+    void captionsWhole() {
+        QFETCH(QString, window);
+        QStringList clipped;
+        bool measured = false;
+        const auto measure = [&](QWidget* shown) {
+            measured = true;
+            if (!shown->minimumSize().isEmpty())
+                shown->resize(shown->minimumSize());
+            QVERIFY(QTest::qWaitForWindowExposed(shown));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            clipped << CaptionFit::clippedCaptions(shown);
+        };
+        if (window == "fuel window") {
+            TfmGSMStat* fuel = open();
+            // The shift's labels and the wider caption of the select-all button as well.
+            fuel->lbSmena->setText(QStringLiteral("Смена №"));
+            fuel->lbSmenaNum->setText(QStringLiteral("1234"));
+            measure(fuel);
+            fuel->bbtSelectAll->click();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            clipped << CaptionFit::clippedCaptions(fuel);
+        } else if (window == "goods window") {
+            measure(openWindow());
+        } else if (window == "shift list") {
+            shiftList();
+            select([&](TSmenaListFrm* form) {
+                measure(form);
+                form->reject();
+            });
+        } else if (window == "goods selector") {
+            whenModalShown<TfmGoodsList>([&](TfmGoodsList* selector) {
+                measure(selector);
+                selector->reject();
+            });
+            TQueryItems selection;
+            SelectGoods(true, selection, m_dm.cdsCategory, m_dm.cdsGoods);
+        } else {
+            fill(3);
+            whenModalShown<TfmValue>([&](TfmValue* value) {
+                measure(value);
+                value->reject();
+            });
+            emit m_window->Chart1->pointClicked(0, 1);
+        }
+        QVERIFY2(measured && m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
     }
 
 private:

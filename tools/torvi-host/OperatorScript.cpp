@@ -21,7 +21,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextBrowser>
 
@@ -201,6 +200,25 @@ void OperatorScript::waitFor(const QString& what, int timeoutMs, Ready ready, Th
         m_poll.start();
 }
 
+void OperatorScript::runStep(Then step) {
+    // A step that opens a modal loop (a box of the plug-in, a dialog) waits in it until the loop
+    // ends. Run from the poll's own timer, it would stop the poll for that long, and Qt never
+    // re-enters a timer's slot: nobody would answer the box. From a timer of its own the step
+    // may wait; the poll answers the box and keeps the time meanwhile.
+    m_waitingFor = QStringLiteral("завершения шага");
+    m_timeoutMs = m_settings.stepTimeoutMs;
+    m_stepClock.start();
+    QTimer::singleShot(0, this, [this, step = std::move(step)] {
+        if (!m_done)
+            step();
+    });
+}
+
+bool OperatorScript::click(QAbstractButton* button) {
+    button->click();
+    return !m_done;
+}
+
 void OperatorScript::pause(int ms, Then then) {
     waitFor(
         QStringLiteral("паузы"), ms + m_settings.stepTimeoutMs,
@@ -212,10 +230,10 @@ void OperatorScript::poll() {
         return;
     if (m_ready && m_ready()) {
         // The next step sets up its own wait: this one must not be destroyed while it runs.
-        const Then then = std::move(m_then);
+        Then then = std::move(m_then);
         m_ready = {};
         m_then = {};
-        then();
+        runStep(std::move(then));
         return;
     }
     if (m_stepClock.elapsed() > m_timeoutMs)
@@ -357,8 +375,8 @@ bool OperatorScript::chooseFuelGrades(QWidget* window, QStringList& names) {
                 return false;
         return true;
     };
-    if (!allChecked())
-        selectAll->click();
+    if (!allChecked() && !click(selectAll))
+        return false;
     if (!allChecked()) {
         fail(QStringLiteral("Кнопка «%1» не отметила все виды топлива").arg(selectAll->text()));
         return false;
@@ -411,8 +429,8 @@ void OperatorScript::fillInAndBuild() {
     if (!choosePeriodAndStep(window) ||
         !(m_stage == 0 ? chooseFuelGrades(window, names) : chooseGoodsCategories(window, names)))
         return;
-    if (!split->isChecked())
-        split->click();
+    if (!split->isChecked() && !click(split))
+        return;
     if (!split->isChecked()) {
         fail(QStringLiteral("Флажок «%1» не включился").arg(split->text()));
         return;
@@ -548,8 +566,8 @@ void OperatorScript::openReport(Then shown) {
                 return;
             }
             // The viewer opens in the format chosen last time; the job prints the HTML one.
-            if (withoutMnemonic(format->text()) == QStringLiteral("Новый формат"))
-                format->click();
+            if (withoutMnemonic(format->text()) == QStringLiteral("Новый формат") && !click(format))
+                return;
             waitFor(
                 QStringLiteral("показа отчета"), m_settings.stepTimeoutMs,
                 [view = QPointer<QTextBrowser>(view)] {
@@ -580,8 +598,10 @@ void OperatorScript::printReport() {
         return;
     }
     report(QStringLiteral("«%1» в %2").arg(withoutMnemonic(printButton->text()), pdf));
-    printButton->click();
+    const bool printed = click(printButton);
     qunsetenv(kPrintToFile);
+    if (!printed)
+        return;
     if (!QFileInfo(pdf).isFile() || QFileInfo(pdf).size() == 0) {
         fail(QStringLiteral("Отчет не напечатан в %1").arg(pdf));
         return;
@@ -596,10 +616,10 @@ void OperatorScript::saveReport() {
         fail(QStringLiteral("Окно отчета не отдало текст HTML (HtmlText)"));
         return;
     }
-    const QString path = QDir(m_settings.exportFolder).filePath(kReportHtml);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(html) != html.size() || !file.commit()) {
-        fail(QStringLiteral("Не удалось записать %1: %2").arg(path, file.errorString()));
+    QString error;
+    const QString path = saveExportFile(html, m_settings.exportFolder, kReportHtml, &error);
+    if (path.isEmpty()) {
+        fail(error);
         return;
     }
     m_screenshots << path;
@@ -644,9 +664,8 @@ void OperatorScript::exportDocument() {
         readTotals(0);
         return;
     }
-    if (!more->isChecked())
-        more->click();
-    word->click();
+    if ((!more->isChecked() && !click(more)) || !click(word))
+        return;
     report(QStringLiteral("«%1» → «%2» → «%3»")
                .arg(withoutMnemonic(more->text()), kWordTarget, withoutMnemonic(run->text())));
     // Without a screen the plug-in leaves the document in the export folder and says where.
@@ -773,7 +792,8 @@ void OperatorScript::printTable() {
     }
     // The old format prints the memo's text page by page; the operator makes the memo editable
     // (Ctrl+E) and pastes the table there.
-    format->click();
+    if (!click(format))
+        return;
     if (withoutMnemonic(format->text()) != QStringLiteral("Новый формат")) {
         fail(QStringLiteral("Окно отчета не перешло в старый формат"));
         return;
@@ -781,24 +801,26 @@ void OperatorScript::printTable() {
     const JobPeriod period = jobPeriod(m_settings.periodEnd, m_settings.periodDays);
     memo->setPlainText(fuelTable(m_grades, m_totals, periodText(period.from), periodText(period.to))
                            .join(QLatin1Char('\n')));
-    preview->click();
-    if (!savePicture(m_reportWindow, QStringLiteral("fuel-table-preview.png")))
+    if (!click(preview) || !savePicture(m_reportWindow, QStringLiteral("fuel-table-preview.png")) ||
+        !click(preview))
         return;
-    preview->click();
 
     const QString pdf = QDir(m_settings.exportFolder).filePath(kTablePdf);
     QFile::remove(pdf);
     qputenv(kPrintToFile, QFile::encodeName(pdf));
     report(QStringLiteral("таблица итогов, «%1» в %2").arg(withoutMnemonic(print->text()), pdf));
-    print->click();
+    const bool printed = click(print);
     qunsetenv(kPrintToFile);
+    if (!printed)
+        return;
     if (!QFileInfo(pdf).isFile() || QFileInfo(pdf).size() == 0) {
         fail(QStringLiteral("Таблица не напечатана в %1").arg(pdf));
         return;
     }
     m_screenshots << pdf;
     // The viewer remembers its format: the next report opens in the new one again.
-    format->click();
+    if (!click(format))
+        return;
     closeReport([this] { closeStageWindow(); });
 }
 

@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class QAbstractButton;
 class QDialog;
 class QMenu;
 
@@ -66,6 +67,10 @@ private:
     using Then = std::function<void()>;
 
     void waitFor(const QString& what, int timeoutMs, Ready ready, Then then);
+    void runStep(Then step);
+    // Clicks as the operator does; false when the job has ended meanwhile (a box the click opened
+    // was answered and reported), and the step must stop.
+    bool click(QAbstractButton* button);
     void pause(int ms, Then then);
     void poll();
     bool answerMessageBox();

@@ -1,22 +1,18 @@
 #include "ScreenshotFile.h"
 
+#include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
+
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QTemporaryFile>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-QString systemError(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
 
 // Creates the folder's missing parents the usual way and the folder itself with mkdir, so that
 // "exists but is no folder" is told apart from "could not be created".
@@ -36,7 +32,7 @@ bool makeFolder(const QString& folder, QString* error) {
     }
     if (::mkdir(encoded.constData(), 0755) != 0 && errno != EEXIST) {
         *error =
-            QStringLiteral("Не удалось создать папку «%1»: %2").arg(folder, systemError(errno));
+            QStringLiteral("Не удалось создать папку «%1»: %2").arg(folder, SysErrorMessage(errno));
         return false;
     }
     return true;
@@ -44,38 +40,33 @@ bool makeFolder(const QString& folder, QString* error) {
 
 } // namespace
 
+QString saveExportFile(const QByteArray& bytes, const QString& folder, const QString& fileName,
+                       QString* error) {
+    error->clear();
+    if (!makeFolder(folder, error))
+        return {};
+    const QString path = QDir(folder).filePath(fileName);
+    try {
+        writeWholeFile(path, bytes);
+    } catch (const EOSError& e) {
+        *error = e.message();
+        return {};
+    }
+    return path;
+}
+
 QString saveScreenshot(const QImage& image, const QString& folder, const QString& fileName,
                        QString* error) {
     error->clear();
+    QByteArray png;
+    QBuffer buffer(&png);
     if (image.isNull()) {
         *error = QStringLiteral("Снимок «%1» пуст").arg(fileName);
         return {};
     }
-    if (!makeFolder(folder, error))
-        return {};
-    const QString path = QDir(folder).filePath(fileName);
-    QTemporaryFile temporary(
-        QDir(folder).filePath(QLatin1Char('.') + fileName + QStringLiteral(".XXXXXX")));
-    if (!temporary.open()) {
-        *error = QStringLiteral("Не удалось создать файл в папке «%1»: %2")
-                     .arg(folder, temporary.errorString());
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        *error = QStringLiteral("Снимок «%1» не удалось преобразовать в PNG").arg(fileName);
         return {};
     }
-    if (!image.save(&temporary, "PNG") || !temporary.flush() || ::fsync(temporary.handle()) != 0) {
-        *error = QStringLiteral("Не удалось записать снимок «%1»: %2")
-                     .arg(path, temporary.errorString());
-        return {};
-    }
-    // A temporary file is private to its owner; the picture is as readable as any exported file.
-    temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                             QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    temporary.close();
-    if (std::rename(QFile::encodeName(temporary.fileName()).constData(),
-                    QFile::encodeName(path).constData()) != 0) {
-        *error =
-            QStringLiteral("Не удалось сохранить снимок «%1»: %2").arg(path, systemError(errno));
-        return {};
-    }
-    temporary.setAutoRemove(false);
-    return path;
+    return saveExportFile(png, folder, fileName, error);
 }

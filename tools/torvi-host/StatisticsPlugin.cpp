@@ -2,11 +2,12 @@
 
 #include "HostValues.h"
 
+#include "platform/core/Exceptions.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -42,9 +43,7 @@ QString unusableFileReason(const QByteArray& path) {
         case ELOOP:
             return QStringLiteral("символические ссылки замкнуты в круг");
         default:
-            return QStringLiteral("системная ошибка %1 (%2)")
-                .arg(errno)
-                .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return SysErrorMessage(errno);
         }
     }
     if (S_ISDIR(info.st_mode))

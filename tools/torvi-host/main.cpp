@@ -6,16 +6,21 @@
 #include "OperatorScript.h"
 #include "StatisticsPlugin.h"
 
+#include "platform/core/QtTranslations.h"
+
 #include <QApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 namespace {
 
 QtMessageHandler toolkitHandler = nullptr;
+bool offscreenJob = false;
 
 // Notices of a platform without a screen or a desktop session: an offscreen window cannot be
 // raised, grabbed or made translucent, and a machine without a login session has no runtime
@@ -37,9 +42,68 @@ bool isOffscreenNotice(const QString& message) {
                QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to "));
 }
 
-void offscreenJobMessages(QtMsgType type, const QMessageLogContext& context,
-                          const QString& message) {
-    if (type == QtWarningMsg && isOffscreenNotice(message))
+// While QApplication starts its platform (-platform, QT_QPA_PLATFORM or the default): what the
+// toolkit said meanwhile, held back until it is known whether the start failed. Qt ends a start
+// without any platform with a fatal message in English and an abort; the host says it in Russian
+// and exits with 2 when the platform named does not exist, as for any bad option, and with 1 when
+// it exists but cannot start (no screen).
+struct PlatformStart {
+    bool running = false;
+    QString missing; // the platform named but not found
+    QString failed;  // the platform found that could not start
+    bool noScreen = false;
+    struct Held {
+        QtMsgType type;
+        const char* category; // a logging category's name lives as long as the program
+        QString message;
+    };
+    QList<Held> held;
+};
+PlatformStart platformStart;
+
+[[noreturn]] void platformStartFailed(const QString& fatalMessage) {
+    static const QRegularExpression availableList(
+        QStringLiteral("Available platform plugins are: ([^\\n]*)\\."));
+    const QString available = availableList.match(fatalMessage).captured(1);
+    QString line;
+    if (!platformStart.missing.isEmpty())
+        line = QStringLiteral("графическая платформа «%1» не найдена").arg(platformStart.missing);
+    else if (!platformStart.failed.isEmpty())
+        line =
+            QStringLiteral("не удалось запустить графическую платформу «%1»%2")
+                .arg(platformStart.failed,
+                     platformStart.noScreen ? QStringLiteral(": нет связи с экраном") : QString());
+    else
+        line = QStringLiteral("не удалось запустить графическую платформу");
+    if (!available.isEmpty())
+        line += QStringLiteral("; есть: %1").arg(available);
+    if (platformStart.missing.isEmpty())
+        line += QStringLiteral(". Без экрана запустите программу с параметром -platform offscreen");
+    std::fprintf(stderr, "torvi-host: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // QApplication is half made: no destructor of it may run.
+    std::_Exit(platformStart.missing.isEmpty() ? 1 : 2);
+}
+
+void hostMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (platformStart.running) {
+        static const QRegularExpression notFound(
+            QStringLiteral("^Could not find the Qt platform plugin \"([^\"]*)\""));
+        static const QRegularExpression notLoaded(
+            QStringLiteral("^Could not load the Qt platform plugin \"([^\"]*)\""));
+        if (type == QtFatalMsg)
+            platformStartFailed(message);
+        if (const QRegularExpressionMatch m = notFound.match(message); m.hasMatch())
+            platformStart.missing = m.captured(1);
+        else if (const QRegularExpressionMatch m = notLoaded.match(message); m.hasMatch())
+            platformStart.failed = m.captured(1);
+        if (message.contains(QLatin1String("could not connect to display")) ||
+            message.contains(QLatin1String("Failed to create wl_display")))
+            platformStart.noScreen = true;
+        platformStart.held << PlatformStart::Held{type, context.category, message};
+        return;
+    }
+    if (offscreenJob && type == QtWarningMsg && isOffscreenNotice(message))
         return;
     toolkitHandler(type, context, message);
 }
@@ -62,8 +126,8 @@ int main(int argc, char** argv) {
     }
 
     // Before QApplication, which gives notices of its own while it starts.
-    if (parsed.options->offscreenJob)
-        toolkitHandler = qInstallMessageHandler(offscreenJobMessages);
+    offscreenJob = parsed.options->offscreenJob;
+    toolkitHandler = qInstallMessageHandler(hostMessages);
 
     // QApplication keeps argc and argv for its whole life.
     std::vector<QByteArray> toolkitStorage{QByteArray(argv[0])};
@@ -74,8 +138,22 @@ int main(int argc, char** argv) {
         toolkitArgv.push_back(argument.data());
     toolkitArgv.push_back(nullptr);
     int toolkitArgc = static_cast<int>(toolkitStorage.size());
+    platformStart.running = true;
     QApplication app(toolkitArgc, toolkitArgv.data());
+    platformStart.running = false;
+    // The platform started after all (a fallback of a list): what was said goes on as usual.
+    for (const PlatformStart::Held& held : std::as_const(platformStart.held))
+        hostMessages(held.type, QMessageLogContext(nullptr, 0, nullptr, held.category),
+                     held.message);
+    platformStart.held.clear();
     QApplication::setApplicationName(QStringLiteral("torvi-host"));
+    // Qt's own dialogs of the host (and the plug-in's, which loads the same catalogue) in Russian.
+    const RussianQtTranslations qtTranslations;
+    if (!qtTranslations.isInstalled())
+        std::fprintf(stderr,
+                     "torvi-host: нет переводов Qt (%s): стандартные окна Qt будут на английском; "
+                     "установите пакет qt6-translations-l10n\n",
+                     RussianQtTranslations::catalogueFile().toLocal8Bit().constData());
 
     const HostOptions& options = *parsed.options;
     HostValues::setOptions(options);

@@ -2,9 +2,11 @@
 
 #include "platform/chart/ChartModel.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/StagedFile.h"
 #include "platform/core/StatValueText.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
@@ -23,15 +25,11 @@
 #include <QPainterPath>
 #include <QRubberBand>
 #include <QSet>
-#include <QTemporaryFile>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -584,23 +582,12 @@ QImage ChartView::renderImage() {
 
 void ChartView::saveToBmp(const QString& path) {
     const QImage image = renderImage();
-    const QFileInfo target(path);
-    QTemporaryFile file(
-        target.absoluteDir().filePath(target.fileName() + QStringLiteral(".XXXXXX")));
-    const auto fail = [&](const QString& reason) {
-        throw EOSError(QStringLiteral("Не удалось записать рисунок диаграммы в файл %1: %2")
-                           .arg(QDir::toNativeSeparators(path), reason));
-    };
-    if (!file.open())
-        fail(file.errorString());
-    QImageWriter writer(&file, "BMP");
-    if (!writer.write(image))
-        fail(writer.errorString());
-    if (!file.flush())
-        fail(file.errorString());
-    // rename() replaces the directory entry itself, never the file a link there points to.
-    if (std::rename(QFile::encodeName(file.fileName()).constData(),
-                    QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-    file.setAutoRemove(false);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!QImageWriter(&buffer, "BMP").write(image))
+        throw EOSError(QStringLiteral("Не удалось записать рисунок диаграммы в файл %1: рисунок не "
+                                      "удалось преобразовать в формат BMP")
+                           .arg(QDir::toNativeSeparators(path)));
+    writeWholeFile(path, bytes);
 }

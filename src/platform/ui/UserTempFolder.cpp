@@ -6,7 +6,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +18,7 @@ QString userTempFolder() {
     const QByteArray native = QFile::encodeName(folder);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         throw EOSError(QStringLiteral("Не удалось создать временную папку %1: %2")
-                           .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+                           .arg(folder, SysErrorMessage(errno)));
     // Someone else may have made the name first, or planted a link under it.
     struct stat info {};
     if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||

@@ -1,5 +1,6 @@
 #include "extraction/BucketPass.h"
 
+#include "extraction/StatTexts.h"
 #include "platform/core/Exceptions.h"
 
 #include <cmath>
@@ -26,4 +27,17 @@ void CheckBucketStep(TDateTime dateFrom, TDateTime dateTo, double stepLength) {
     const QString problem = BucketStepProblem(dateFrom, dateTo, stepLength);
     if (!problem.isEmpty())
         throw EConvertError(problem);
+}
+
+void RaiseSumOutOfRange(TDateTime bucketStart, bool total) {
+    const QString bucket = PointLabelText(bucketStart, TFormatSettings::workstation());
+    if (total)
+        throw EConvertError(QStringLiteral("Сумма с начала периода по шаг с %1 выходит за пределы "
+                                           "±1E15: в данных станции неверные значения, такой "
+                                           "суммы продаж не бывает")
+                                .arg(bucket));
+    throw EConvertError(QStringLiteral("Сумма за шаг с %1 не является числом или выходит за "
+                                       "пределы ±1E15: в данных станции за этот шаг неверное "
+                                       "значение")
+                            .arg(bucket));
 }

@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -187,15 +186,13 @@ void TGraphExtractor::AddSeries() {
 }
 
 void TGraphExtractor::AddPoint() {
-    QString label = std::exchange(m_pointLabel, QString());
     if (!m_chart)
         return;
     ChartSeries* series = m_chart->series(m_seriesIndex);
     if (!series)
         return;
-    if (label.isNull())
-        label = PointLabelText(m_pointTime, m_settings);
-    series->addPoint(m_pointTime, m_pointValue, std::move(label), series->color());
+    series->addPoint(m_pointTime, m_pointValue, PointLabelText(m_pointTime, m_settings),
+                     series->color());
 }
 
 void TGraphExtractor::TitleSeries() {
@@ -322,11 +319,16 @@ TGraphExtractor::TRowAmount TGraphExtractor::SchemaAmount(const QString& schema0
 
 void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     m_seriesIndex = seriesIndex;
-    Synchronize([this] {
+    // The colour AddPoint would give each point: the series' own, which nothing changes during
+    // the pass.
+    QColor color;
+    Synchronize([this, &color] {
         if (m_chart && m_seriesIndex > m_chart->seriesCount() - 1) {
             AddSeries();
             m_seriesIndex = m_chart->seriesCount() - 1;
         }
+        if (const ChartSeries* series = m_chart ? m_chart->series(m_seriesIndex) : nullptr)
+            color = series->color();
     });
     TClientDataSet& set = *DataSet();
     const TField& data = set.fieldByName(QStringLiteral("Data"));
@@ -337,33 +339,30 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     m_pointTime = DateFrom();
 
     // The buckets travel to the user interface thread in batches: a thread round trip per bucket
-    // would cost more than the bucket itself. On that thread every bucket still gets its AddPoint
-    // and then its ProgressApplyStep, in order, through the hand-over fields as one call would.
-    // The labels are written here on the worker, which would otherwise only wait meanwhile.
-    struct TBucket {
-        TDateTime start;
-        double sum;
-        int rows;
-        QString label;
-    };
-    std::vector<TBucket> batch;
+    // would cost more than the bucket itself. The worker, which would otherwise only wait, builds
+    // the points whole, labels and colour included; the user interface thread appends them to the
+    // series in order and advances the bar by the rows they consumed, which leaves the chart and
+    // the bar as AddPoint and ProgressApplyStep bucket by bucket would. Its share of a run at
+    // one-minute steps is then little more than the list's move.
+    QList<ChartPoint> batch;
     batch.reserve(kBatchBuckets);
+    int batchRows = 0;
     auto batchStart = std::chrono::steady_clock::now();
     const auto handOver = [&] {
-        if (batch.empty())
+        if (batch.isEmpty())
             return;
+        const ChartPoint& last = batch.constLast();
+        m_pointTime = last.x;
+        m_pointValue = last.y;
+        progress.SetStepValue(batchRows);
         Synchronize([&] {
-            const TProgressSteps steps(progress);
-            for (TBucket& bucket : batch) {
-                m_pointTime = bucket.start;
-                m_pointValue = bucket.sum;
-                m_pointLabel = std::move(bucket.label);
-                progress.SetStepValue(bucket.rows);
-                AddPoint();
-                progress.ProgressApplyStep();
-            }
+            if (ChartSeries* series = m_chart ? m_chart->series(m_seriesIndex) : nullptr)
+                series->addPoints(std::move(batch));
+            progress.ProgressApplyStep();
         });
-        batch.clear();
+        batch = QList<ChartPoint>();
+        batch.reserve(kBatchBuckets);
+        batchRows = 0;
         m_pointValue = 0;
         progress.SetStepValue(0);
         batchStart = std::chrono::steady_clock::now();
@@ -375,8 +374,9 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
             [&](TDateTime start, double sum, int consumed) {
                 if (Terminated())
                     throw TRunAbandoned();
-                batch.push_back({start, sum, consumed, PointLabelText(start, m_settings)});
-                if (batch.size() >= kBatchBuckets ||
+                batch.append(ChartPoint{start, sum, PointLabelText(start, m_settings), color});
+                batchRows += consumed;
+                if (batch.size() >= qsizetype(kBatchBuckets) ||
                     std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
                     handOver();
             });

@@ -99,9 +99,6 @@ private:
 
     TDateTime m_pointTime = 0;
     double m_pointValue = 0;
-    // The label of PointTime when the worker has written it already; AddPoint writes it itself
-    // when this is null.
-    QString m_pointLabel;
     int m_seriesIndex = 0;
     double m_stepMultiplier;
     int m_stepUnit;

@@ -51,27 +51,8 @@ void TfmProgress::ProgressApplyMax() {
 }
 
 void TfmProgress::ProgressApplyStep() {
-    const qint64 from = m_holding ? m_heldPosition : m_bar->value();
-    const int next =
-        int(qBound(qint64(m_bar->minimum()), from + m_stepValue, qint64(m_bar->maximum())));
-    if (m_holding)
-        m_heldPosition = next;
-    else
-        m_bar->setValue(next);
-}
-
-void TfmProgress::HoldSteps() {
-    if (m_holding)
-        return;
-    m_holding = true;
-    m_heldPosition = m_bar->value();
-}
-
-void TfmProgress::ReleaseSteps() {
-    if (!m_holding)
-        return;
-    m_holding = false;
-    m_bar->setValue(m_heldPosition);
+    const qint64 next = qint64(m_bar->value()) + m_stepValue;
+    m_bar->setValue(int(qBound(qint64(m_bar->minimum()), next, qint64(m_bar->maximum()))));
 }
 
 void TfmProgress::ProgressFinish() {

@@ -28,11 +28,6 @@ public:
 
     QProgressBar* ProgressBar1() const { return m_bar; }
 
-    // While steps are held (TProgressSteps), ProgressApplyStep advances a position of its own
-    // and the bar takes it when the hold ends.
-    void HoldSteps();
-    void ReleaseSteps();
-
 protected:
     // The bar must be full before the window may close: a run cannot be cancelled.
     void closeEvent(QCloseEvent* event) override;
@@ -42,23 +37,4 @@ private:
     QPointer<QWidget> m_ownerWindow;
     int m_maxValue = 0;
     int m_stepValue = 0;
-    bool m_holding = false;
-    int m_heldPosition = 0;
-};
-
-// Holds back the bar while the user interface thread applies a batch of steps. Each step that
-// moves the bar has it work out its look again, which costs more than everything else a bucket
-// does on that thread; the bar takes the batch's end position once instead.
-class TProgressSteps {
-public:
-    explicit TProgressSteps(TfmProgress& progress)
-        : m_progress(progress) {
-        m_progress.HoldSteps();
-    }
-    ~TProgressSteps() { m_progress.ReleaseSteps(); }
-    TProgressSteps(const TProgressSteps&) = delete;
-    TProgressSteps& operator=(const TProgressSteps&) = delete;
-
-private:
-    TfmProgress& m_progress;
 };

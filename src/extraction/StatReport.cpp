@@ -137,9 +137,9 @@ QStringList StatReportLines(const TStatReportFacts& facts, const TFormatSettings
     lines << QStringLiteral("   </td>") << QStringLiteral("  <td width=85% valign=top>");
     if (facts.chart)
         lines << QStringLiteral("    <img src=\"%1\" width=%2 height=%3 ></td>")
-                     .arg(htmlText(facts.picturePath, true))
-                     .arg(facts.pictureSize.width())
-                     .arg(facts.pictureSize.height());
+                     .arg(htmlText(facts.picturePath, true),
+                          QString::number(facts.pictureSize.width()),
+                          QString::number(facts.pictureSize.height()));
     lines << QStringLiteral("  </tr>") << QStringLiteral("</table>") << QString() << QString()
           << QString() << QString() << QStringLiteral("</body></html>");
     return lines;

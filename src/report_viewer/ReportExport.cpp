@@ -87,7 +87,7 @@ QString freshName(const QString& folder, const QString& extension) {
     const QString base = QDir(folder).filePath(ExportFileBaseName(now()));
     QString path = base + QLatin1Char('.') + extension;
     for (int n = 2; QFileInfo::exists(path); ++n)
-        path = QStringLiteral("%1 (%2).%3").arg(base).arg(n).arg(extension);
+        path = QStringLiteral("%1 (%2).%3").arg(base, QString::number(n), extension);
     return path;
 }
 

@@ -72,7 +72,7 @@ qint32 nodeId(const QTreeWidgetItem* node) {
 } // namespace
 
 QString CategoryCounterText(const QString& name, int picked, int total) {
-    return QStringLiteral("%1 (%2/%3)").arg(name).arg(picked).arg(total);
+    return QStringLiteral("%1 (%2/%3)").arg(name, QString::number(picked), QString::number(total));
 }
 
 QString GoodsCountText(int count) {

@@ -162,22 +162,40 @@ private slots:
         QVERIFY(points.size() == 48 || points.size() == 49);
     }
 
-    void refusedSteps_data() {
+    // Steps that would never finish, and sums that would show as «INF» or «NAN».
+    void refusedPasses_data() {
         QTest::addColumn<double>("to");
         QTest::addColumn<double>("step");
+        QTest::addColumn<QList<double>>("amounts"); // one row every six hours from DateFrom
         QTest::addColumn<QString>("message");
         const double nan = std::numeric_limits<double>::quiet_NaN();
         const double inf = std::numeric_limits<double>::infinity();
-        QTest::newRow("zero: the unit never set") << day24() + 1 << 0.0 << "больше нуля";
-        QTest::newRow("not a number") << day24() + 1 << nan << "больше нуля";
-        QTest::newRow("too small to move the start") << day24() + 1 << 1e-15 << "слишком мал";
-        QTest::newRow("endless period") << inf << 1.0 << "слишком мал";
+        const QList<double> none;
+        QTest::newRow("zero: the unit never set") << day24() + 1 << 0.0 << none << "больше нуля";
+        QTest::newRow("not a number") << day24() + 1 << nan << none << "больше нуля";
+        QTest::newRow("too small to move the start")
+            << day24() + 1 << 1e-15 << none << "слишком мал";
+        QTest::newRow("endless period") << inf << 1.0 << none << "слишком мал";
+        QTest::newRow("a step's sum overflows")
+            << day24() + 1 << 1.0 << QList<double>{1e308, 1e308}
+            << "Сумма за шаг с 24.08.09 00:00 не является числом или выходит за пределы ±1E15";
+        QTest::newRow("a step's sum beyond 1E15")
+            << day24() + 1 << 0.25 << QList<double>{1, -2e15} << "Сумма за шаг с 24.08.09 06:00";
+        QTest::newRow("a value that is not a number")
+            << day24() + 1 << 1.0 << QList<double>{nan} << "Сумма за шаг с 24.08.09 00:00";
+        QTest::newRow("the total beyond 1E15, every step within")
+            << day24() + 1 << 0.25 << QList<double>{9e14, 1e15 - 9e14, 1}
+            << "Сумма с начала периода по шаг с 24.08.09 12:00 выходит за пределы ±1E15";
     }
-    void refusedSteps() {
+    void refusedPasses() {
         QFETCH(double, to);
         QFETCH(double, step);
+        QFETCH(QList<double>, amounts);
         QFETCH(QString, message);
-        const QString error = errorOf<EConvertError>([&] { pass(day24(), to, step, {}); });
+        std::vector<Row> rows;
+        for (qsizetype i = 0; i < amounts.size(); ++i)
+            rows.push_back({day24() + 0.25 * double(i), amounts[i]});
+        const QString error = errorOf<EConvertError>([&] { pass(day24(), to, step, rows); });
         QVERIFY2(error.contains(message), qPrintable(error));
     }
 
@@ -338,22 +356,33 @@ private slots:
     }
 
     void failedRunThenSuccess_data() {
-        QTest::addColumn<bool>("missingDatabase");
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("database missing") << true << "не найден";
-        QTest::newRow("step never set") << false << "больше нуля";
+        QTest::newRow("database missing") << "database"
+                                          << "не найден";
+        QTest::newRow("step never set") << "step"
+                                        << "больше нуля";
+        QTest::newRow("a grade's litres overflow")
+            << "overflow"
+            << "Сумма за шаг с 24.08.09 00:00 не является числом";
     }
     void failedRunThenSuccess() {
-        QFETCH(bool, missingDatabase);
+        QFETCH(QString, fault);
         QFETCH(QString, message);
         ExtractorHarness h(QStringLiteral("dspLogtran"));
         QGuiApplication::setApplicationDisplayName(QStringLiteral("Торви"));
         auto e = fuelExtractor(h, {"АИ-92"});
-        if (missingDatabase) {
+        if (fault == QLatin1String("database")) {
             h.fuelFolder = h.station.root() + QStringLiteral("/нет такой папки");
-        } else {
+        } else if (fault == QLatin1String("step")) {
             e->SetStepMultiplier(0);
             e->SetStepUnit(2);
+        } else {
+            QVERIFY(h.station.exec(h.station.fuelFile(),
+                                   {"INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) "
+                                    "VALUES (90, '2009-08-24 10:00:00.000', 'Газ', 1e308, 1), "
+                                    "(91, '2009-08-24 11:00:00.000', 'Газ', 1e308, 1)"}));
+            e->SetItems(grades({"Газ"}));
         }
         ExtractorHarness::run(*e);
         QCOMPARE(h.boxes.size(), 1);
@@ -367,6 +396,7 @@ private slots:
         h.fuelFolder = h.station.fuelFolder();
         e->SetStepMultiplier(1);
         e->SetStepUnit(2);
+        e->SetItems(grades({"АИ-92"}));
         ExtractorHarness::run(*e);
         QCOMPARE(h.boxes.size(), 1);
         QCOMPARE(h.cents(0), (QList<double>{79.99, 0}));
@@ -431,6 +461,50 @@ private slots:
         QCOMPARE(fullWhileRunning, 0);
         QCOMPARE(fullAfterFinish, 1);
         QVERIFY2(ticksWhileRunning >= 10, qPrintable(QString::number(ticksWhileRunning)));
+    }
+
+    // Fillings 4 321 one-minute buckets apart: a batch holds at most 4 096 buckets, so each
+    // filling reaches the user interface thread in a batch of its own. Each must land on its own
+    // point, and the bar must show each while the run goes on, in order.
+    void batchesInOrderWithProgress() {
+        ExtractorHarness h(QStringLiteral("dspLogtran"));
+        constexpr int kFillings = 10;
+        QList<double> expected(30 * 1440 + 1, 0);
+        QStringList rows;
+        for (int i = 0; i < kFillings; ++i) {
+            const int minute = 1 + i * 4321;
+            expected[minute] = i + 1;
+            // Half a minute in: the bucket starts are sums of doubles, not exact minutes.
+            rows << QStringLiteral("(%1, '%2', 'Газ', %3, 1)")
+                        .arg(QString::number(100 + i),
+                             QDateTime(QDate(2009, 8, 24), QTime(0, 0))
+                                 .addSecs(minute * 60 + 30)
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                             QString::number(i + 1));
+        }
+        QVERIFY(h.station.exec(h.station.fuelFile(),
+                               {"INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) "
+                                "VALUES " +
+                                rows.join(QLatin1Char(','))}));
+        auto e = fuelExtractor(h, {"Газ"}, day24() + 30);
+        e->SetStepUnit(0);
+        QList<int> shownWhileRunning;
+        connect(e->Progress()->ProgressBar1(), &QProgressBar::valueChanged, [&](int value) {
+            if (!h.owner.isEnabled())
+                shownWhileRunning << value;
+        });
+        ExtractorHarness::run(*e);
+        QCOMPARE(h.boxes.size(), 0);
+        QList<double> got = h.values(0);
+        // Whether the start landing on the period's end is reached depends on the double rounding.
+        QVERIFY(got.size() == expected.size() || got.size() == expected.size() - 1);
+        expected.resize(got.size());
+        QCOMPARE(got, expected);
+        // The bar counts the rows consumed: one more with each batch that carried a filling.
+        QList<int> steps;
+        for (int i = 1; i <= kFillings; ++i)
+            steps << i;
+        QCOMPARE(shownWhileRunning, steps);
     }
 
     // The end of a run: extremes into the labels, the page bar's range, page 1 without zoom.

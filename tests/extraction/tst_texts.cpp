@@ -126,26 +126,44 @@ private slots:
     }
     void document_data() {
         QTest::addColumn<bool>("split");
-        QTest::addColumn<QStringList>("expected"); // lines 11 to 13
+        QTest::addColumn<QString>("name");         // the first series', as the station names it
+        QTest::addColumn<QString>("picture");      // the picture's path under the suite's folder
+        QTest::addColumn<QStringList>("expected"); // lines 11 to 13 and 16
+        const QString img = QStringLiteral("    <img src=\"%1\" width=550 height=473 ></td>");
         QTest::newRow("split fuel run")
-            << true
+            << true << "АИ-92"
+            << "/d/TEMP/chartimage.bmp"
             << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
                            "      Минимальное значение:<br>0,00  АИ-95<br><br>",
-                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>"};
+                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>",
+                           img.arg("/d/TEMP/chartimage.bmp")};
         QTest::newRow("unsplit run")
-            << false
+            << false << ""
+            << "/d/TEMP/chartimage.bmp"
             << QStringList{"      <br><b>Максимальное значение:<br>1000,00  <br><br>",
                            "      Минимальное значение:<br>500,00  <br><br>",
-                           "    ИТОГО:<br></b><br><br>"};
+                           "    ИТОГО:<br></b><br><br>", img.arg("/d/TEMP/chartimage.bmp")};
+        // Markup characters show as themselves, and a marker in a name or path is only text.
+        QTest::newRow("markup and markers in names")
+            << true << "Чай & <b>кофе</b> %2"
+            << "/d/100%2 \"a&b\"/TEMP/chartimage.bmp"
+            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  Чай &amp; "
+                           "&lt;b&gt;кофе&lt;/b&gt; %2<br><br>",
+                           "      Минимальное значение:<br>0,00  АИ-95<br><br>",
+                           "    ИТОГО:<br><nobr>Чай &amp; &lt;b&gt;кофе&lt;/b&gt; %2 : "
+                           "1500,00</nobr><br></b><br><br>",
+                           "    <img src=\"/d/100%2 &quot;a&amp;b&quot;/TEMP/chartimage.bmp\" "
+                           "width=550 height=473 ></td>"};
     }
     void document() {
         QFETCH(bool, split);
+        QFETCH(QString, name);
         ChartModel chart;
         ChartSeries* first = chart.addSeries();
         first->addPoint(1, 500);
         first->addPoint(2, 1000);
         if (split) {
-            first->setTitle(QStringLiteral("АИ-92"));
+            first->setTitle(name);
             ChartSeries* second = chart.addSeries();
             second->setTitle(QStringLiteral("АИ-95"));
             second->addPoint(1, 0);
@@ -156,23 +174,22 @@ private slots:
         facts.titleLines = {QStringLiteral("Время - Литры c 01.08.2009 по 02.08.2009"),
                             QStringLiteral("Страница 1 из 1")};
         facts.maxValue = 1000;
-        facts.maxName = split ? QStringLiteral("АИ-92") : QString();
+        facts.maxName = name;
         facts.minValue = split ? 0 : 500;
         facts.minName = split ? QStringLiteral("АИ-95") : QString();
         facts.chart = &chart;
         facts.pictureSize = QSize(550, 473);
-        facts.picturePath = QStringLiteral("/d/TEMP/chartimage.bmp");
+        QFETCH(QString, picture);
+        facts.picturePath = picture;
         facts.madeAt = encodeDateTime(2009, 8, 24, 15, 30);
         const QStringList lines = StatReportLines(facts, m_ru);
         QCOMPARE(lines.size(), 23);
-        QTEST(lines.mid(10, 3), "expected");
+        QTEST(lines.mid(10, 3) << lines.at(15), "expected");
         QCOMPARE(lines.at(0), QStringLiteral("<html><head><title>Отчет по ГСМ</title>"));
         QCOMPARE(lines.at(5), QStringLiteral("<b>\"Время - Литры c 01.08.2009 по 02.08.2009\","
                                              "\"Страница 1 из 1\"</b><br>"));
         QCOMPARE(lines.at(6),
                  QStringLiteral("<b>Дата составления отчета 24.08.2009 15:30:00</b><br>"));
-        QCOMPARE(lines.at(15), QStringLiteral("    <img src=\"/d/TEMP/chartimage.bmp\" width=550 "
-                                              "height=473 ></td>"));
         QCOMPARE(lines.last(), QStringLiteral("</body></html>"));
 
         // Without a chart neither totals nor picture.

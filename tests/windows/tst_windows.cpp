@@ -62,8 +62,8 @@ QStringList lineTexts(const QListWidget* list) {
 // The statistics windows over the small hand-built station, on whichever server the fixture
 // chose. The fuel window's paging, zoom, marks and point value window are driven through its own
 // controls; the shift list shows the station's shifts 5, 11, 110, 116, 117, 119 and 120, the last
-// still open. The goods selector and window see a category of goods A, B, C, a second "Вода" and
-// 51 more categories.
+// still open. The goods selector and window see a category of goods A, B, C, a second "Вода", a
+// category "Скидка %2" of one goods item D and 51 more categories.
 class TestWindows : public QObject {
     Q_OBJECT
 
@@ -74,9 +74,11 @@ private slots:
         // user's.
         qputenv("DARA_ROOT", QFile::encodeName(m_station.root()));
         QStringList more{
-            QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (5, 'Буквы')"),
+            QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (5, 'Буквы'), "
+                           "(6, 'Скидка %2')"),
             QStringLiteral("INSERT INTO Goods (ID_Goods, ID_Category, Name) VALUES "
-                           "(20, 5, 'A'), (21, 5, 'B'), (22, 5, 'C'), (23, 2, 'Вода')")};
+                           "(20, 5, 'A'), (21, 5, 'B'), (22, 5, 'C'), (23, 2, 'Вода'), "
+                           "(24, 6, 'D')")};
         for (int id = 100; id <= 150; ++id)
             more << QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (%1, 'Я%1')")
                         .arg(id);
@@ -707,21 +709,29 @@ private slots:
         QTest::addColumn<QStringList>("clicks"); // "+name" checks the node, "-name" clears it
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<QString>("counter");
+        QTest::addColumn<QString>("category");
         QTest::newRow("a category picks its goods in order")
-            << TQueryItems{} << QStringList{"+Буквы"} << QStringList{"A", "B", "C"}
-            << "Буквы (3/3)";
+            << TQueryItems{} << QStringList{"+Буквы"} << QStringList{"A", "B", "C"} << "Буквы (3/3)"
+            << "Буквы";
         QTest::newRow("unchecking B") << TQueryItems{} << QStringList{"+Буквы", "-B"}
-                                      << QStringList{"A", "C"} << "Буквы (2/3)";
+                                      << QStringList{"A", "C"} << "Буквы (2/3)"
+                                      << "Буквы";
         QTest::newRow("a goods item picked before is not added twice")
             << TQueryItems{{"B", 21}} << QStringList{"+Буквы"} << QStringList{"B", "A", "C"}
-            << "Буквы (3/3)";
+            << "Буквы (3/3)"
+            << "Буквы";
         QTest::newRow("pre-checked by name")
-            << TQueryItems{{"C", 22}} << QStringList{} << QStringList{"C"} << "Буквы (1/3)";
+            << TQueryItems{{"C", 22}} << QStringList{} << QStringList{"C"} << "Буквы (1/3)"
+            << "Буквы";
+        QTest::newRow("a marker in the name stays text")
+            << TQueryItems{} << QStringList{"+Скидка %2"} << QStringList{"D"} << "Скидка %2 (1/1)"
+            << "Скидка %2";
     }
     void goodsMode() {
         QFETCH(QStringList, clicks);
         QFETCH(QStringList, list);
         QFETCH(TQueryItems, picked);
+        QFETCH(QString, category);
         TfmGoodsList* window = loaded(false, picked);
         QVERIFY(!window->bbtSelectAll->isVisible() && window->bbtSelectAll->isHidden());
         for (const QString& click : clicks) {
@@ -735,13 +745,14 @@ private slots:
         QCOMPARE(lineTexts(window->ListBox1), list);
         QCOMPARE(window->SelectedIds().size(), list.size());
         QCOMPARE(window->lbCount->text(), GoodsCountText(int(list.size())));
-        const QTreeWidgetItem* category =
-            window->TreeView1->findItems(QStringLiteral("Буквы"), Qt::MatchExactly).value(0);
-        const QPair<int, int> shown = window->CategoryCounter(category);
-        QTEST(CategoryCounterText(category->text(0), shown.first, shown.second), "counter");
-        for (int i = 0; i < category->childCount(); ++i)
-            QCOMPARE(category->child(i)->checkState(0) == Qt::Checked,
-                     list.contains(category->child(i)->text(0)));
+        const QTreeWidgetItem* node =
+            window->TreeView1->findItems(category, Qt::MatchExactly).value(0);
+        QVERIFY(node);
+        const QPair<int, int> shown = window->CategoryCounter(node);
+        QTEST(CategoryCounterText(node->text(0), shown.first, shown.second), "counter");
+        for (int i = 0; i < node->childCount(); ++i)
+            QCOMPARE(node->child(i)->checkState(0) == Qt::Checked,
+                     list.contains(node->child(i)->text(0)));
         // Rows without a name never become nodes.
         QVERIFY(window->TreeView1->findItems(QString(), Qt::MatchExactly | Qt::MatchRecursive)
                     .isEmpty());
@@ -834,8 +845,8 @@ private slots:
         QVERIFY(window->Extractor() && window->Extractor()->Suspended());
         QVERIFY(window->rbtCateg->isChecked());
         // Every category row, the one without a name too, all checked.
-        QCOMPARE(window->clbTovarList->count(), 5 + 51);
-        QCOMPARE(window->GoodsItems().size(), 5 + 51);
+        QCOMPARE(window->clbTovarList->count(), 6 + 51);
+        QCOMPARE(window->GoodsItems().size(), 6 + 51);
         for (int i = 0; i < window->clbTovarList->count(); ++i)
             QCOMPARE(window->clbTovarList->item(i)->checkState(), Qt::Checked);
         QVERIFY(!m_dm.DCOMConnection1.connected());
@@ -843,7 +854,7 @@ private slots:
         window->rbtGoodsName->click();
         QCOMPARE(window->clbTovarList->count(), 0);
         window->rbtCateg->click();
-        QCOMPARE(window->clbTovarList->count(), 56);
+        QCOMPARE(window->clbTovarList->count(), 6 + 51);
 
         // The selector starts with the checked lines only.
         checkLines(window->clbTovarList, {QStringLiteral("Снеки"), QStringLiteral("Буквы")});
@@ -854,7 +865,7 @@ private slots:
         });
         window->bbtChoose->click();
         QCOMPARE(offered, (QStringList{"Снеки", "Буквы"}));
-        QCOMPARE(window->clbTovarList->count(), 56);
+        QCOMPARE(window->clbTovarList->count(), 6 + 51);
     }
 
     void refusedBuild_data() {

@@ -87,8 +87,7 @@ PostgresStationSink::PostgresStationSink(const QString& server, const QString& f
             throw EDatabaseError(QStringLiteral("Имя базы данных «%1» длиннее %2 байт: сервер "
                                                 "PostgreSQL не сохранит его вместе с временным "
                                                 "именем загрузки")
-                                     .arg(db)
-                                     .arg(kMaxNameBytes));
+                                     .arg(db, QString::number(kMaxNameBytes)));
     }
     m_fuelTemp = fuelDb + QLatin1String(kNewSuffix);
     m_goodsTemp = goodsDb + QLatin1String(kNewSuffix);

@@ -493,8 +493,8 @@ public:
 private:
     void report(const QString& what, int day) {
         if (m_progress && (day % 10 == 0 || day + 1 == m_settings.days))
-            m_progress(
-                QStringLiteral("%1: день %2 из %3").arg(what).arg(day + 1).arg(m_settings.days));
+            m_progress(QStringLiteral("%1: день %2 из %3")
+                           .arg(what, QString::number(day + 1), QString::number(m_settings.days)));
     }
 
     const StationSettings& m_settings;

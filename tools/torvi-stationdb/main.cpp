@@ -157,13 +157,9 @@ int main(int argc, char** argv) {
         std::fputs("\n", stderr);
         print(stdout, QStringLiteral("%1: %2 заправок, %3 смен\n%4: %5 документов, %6 строк\n"
                                      "Время: %7 с\n")
-                          .arg(s.fuelFile)
-                          .arg(s.fillings)
-                          .arg(s.shifts)
-                          .arg(s.goodsFile)
-                          .arg(s.documents)
-                          .arg(s.lines)
-                          .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
+                          .arg(s.fuelFile, QString::number(s.fillings), QString::number(s.shifts),
+                               s.goodsFile, QString::number(s.documents), QString::number(s.lines),
+                               QString::number(double(timer.elapsed()) / 1000.0, 'f', 1)));
         return 0;
     } catch (const Exception& e) {
         std::fputs("\n", stderr);

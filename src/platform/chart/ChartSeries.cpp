@@ -97,6 +97,29 @@ void ChartSeries::addPoint(double x, double y, QString label, const QColor& colo
     m_owner->seriesPointAdded(m_index, int(m_points.size()) - 1);
 }
 
+void ChartSeries::addPoints(QList<ChartPoint>&& points) {
+    if (points.isEmpty())
+        return;
+    const int first = int(m_points.size());
+    if (m_points.isEmpty()) {
+        m_maxY = points.constFirst().y;
+        m_minY = m_maxY;
+    }
+    for (const ChartPoint& p : std::as_const(points)) {
+        m_maxY = std::max(m_maxY, p.y);
+        m_minY = std::min(m_minY, p.y);
+    }
+    if (m_points.isEmpty())
+        m_points = std::move(points);
+    else
+        m_points.append(std::move(points));
+    points = QList<ChartPoint>();
+    const int end =
+        std::min(int(m_points.size()), m_model->pageFirstPoint() + m_model->pointsPerPage());
+    for (int index = first; index < end; ++index)
+        emit m_model->pointAdded(m_index, index);
+}
+
 QList<ChartPoint> ChartSeries::takePoints() {
     QList<ChartPoint> points = std::exchange(m_points, QList<ChartPoint>());
     if (!points.isEmpty()) {

@@ -80,6 +80,9 @@ public:
 
     // Amortised O(1): the extraction adds one point per bucket, tens of thousands per run.
     void addPoint(double x, double y, QString label = QString(), const QColor& color = QColor());
+    // The same as addPoint for each of `points` in order, for a caller that built the points
+    // elsewhere: an empty series takes the list over whole.
+    void addPoints(QList<ChartPoint>&& points);
     void clear();
     // Empties the series as clear() does, but hands the points over, so that a caller on another
     // thread can free a big run's labels instead of the user interface thread.

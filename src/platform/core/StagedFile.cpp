@@ -48,8 +48,7 @@ StagedFile::StagedFile(const QString& path)
         QDir(info.absolutePath()).filePath(QLatin1Char('.') + info.fileName().left(200));
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         m_temporary = QStringLiteral("%1.%2.tmp")
-                          .arg(stem)
-                          .arg(QRandomGenerator::global()->generate(), 0, 36);
+                          .arg(stem, QString::number(QRandomGenerator::global()->generate(), 36));
         m_fd = ::open(QFile::encodeName(m_temporary).constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (m_fd < 0 && errno != EEXIST)

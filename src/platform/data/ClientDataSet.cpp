@@ -450,8 +450,7 @@ void TClientDataSet::setRecNo(int recNo) {
     checkActive();
     if (recNo < 1 || size_t(recNo) > m_view.size())
         throw EDatabaseError(QStringLiteral("В наборе данных %1 нет записи с номером %2")
-                                 .arg(objectName())
-                                 .arg(recNo));
+                                 .arg(objectName(), QString::number(recNo)));
     moveTo(recNo - 1);
     emit currentChanged();
 }
@@ -460,8 +459,7 @@ TField& TClientDataSet::field(int index) const {
     checkActive();
     if (index < 0 || size_t(index) >= m_fields.size())
         throw EDatabaseError(QStringLiteral("В наборе данных %1 нет поля с номером %2")
-                                 .arg(objectName())
-                                 .arg(index));
+                                 .arg(objectName(), QString::number(index)));
     return *m_fields[size_t(index)];
 }
 

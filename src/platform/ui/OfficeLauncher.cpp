@@ -193,9 +193,8 @@ void convert(const QString& source, const QString& importFilter, const QString& 
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
         !QFileInfo(produced).isFile() || QFileInfo(produced).size() == 0)
         throw EOSError(QStringLiteral("LibreOffice не создал документ %1 (код завершения %2): %3")
-                           .arg(QFileInfo(target).fileName())
-                           .arg(process.exitCode())
-                           .arg(tail(process.readAll())));
+                           .arg(QFileInfo(target).fileName(), QString::number(process.exitCode()),
+                                tail(process.readAll())));
     moveWholeFile(produced, target);
 }
 

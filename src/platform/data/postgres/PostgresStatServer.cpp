@@ -442,19 +442,18 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
     if (h.pg)
         return h;
     if (databaseName(which).isEmpty())
-        throw EDatabaseError(QStringLiteral("Серверу статистики не передано имя базы данных %1 "
-                                            "(параметр %2)")
-                                 .arg(StationProviders::databaseWord(which))
-                                 .arg(int(which)));
-    if (const qsizetype bytes = databaseName(which).toUtf8().size(); bytes > kMaxDatabaseNameBytes)
         throw EDatabaseError(
-            QStringLiteral("Имя базы данных %1 длиннее %2 байт (%3 байт), "
-                           "такой базы на сервере PostgreSQL «%4» быть не "
-                           "может: «%5»")
-                .arg(StationProviders::databaseWord(which))
-                .arg(kMaxDatabaseNameBytes)
-                .arg(bytes)
-                .arg(m_computerName, ShortenedForMessage(databaseName(which), 100)));
+            QStringLiteral("Серверу статистики не передано имя базы данных %1 "
+                           "(параметр %2)")
+                .arg(StationProviders::databaseWord(which), QString::number(int(which))));
+    if (const qsizetype bytes = databaseName(which).toUtf8().size(); bytes > kMaxDatabaseNameBytes)
+        throw EDatabaseError(QStringLiteral("Имя базы данных %1 длиннее %2 байт (%3 байт), "
+                                            "такой базы на сервере PostgreSQL «%4» быть не "
+                                            "может: «%5»")
+                                 .arg(StationProviders::databaseWord(which),
+                                      QString::number(kMaxDatabaseNameBytes),
+                                      QString::number(bytes), m_computerName,
+                                      ShortenedForMessage(databaseName(which), 100)));
     h.connectionName =
         QStringLiteral("torvi-stat-pg-%1-%2")
             .arg(connectionCounter.fetch_add(1))
@@ -544,9 +543,7 @@ void TPostgresStatServer::raiseNoAnswer(Handle& h, Database which) {
     throw EDatabaseError(QStringLiteral("Сервер PostgreSQL «%1» не ответил за %2 с: %3 не "
                                         "прочитана, соединение закрыто. Запустите расчёт снова, "
                                         "когда сервер будет отвечать")
-                             .arg(m_computerName)
-                             .arg(seconds(clientWaitMs()))
-                             .arg(where(which)));
+                             .arg(m_computerName, seconds(clientWaitMs()), where(which)));
 }
 
 std::shared_ptr<const TDataPacket>
@@ -653,12 +650,11 @@ TPostgresStatServer::run(Database which, const QString& sql,
                 types.push_back(PQftype(res.res, c));
                 names << name;
                 if (!supported(types.back()))
-                    throw EDatabaseError(QStringLiteral("Столбец «%1» результата имеет тип, "
-                                                        "который сервер статистики не читает "
-                                                        "(тип PostgreSQL %2): %3")
-                                             .arg(name)
-                                             .arg(types.back())
-                                             .arg(where(which)));
+                    throw EDatabaseError(
+                        QStringLiteral("Столбец «%1» результата имеет тип, "
+                                       "который сервер статистики не читает "
+                                       "(тип PostgreSQL %2): %3")
+                            .arg(name, QString::number(types.back()), where(which)));
                 builders.emplace_back(name,
                                       declaredTypes.value(name.toLower(), TFieldType::Unknown));
             }
@@ -674,12 +670,11 @@ TPostgresStatServer::run(Database which, const QString& sql,
                     b.appendNull();
                 else if (!appendValue(b, type, PQgetvalue(res.res, r, c),
                                       PQgetlength(res.res, r, c)))
-                    throw EDatabaseError(QStringLiteral("Число в столбце «%1» результата больше "
-                                                        "любого, с которым считает статистика "
-                                                        "(строка %2): %3")
-                                             .arg(names[c])
-                                             .arg(rows + r + 1)
-                                             .arg(where(which)));
+                    throw EDatabaseError(
+                        QStringLiteral("Число в столбце «%1» результата больше "
+                                       "любого, с которым считает статистика "
+                                       "(строка %2): %3")
+                            .arg(names[c], QString::number(rows + r + 1), where(which)));
             }
         }
         rows += count;

@@ -356,8 +356,7 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
     if (parameter.trimmed().isEmpty())
         throw EDatabaseError(
             QStringLiteral("Серверу статистики не передана папка базы данных %1 (параметр %2)")
-                .arg(word)
-                .arg(number));
+                .arg(word, QString::number(number)));
     const QString folder = mapDaraPath(parameter);
     if (!QFileInfo(folder).isDir())
         throw EDatabaseError(QStringLiteral("Папка базы данных %1 не найдена: %2")

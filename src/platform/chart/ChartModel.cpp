@@ -100,11 +100,12 @@ void ChartModel::seriesLookChanged(int seriesIndex) {
     emit seriesChanged(seriesIndex);
 }
 
-void ChartModel::seriesPointAdded(int seriesIndex, int pointIndex) {
+void ChartModel::seriesPointsAdded(int seriesIndex, int first, int end) {
     // A run appends hundreds of thousands of points on the user interface thread; only those of
     // the current page change what is drawn, and a page change redraws anyway.
-    if (pointIndex < pageFirstPoint() + pointsPerPage())
-        emit pointAdded(seriesIndex, pointIndex);
+    end = std::min(end, pageFirstPoint() + pointsPerPage());
+    for (int index = first; index < end; ++index)
+        emit pointAdded(seriesIndex, index);
 }
 
 void ChartModel::seriesCleared(int seriesIndex) {

@@ -76,7 +76,7 @@ signals:
 
 private:
     void seriesLookChanged(int seriesIndex) override;
-    void seriesPointAdded(int seriesIndex, int pointIndex) override;
+    void seriesPointsAdded(int seriesIndex, int first, int end) override;
     void seriesCleared(int seriesIndex) override;
     void changePaging(int pointsPerPage, int page);
 

@@ -94,7 +94,7 @@ void ChartSeries::addPoint(double x, double y, QString label, const QColor& colo
         m_minY = std::min(m_minY, y);
     }
     m_points.append(ChartPoint{x, y, std::move(label), color});
-    m_owner->seriesPointAdded(m_index, int(m_points.size()) - 1);
+    m_owner->seriesPointsAdded(m_index, int(m_points.size()) - 1, int(m_points.size()));
 }
 
 void ChartSeries::addPoints(QList<ChartPoint>&& points) {
@@ -114,10 +114,7 @@ void ChartSeries::addPoints(QList<ChartPoint>&& points) {
     else
         m_points.append(std::move(points));
     points = QList<ChartPoint>();
-    const int end =
-        std::min(int(m_points.size()), m_model->pageFirstPoint() + m_model->pointsPerPage());
-    for (int index = first; index < end; ++index)
-        emit m_model->pointAdded(m_index, index);
+    m_owner->seriesPointsAdded(m_index, first, int(m_points.size()));
 }
 
 QList<ChartPoint> ChartSeries::takePoints() {

@@ -12,8 +12,9 @@ class ChartSeriesOwner {
 public:
     // Its look or title changed.
     virtual void seriesLookChanged(int seriesIndex) = 0;
-    // The series has just got the point; the owner decides whether the drawing must hear of it.
-    virtual void seriesPointAdded(int seriesIndex, int pointIndex) = 0;
+    // The series has just got the points [first, end); the owner decides which of them the
+    // drawing must hear of.
+    virtual void seriesPointsAdded(int seriesIndex, int first, int end) = 0;
     virtual void seriesCleared(int seriesIndex) = 0;
 
 protected:

@@ -150,12 +150,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Не удалось создать каталог товаров для замера\n");
         return 1;
     }
-    CreateDmStatistic();
-    dmStatistic->GoodsDbPath = folder.path();
+    TdmStatistic dm;
+    dm.GoodsDbPath = folder.path();
     QElapsedTimer fetch;
     fetch.start();
-    dmStatistic->cdsCategory.open();
-    dmStatistic->cdsGoods.open();
+    dm.cdsCategory.open();
+    dm.cdsGoods.open();
     const double fetchMs = double(fetch.nsecsElapsed()) / 1e6;
 
     // Every fifth goods item is picked: 1,000 spread over all categories, 200 of the big one.
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     };
     const auto openSelector = [&] {
         selector = std::make_unique<TfmGoodsList>();
-        selector->Load(false, items, dmStatistic->cdsCategory, dmStatistic->cdsGoods);
+        selector->Load(false, items, dm.cdsCategory, dm.cdsGoods);
     };
     // Warm-up: fonts, styles, the first layout.
     openSelector();

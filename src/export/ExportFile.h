@@ -1,41 +1,31 @@
 #pragma once
 
+#include "platform/core/StagedFile.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
-
-class QTemporaryFile;
-
-// A data file written beside its final name and renamed over it only when every byte is on the
-// disk. A link planted at the final name is replaced, never written through; a full disk or a
-// failed write is an error naming the file, and the old file (if any) stays as it was. The
-// temporary file goes away whatever happens unless commit() succeeded.
+// A data file written as a StagedFile (beside its name, renamed over it when whole: a planted
+// link is replaced, a full disk leaves the old file and no half a file), through a buffer, so
+// that a table's row costs no system call.
 class TExportFile {
 public:
     explicit TExportFile(const QString& path);
-    ~TExportFile();
-    TExportFile(const TExportFile&) = delete;
-    TExportFile& operator=(const TExportFile&) = delete;
 
-    QString path() const { return m_path; }
+    QString path() const { return m_file.path(); }
     // The temporary file's name, for a writer that opens files by name itself.
-    QString temporaryPath() const;
+    QString temporaryPath() const { return m_file.temporaryPath(); }
 
-    // Buffered: the bytes reach the file in large blocks, so that a row costs no system call.
     void write(const QByteArray& bytes);
-    void write(const char* data, qsizetype size);
-    // Flushes, syncs and renames over the final name. Throws EOSError when any of it fails.
+    // Writes what is buffered and renames over the final name. Throws EOSError when it fails.
     void commit();
 
-    // The Russian message of a failed write of `path`.
+    // The Russian message of a failed write of `path` for a reason the writer knows.
     [[noreturn]] static void fail(const QString& path, const QString& reason);
 
 private:
     void flushBuffer();
 
-    QString m_path;
-    std::unique_ptr<QTemporaryFile> m_file;
+    StagedFile m_file;
     QByteArray m_buffer;
-    bool m_committed = false;
 };

@@ -44,13 +44,9 @@ template <class Step>
 void Attempt(bool& failed, QString& error, Step&& step) {
     try {
         step();
-    } catch (const Exception& e) {
-        if (!failed)
-            error = e.message();
-        failed = true;
     } catch (const std::exception& e) {
         if (!failed)
-            error = QString::fromUtf8(e.what());
+            error = ExceptionMessage(e);
         failed = true;
     }
 }
@@ -528,12 +524,9 @@ void TGraphExtractor::RunOnce() {
         Synchronize([this] { FinishChart(); });
     } catch (const TRunAbandoned&) {
         abandoned = true;
-    } catch (const Exception& e) {
-        failed = true;
-        error = e.message();
     } catch (const std::exception& e) {
         failed = true;
-        error = QString::fromUtf8(e.what());
+        error = ExceptionMessage(e);
     }
     CleanUp(failed, error);
     if (failed && !abandoned)

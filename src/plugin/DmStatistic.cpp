@@ -1,6 +1,7 @@
 #include "plugin/DmStatistic.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/data/servers/StatServerChoice.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/HostFunctions.h"
 
@@ -18,10 +19,12 @@ TFieldDef field(const char* name, TFieldType type, int size = 0, const QString& 
 TdmStatistic::TdmStatistic()
     : cdsLogtran(QStringLiteral("cdsLogtran"))
     , cdsSmSilo(QStringLiteral("cdsSmSilo"))
+    , DCOMConnection1(chooseStatServer)
     , cdsGSM(QStringLiteral("cdsGSM"))
     , cdsGoods(QStringLiteral("cdsGoods"))
     , cdsCategory(QStringLiteral("cdsCategory"))
     , cdsTovarStat(QStringLiteral("cdsTovarStat"))
+    , DCOMConnectionThread(chooseStatServer)
     , dsSmSilo(&cdsSmSilo)
     , dsGSM(&cdsGSM)
     , dsGoods(&cdsGoods)
@@ -119,6 +122,22 @@ void TdmStatistic::CloseAllData() {
 
 void TdmStatistic::DataModuleDestroy() {
     DCOMConnection1.close();
+}
+
+TStatConnectionUse::TStatConnectionUse(TdmStatistic& dm,
+                                       std::initializer_list<TClientDataSet*> sets)
+    : m_dm(dm)
+    , m_sets(sets) {}
+
+TStatConnectionUse::~TStatConnectionUse() {
+    // Closing hands the rows and the server back; it has nothing to report that the operator
+    // could act on, and an error leaving a destructor would end the process.
+    try {
+        for (TClientDataSet* set : m_sets)
+            set->close();
+        m_dm.DCOMConnection1.close();
+    } catch (const std::exception&) {
+    }
 }
 
 TdmStatistic* CreateDmStatistic() {

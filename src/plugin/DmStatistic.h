@@ -3,10 +3,12 @@
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/DataSetModel.h"
-#include "platform/data/servers/StatServerChoice.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
+
+#include <initializer_list>
 
 // The data module shared by every window and extractor: the two connections to the statistics
 // server, one data set per provider, and the database folders the server is told about.
@@ -20,13 +22,13 @@ public:
     // In the module's component order; CloseAllData closes the sets in this order.
     TClientDataSet cdsLogtran;
     TClientDataSet cdsSmSilo;
-    TDCOMConnection DCOMConnection1{chooseStatServer};
+    TDCOMConnection DCOMConnection1;
     TClientDataSet cdsGSM;
     TClientDataSet cdsGoods;
     TClientDataSet cdsCategory;
     TClientDataSet cdsTovarStat;
     // The goods extractor's own connection, so that its thread never shares one with the windows.
-    TDCOMConnection DCOMConnectionThread{chooseStatServer};
+    TDCOMConnection DCOMConnectionThread;
 
     // The grids' views of the sets the windows show. The sales sets get none: they are filled on
     // the extractor threads, and a model on the user interface thread must not follow them there.
@@ -45,6 +47,22 @@ public:
     void DCOMConnection1AfterConnect(TDCOMConnection& sender);
     void CloseAllData();
     void DataModuleDestroy();
+};
+
+// One user action of a window on the main connection (a list to load, a picker to fill): ending
+// the use closes the data sets named and then the connection, on every way out, errors included,
+// so that nothing holds the server between the operator's actions. Opening stays with the
+// window: a set opened on the closed connection connects it, with the folders of the module.
+class TStatConnectionUse {
+public:
+    explicit TStatConnectionUse(TdmStatistic& dm, std::initializer_list<TClientDataSet*> sets = {});
+    ~TStatConnectionUse();
+    TStatConnectionUse(const TStatConnectionUse&) = delete;
+    TStatConnectionUse& operator=(const TStatConnectionUse&) = delete;
+
+private:
+    TdmStatistic& m_dm;
+    QList<TClientDataSet*> m_sets;
 };
 
 // The one instance: null until the host first builds the menu, freed when the library unloads.

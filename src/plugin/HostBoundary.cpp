@@ -14,10 +14,8 @@ namespace {
 QString currentErrorText() {
     try {
         throw;
-    } catch (const Exception& error) {
-        return error.message();
     } catch (const std::exception& error) {
-        return QString::fromLocal8Bit(error.what());
+        return ExceptionMessage(error);
     } catch (...) {
         return QStringLiteral("Неизвестная ошибка модуля статистики");
     }

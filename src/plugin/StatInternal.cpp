@@ -33,18 +33,18 @@ void TStatinternal::GSMClick() {
     callAtHostBoundary([] {
         // The default first: a host answer that cannot be read must not leave the server the
         // folder of the previous click.
-        CreateDmStatistic()->FuelDbPath = DefaultFuelDbPath();
-        const QString fuelDbPath = FuelDbPathFromHost();
-        dmStatistic->FuelDbPath = fuelDbPath;
-        StatisticsWindows::showModal(StatisticsWindows::Kind::Fuel, fuelDbPath);
+        TdmStatistic& dm = *CreateDmStatistic();
+        dm.FuelDbPath = DefaultFuelDbPath();
+        dm.FuelDbPath = FuelDbPathFromHost();
+        StatisticsWindows::showModal(StatisticsWindows::Kind::Fuel, dm);
     });
 }
 
 void TStatinternal::TovarClick() {
     callAtHostBoundary([] {
-        const QString goodsDbPath = GetGoodsDbPath();
-        CreateDmStatistic()->GoodsDbPath = goodsDbPath;
-        StatisticsWindows::showModal(StatisticsWindows::Kind::Goods, goodsDbPath);
+        TdmStatistic& dm = *CreateDmStatistic();
+        dm.GoodsDbPath = GetGoodsDbPath();
+        StatisticsWindows::showModal(StatisticsWindows::Kind::Goods, dm);
     });
 }
 

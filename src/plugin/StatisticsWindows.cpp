@@ -38,7 +38,7 @@ bool isAvailable(Kind kind) {
     return static_cast<bool>(slotOf(kind).factory);
 }
 
-void showModal(Kind kind, const QString& dbPath) {
+void showModal(Kind kind, TdmStatistic& dm) {
     WindowSlot& slot = slotOf(kind);
     QWidget* const parent = HostFunctions::ApplicationWindow.load();
 
@@ -57,7 +57,7 @@ void showModal(Kind kind, const QString& dbPath) {
         return;
     }
 
-    slot.window = slot.factory(parent, dbPath);
+    slot.window = slot.factory(parent, dm);
     if (!slot.window)
         throw Exception(QStringLiteral("Не удалось создать окно «%1»").arg(windowTitle(kind)));
     // The guard lives in this frame and the host boundary catches in the caller's, so the window

@@ -280,13 +280,9 @@ void ExportReport(int index, const QString& name, HtmlView& view, const QByteArr
         default:
             break;
         }
-    } catch (const Exception& e) {
-        MessageBoxes::error(parent, QStringLiteral("В ходе выполнения данной операции произошла "
-                                                   "ошибка:") +
-                                        e.message());
     } catch (const std::exception& e) {
         MessageBoxes::error(parent, QStringLiteral("В ходе выполнения данной операции произошла "
                                                    "ошибка:") +
-                                        QString::fromLocal8Bit(e.what()));
+                                        ExceptionMessage(e));
     }
 }

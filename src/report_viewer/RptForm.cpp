@@ -2,12 +2,12 @@
 
 #include "platform/core/Exceptions.h"
 #include "platform/core/StagedFile.h"
-#include "platform/settings/Registry.h"
 #include "platform/ui/HtmlView.h"
 #include "platform/ui/KeyPreview.h"
 #include "platform/ui/MessageBoxes.h"
 #include "platform/ui/ReportPrinter.h"
 #include "platform/ui/UserTempFolder.h"
+#include "platform/ui/WindowPlacement.h"
 #include "report_viewer/ReportExport.h"
 #include "report_viewer/ReportPages.h"
 #include "report_viewer/ReportSettings.h"
@@ -29,7 +29,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -43,18 +42,11 @@ QPointer<TRptFrm> RptFrm;
 
 namespace {
 
-const QString kPlacementKey = QStringLiteral("Software\\Velmora\\Torvi\\common");
 const QString kPlacementName = QStringLiteral("RptFrm");
 
 QString& tempHtmlFileName() {
     static QString name;
     return name;
-}
-
-QString exceptionText(const std::exception& e) {
-    if (const auto* own = dynamic_cast<const Exception*>(&e))
-        return own->message();
-    return QString::fromLocal8Bit(e.what());
 }
 
 template <class W>
@@ -97,13 +89,7 @@ TRptFrm::TRptFrm(QWidget* parent)
     // The smallest window is 750 x 300 with the frame.
     setMinimumSize(742, 266);
 
-    const QRect stored = TRegistry().readValue(kPlacementKey, kPlacementName).toRect();
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect();
-    // A placement from another screen set-up must not put the window out of reach.
-    if (stored.isValid() && stored.width() >= 300 && stored.height() >= 200 &&
-        (available.isEmpty() || available.intersects(stored)))
-        setGeometry(stored);
+    WindowPlacement::restore(this, kPlacementName, QSize(300, 200));
 
     // Creation: the settings of the suite's file, then the print background they ask for.
     const TViewerSettings settings = ReadViewerSettings();
@@ -361,7 +347,7 @@ void TRptFrm::runGuarded(const std::function<void()>& step) {
     try {
         step();
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -680,12 +666,10 @@ bool TRptFrm::FormClose() {
         WriteViewerSettings(TViewerSettings{m_newFormat, cBcPrint->isChecked(),
                                             std::max(rgChooseExportItems->checkedId(), 0)});
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
         return false;
     }
-    TRegistry registry;
-    registry.writeValue(kPlacementKey, kPlacementName, geometry());
-    registry.flush();
+    WindowPlacement::save(this, kPlacementName);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "extraction/GSMExtractor.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/core/DateTime.h"
+#include "platform/core/Exceptions.h"
 #include "platform/core/FormatSettings.h"
 #include "platform/ui/FormStorage.h"
 #include "platform/ui/MessageBoxes.h"
@@ -22,8 +23,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-QPointer<TfmGSMStat> fmGSMStat;
-
 using namespace StatControls;
 
 namespace {
@@ -34,8 +33,8 @@ const QString kCaption = QStringLiteral("Статистика по ГСМ");
 
 } // namespace
 
-TfmGSMStat::TfmGSMStat(QWidget* parent)
-    : TStatWindow(parent,
+TfmGSMStat::TfmGSMStat(TdmStatistic& dm, QWidget* parent)
+    : TStatWindow(dm, parent,
                   {.formName = QStringLiteral("fmGSMStat"),
                    .caption = kCaption,
                    .schemaCaptionName = QStringLiteral("Label1"),
@@ -131,7 +130,7 @@ void TfmGSMStat::FormShow() {
     try {
         setWindowTitle(kCaption + QStringLiteral(" для ") + HostFunctions::getPrivValueString(16));
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -139,9 +138,12 @@ void TfmGSMStat::Timer1Timer() {
     Timer1->stop();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     CheckListBox1->clear();
+    TdmStatistic& dm = DataModule();
     try {
-        try {
-            TClientDataSet& grades = dmStatistic->cdsGSM;
+        {
+            // The grade list is this use's only business with the server.
+            const TStatConnectionUse use(dm);
+            TClientDataSet& grades = dm.cdsGSM;
             grades.open();
             m_colors.clear();
             m_colors.reserve(grades.recordCount());
@@ -153,14 +155,10 @@ void TfmGSMStat::Timer1Timer() {
                 item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
                 item->setCheckState(Qt::Unchecked);
             }
-        } catch (...) {
-            dmStatistic->DCOMConnection1.close();
-            throw;
         }
-        dmStatistic->DCOMConnection1.close();
         setExtractor(std::make_unique<TGSMExtractor>(
             0, fromQDateTime(dtpDateFrom->dateTime()), fromQDateTime(dtpDateTo->dateTime()), 0,
-            &dmStatistic->cdsLogtran, Chart(), this, m_colors, TrackBar1));
+            &dm.cdsLogtran, Chart(), this, m_colors, TrackBar1));
         clearResults();
         MinValueLabel->setText(QStringLiteral("0"));
         bbtSelectAll->setText(kSelectAll);
@@ -169,7 +167,7 @@ void TfmGSMStat::Timer1Timer() {
         CheckListBox1->clear();
         m_colors.clear();
         QApplication::restoreOverrideCursor();
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
         return;
     }
     QApplication::restoreOverrideCursor();
@@ -213,9 +211,8 @@ void TfmGSMStat::bbtGoClick() {
     startRun(items, true);
 }
 
-std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow) {
-    auto window = std::make_unique<TfmGSMStat>(applicationWindow);
-    fmGSMStat = window.get();
+std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow, TdmStatistic& dm) {
+    auto window = std::make_unique<TfmGSMStat>(dm, applicationWindow);
     window->setWindowModality(Qt::ApplicationModal);
     return window;
 }

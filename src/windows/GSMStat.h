@@ -3,8 +3,6 @@
 #include "extraction/QueryItems.h"
 #include "windows/StatWindow.h"
 
-#include <QPointer>
-
 #include <memory>
 
 class QGroupBox;
@@ -12,6 +10,7 @@ class QLabel;
 class QListWidget;
 class QTimer;
 class TGSMExtractor;
+class TdmStatistic;
 
 // TfmGSMStat: the fuel statistics window ("Статистика по ГСМ"). The operator picks a period, the
 // grades, a step and a schema; "Построить" hands them to the window's fuel extractor, which fills
@@ -20,7 +19,7 @@ class TfmGSMStat : public TStatWindow {
     Q_OBJECT
 
 public:
-    explicit TfmGSMStat(QWidget* parent = nullptr);
+    explicit TfmGSMStat(TdmStatistic& dm, QWidget* parent = nullptr);
 
     QLabel* Label1;
     QGroupBox* gbGSM;
@@ -52,10 +51,7 @@ private:
     TGSMColor m_colors;
 };
 
-// The fuel window while the menu handler shows it; null otherwise.
-extern QPointer<TfmGSMStat> fmGSMStat;
-
-// The "ГСМ" menu entry's window: creates fmGSMStat over the host's window. The menu handler shows
-// it modally and frees it when it closes, also when an error escapes; it sets
-// dmStatistic->FuelDbPath first.
-std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow);
+// The "ГСМ" menu entry's window over the host's window and the data module whose fuel folder the
+// menu handler has set. The handler shows it modally and frees it when it closes, also when an
+// error escapes.
+std::unique_ptr<QDialog> CreateFuelStatistics(QWidget* applicationWindow, TdmStatistic& dm);

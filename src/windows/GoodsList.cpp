@@ -2,7 +2,6 @@
 
 #include "platform/data/ClientDataSet.h"
 #include "platform/settings/Registry.h"
-#include "plugin/DmStatistic.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -360,7 +359,8 @@ void TfmGoodsList::refreshCount() {
     lbCount->setText(GoodsCountText(ListBox1->count()));
 }
 
-bool SelectGoods(bool byCategory, TQueryItems& items, QWidget* parent) {
+bool SelectGoods(bool byCategory, TQueryItems& items, TClientDataSet& categories,
+                 TClientDataSet& goods, QWidget* parent) {
     try {
         if (!fmGoodsList)
             fmGoodsList = new TfmGoodsList(parent);
@@ -369,7 +369,7 @@ bool SelectGoods(bool byCategory, TQueryItems& items, QWidget* parent) {
         {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             const auto normal = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-            window->Load(byCategory, items, dmStatistic->cdsCategory, dmStatistic->cdsGoods);
+            window->Load(byCategory, items, categories, goods);
         }
         if (window->exec() != QDialog::Accepted)
             return false;

@@ -86,7 +86,8 @@ private:
 // The selector while it is shown; null otherwise.
 extern QPointer<TfmGoodsList> fmGoodsList;
 
-// Shows the selector over dmStatistic's categories and goods with `items` picked. True when the
-// operator confirmed with OK; only then `items` holds the new selection. Any error, the server
-// unreachable for one, gives false without a word and leaves `items` as it was.
-bool SelectGoods(bool byCategory, TQueryItems& items, QWidget* parent = nullptr);
+// Shows the selector over the data module's categories and goods with `items` picked. True when
+// the operator confirmed with OK; only then `items` holds the new selection. Any error, the
+// server unreachable for one, gives false without a word and leaves `items` as it was.
+bool SelectGoods(bool byCategory, TQueryItems& items, TClientDataSet& categories,
+                 TClientDataSet& goods, QWidget* parent = nullptr);

@@ -2,7 +2,7 @@
 
 #include "platform/core/Exceptions.h"
 #include "platform/data/DataSetModel.h"
-#include "platform/settings/Registry.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,7 +33,6 @@ QPointer<TSmenaListFrm> SmenaListFrm;
 
 namespace {
 
-const QString kPlacementKey = QStringLiteral("Software\\Velmora\\Torvi\\common");
 const QString kPlacementName = QStringLiteral("SmenaListFrm");
 constexpr int kExpandedHelpHeight = 170;
 
@@ -359,22 +358,15 @@ void TSmenaListFrm::done(int result) {
 }
 
 void TSmenaListFrm::restorePlacement() {
-    const QRect stored = TRegistry().readValue(kPlacementKey, kPlacementName).toRect();
+    if (WindowPlacement::restore(this, kPlacementName, QSize(200, 150)))
+        return;
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect();
-    // A placement from another screen set-up, or a damaged one, must not hide the list.
-    if (stored.isValid() && stored.width() >= 200 && stored.height() >= 150 &&
-        (available.isEmpty() || available.intersects(stored))) {
-        setGeometry(stored);
-    } else if (!available.isEmpty()) {
-        move(available.center() - rect().center());
-    }
+    if (screen && !screen->availableGeometry().isEmpty())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void TSmenaListFrm::savePlacement() {
-    TRegistry registry;
-    registry.writeValue(kPlacementKey, kPlacementName, geometry());
-    registry.flush();
+    WindowPlacement::save(this, kPlacementName);
 }
 
 bool SelectSmena(int& SmFrom, int& SmTo, TDateTime& PeriodFrom, TDateTime& PeriodTo,

@@ -122,9 +122,10 @@ QLabel* valueLabel(QWidget* parent, const char* name) {
 
 } // namespace
 
-TStatWindow::TStatWindow(QWidget* parent, TLook look)
+TStatWindow::TStatWindow(TdmStatistic& dm, QWidget* parent, TLook look)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint)
+    , m_dm(dm)
     , m_look(std::move(look)) {
     setObjectName(m_look.formName);
     setWindowTitle(m_look.caption);
@@ -440,7 +441,7 @@ void TStatWindow::SaveDataClick() {
             this,
             QStringLiteral("Данные сохранены в файл \"%1\"").arg(QDir::toNativeSeparators(path)));
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -484,12 +485,6 @@ void TStatWindow::SaveData(const QString& path, TDataFormat format) {
             summary.totals.append({column.name, sum});
     }
     WriteChartXlsx(path, table, summary);
-}
-
-QString TStatWindow::exceptionText(const std::exception& e) {
-    if (const auto* own = dynamic_cast<const Exception*>(&e))
-        return own->message();
-    return QString::fromLocal8Bit(e.what());
 }
 
 void TStatWindow::setExtractor(std::unique_ptr<TGraphExtractor> extractor) {
@@ -565,18 +560,18 @@ void TStatWindow::dtpDateFromChange() {
 }
 
 void TStatWindow::bbtSmenaClick() {
+    const TStatConnectionUse use(m_dm);
     try {
         if (!SmenaListFrm)
             SmenaListFrm = new TSmenaListFrm(this);
         // The list is made for one use: freed whatever the outcome.
         const std::unique_ptr<TSmenaListFrm> list(SmenaListFrm.data());
-        dmStatistic->cdsSmSilo.open();
+        m_dm.cdsSmSilo.open();
         int smFrom = 0;
         int smTo = 0;
         TDateTime periodFrom = fromQDateTime(dtpDateFrom->dateTime());
         TDateTime periodTo = fromQDateTime(dtpDateTo->dateTime());
-        if (SelectSmena(smFrom, smTo, periodFrom, periodTo, &dmStatistic->cdsSmSilo,
-                        &dmStatistic->dsSmSilo) &&
+        if (SelectSmena(smFrom, smTo, periodFrom, periodTo, &m_dm.cdsSmSilo, &m_dm.dsSmSilo) &&
             list->result() == QDialog::Accepted) {
             const QDateTime from = toQDateTime(periodFrom);
             const QDateTime to = toQDateTime(periodTo);
@@ -598,10 +593,6 @@ void TStatWindow::bbtSmenaClick() {
         // A shift that cannot be chosen leaves the period as it was, without a word.
         m_settingPeriod = false;
     }
-    try {
-        dmStatistic->DCOMConnection1.close();
-    } catch (const std::exception&) {
-    }
 }
 
 void TStatWindow::bbtPrintClick() {
@@ -612,7 +603,7 @@ void TStatWindow::bbtPrintClick() {
     try {
         m_extractor->ShowStatReport(m_look.reportTitle);
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -624,10 +615,9 @@ void TStatWindow::FormKeyDown(int key) {
 void TStatWindow::FormClose() {
     m_extractor.reset();
     try {
-        if (dmStatistic)
-            dmStatistic->CloseAllData();
+        m_dm.CloseAllData();
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
     m_storage->save();
     TRegistry registry;

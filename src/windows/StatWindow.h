@@ -29,6 +29,7 @@ class QToolButton;
 class TChartPager;
 class TFormStorage;
 class TGraphExtractor;
+class TdmStatistic;
 
 // The statistics window frame that the fuel and goods windows share: the schema box, the period
 // and shift pickers, the step, the build and print buttons, the statistics box, the chart with
@@ -86,6 +87,8 @@ public:
     QAction* miSaveData;
 
     ChartModel* Chart() const { return m_chart; }
+    // The data module the window reads its lists and runs from; it outlives the window.
+    TdmStatistic& DataModule() const { return m_dm; }
 
     virtual void FormShow() = 0;
     virtual void bbtGoClick() = 0;
@@ -135,7 +138,7 @@ public:
     };
 
 protected:
-    TStatWindow(QWidget* parent, TLook look);
+    TStatWindow(TdmStatistic& dm, QWidget* parent, TLook look);
 
     // Lays the left panel out: the schema caption and box, the period, the step, then the
     // window's own groups (the first takes the spare height), the buttons and the two boxes.
@@ -158,7 +161,6 @@ protected:
     // The window's own settings must be in place before.
     void startRun(const TQueryItems& items, bool fuelMode);
 
-    static QString exceptionText(const std::exception& e);
     // The name the window stores its comparison under, beside the form storage's values.
     static QString compareValueName() { return QStringLiteral("Comparison"); }
 
@@ -173,6 +175,7 @@ private:
     void buildChartMenu();
     void showCompareMode();
 
+    TdmStatistic& m_dm;
     TLook m_look;
     QLabel* m_schemaCaption = nullptr;
     ChartModel* m_chart = nullptr;

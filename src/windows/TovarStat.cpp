@@ -2,6 +2,7 @@
 
 #include "extraction/FoodExtractor.h"
 #include "platform/core/DateTime.h"
+#include "platform/core/Exceptions.h"
 #include "platform/ui/MessageBoxes.h"
 #include "plugin/DmStatistic.h"
 #include "windows/GoodsList.h"
@@ -13,8 +14,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-
-QPointer<TfmTovarStat> fmTovarStat;
 
 using namespace StatControls;
 
@@ -40,8 +39,8 @@ TStatWindow::TLook goodsLook() {
 
 } // namespace
 
-TfmTovarStat::TfmTovarStat(QWidget* parent)
-    : TStatWindow(parent, goodsLook()) {
+TfmTovarStat::TfmTovarStat(TdmStatistic& dm, QWidget* parent)
+    : TStatWindow(dm, parent, goodsLook()) {
     buildControls();
     finishCreation({gbTovar});
     for (QRadioButton* mode : {rbtCateg, rbtGoodsName})
@@ -77,34 +76,31 @@ void TfmTovarStat::buildControls() {
 }
 
 void TfmTovarStat::FormShow() {
-    setWindowTitle(
-        QStringLiteral("Статистика по товарам [База: %1]").arg(dmStatistic->GoodsDbPath));
-    setExtractor(std::make_unique<TFoodExtractor>(
-        0, fromQDateTime(dtpDateFrom->dateTime()), fromQDateTime(dtpDateTo->dateTime()), 0,
-        &dmStatistic->cdsTovarStat, Chart(), this, TrackBar1));
+    TdmStatistic& dm = DataModule();
+    setWindowTitle(QStringLiteral("Статистика по товарам [База: %1]").arg(dm.GoodsDbPath));
+    setExtractor(std::make_unique<TFoodExtractor>(0, fromQDateTime(dtpDateFrom->dateTime()),
+                                                  fromQDateTime(dtpDateTo->dateTime()), 0,
+                                                  &dm.cdsTovarStat, Chart(), this, TrackBar1));
     clearResults();
     rbtCateg->setChecked(true);
     clbTovarList->clear();
     try {
+        const TStatConnectionUse use(dm, {&dm.cdsCategory});
         fillCategories();
     } catch (const std::exception& e) {
         // Without categories there is nothing to build: the window stays, empty, and says why.
         m_goodsItems.clear();
         clbTovarList->clear();
-        MessageBoxes::error(this, exceptionText(e));
-    }
-    try {
-        dmStatistic->cdsCategory.close();
-        dmStatistic->DCOMConnection1.close();
-    } catch (const std::exception&) {
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
 void TfmTovarStat::fillCategories() {
-    TClientDataSet& categories = dmStatistic->cdsCategory;
+    TdmStatistic& dm = DataModule();
+    TClientDataSet& categories = dm.cdsCategory;
     categories.close();
-    dmStatistic->cdsGoods.close();
-    dmStatistic->cdsTovarStat.close();
+    dm.cdsGoods.close();
+    dm.cdsTovarStat.close();
     m_goodsItems.clear();
     categories.setFiltered(false);
     categories.open();
@@ -134,21 +130,19 @@ void TfmTovarStat::rbtCategClick() {
 }
 
 void TfmTovarStat::bbtChooseClick() {
+    TdmStatistic& dm = DataModule();
+    const TStatConnectionUse use(dm);
     try {
         TQueryItems selection;
         for (int i = 0; i < clbTovarList->count() && i < m_goodsItems.size(); ++i)
             if (clbTovarList->item(i)->checkState() == Qt::Checked)
                 selection.append(m_goodsItems[i]);
-        if (SelectGoods(rbtCateg->isChecked(), selection, this)) {
+        if (SelectGoods(rbtCateg->isChecked(), selection, dm.cdsCategory, dm.cdsGoods, this)) {
             m_goodsItems = selection;
             listItems();
         }
     } catch (const std::exception&) {
         // The selection stays as it was; the selector says nothing of its own failures either.
-    }
-    try {
-        dmStatistic->DCOMConnection1.close();
-    } catch (const std::exception&) {
     }
 }
 
@@ -178,7 +172,7 @@ void TfmTovarStat::bbtGoClick() {
         Extractor()->SetByCategory(rbtCateg->isChecked());
         startRun(items, false);
     } catch (const std::exception& e) {
-        MessageBoxes::error(this, exceptionText(e));
+        MessageBoxes::error(this, ExceptionMessage(e));
     }
 }
 
@@ -186,9 +180,8 @@ TFoodExtractor* TfmTovarStat::Extractor() const {
     return extractorAs<TFoodExtractor>();
 }
 
-std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow) {
-    auto window = std::make_unique<TfmTovarStat>(applicationWindow);
-    fmTovarStat = window.get();
+std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow, TdmStatistic& dm) {
+    auto window = std::make_unique<TfmTovarStat>(dm, applicationWindow);
     window->setWindowModality(Qt::ApplicationModal);
     return window;
 }

@@ -3,13 +3,12 @@
 #include "extraction/QueryItems.h"
 #include "windows/StatWindow.h"
 
-#include <QPointer>
-
 #include <memory>
 
 class QListWidget;
 class QRadioButton;
 class TFoodExtractor;
+class TdmStatistic;
 
 // TfmTovarStat: the shop goods statistics window ("Статистика по товарам"). The operator picks a
 // period, a step, a schema and categories or single goods; "Построить" hands them to the window's
@@ -21,7 +20,7 @@ public:
     // With more lines than this a split chart would be unreadable.
     static constexpr int MaxSplitItems = 50;
 
-    explicit TfmTovarStat(QWidget* parent = nullptr);
+    explicit TfmTovarStat(TdmStatistic& dm, QWidget* parent = nullptr);
 
     QLabel* Label5;
     QGroupBox* gbTovar;
@@ -48,9 +47,6 @@ private:
     TQueryItems m_goodsItems;
 };
 
-// The goods window while the menu handler shows it; null otherwise.
-extern QPointer<TfmTovarStat> fmTovarStat;
-
-// The "Товары" menu entry's window over the host's window. The menu handler sets
-// dmStatistic->GoodsDbPath first, shows it modally and frees it when it closes.
-std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow);
+// The "Товары" menu entry's window over the host's window and the data module whose goods folder
+// the menu handler has set. The handler shows it modally and frees it when it closes.
+std::unique_ptr<QDialog> CreateGoodsStatistics(QWidget* applicationWindow, TdmStatistic& dm);

@@ -74,6 +74,17 @@ void whenModalShown(std::function<void(W*)> act) {
     poll->start(20);
 }
 
+// Points a statistics window's data module at a test station as the menu handlers would: its
+// folders, and the station's computer on both connections, which keep the name they are given
+// without a host to ask. A template, so that the tests without windows need neither header.
+template <class DataModule, class Station>
+void attachToStation(DataModule& dm, const Station& station) {
+    dm.FuelDbPath = station.fuelParameter();
+    dm.GoodsDbPath = station.goodsParameter();
+    dm.DCOMConnection1.setComputerName(station.computerName());
+    dm.DCOMConnectionThread.setComputerName(station.computerName());
+}
+
 // Checks exactly the lines named.
 inline void checkLines(QListWidget* list, const QStringList& names) {
     for (int i = 0; i < list->count(); ++i)

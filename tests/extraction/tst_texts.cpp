@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <stdexcept>
 
 // The texts of the system: the literals of its queries, which must not follow the process locale
 // (CTest runs this again under ru_RU, de_DE and C), the labels of the workstation's settings, and
@@ -77,6 +78,15 @@ private slots:
     void floatText() {
         QFETCH(double, value);
         QTEST(FloatToQueryText(value), "expected");
+    }
+
+    // Every error a boundary catches reads the same: the system's own message as it stands, and
+    // the standard library's what() as UTF-8, the C library's words in the suite's locales.
+    void exceptionMessage() {
+        QCOMPARE(ExceptionMessage(EOSError(QStringLiteral("Отказано в доступе"))),
+                 QStringLiteral("Отказано в доступе"));
+        QCOMPARE(ExceptionMessage(std::runtime_error("Нет места на устройстве")),
+                 QStringLiteral("Нет места на устройстве"));
     }
 
     // The context goes in front once per level; a wrapped error is raised as its own class.

@@ -274,10 +274,13 @@ private slots:
         QStringList folders;
         QList<QWidget*> parents;
         StatisticsWindows::registerFactory(
-            Kind(kind), [&](QWidget* parent, const QString& dbPath) -> std::unique_ptr<QDialog> {
+            Kind(kind), [&](QWidget* parent, TdmStatistic& dm) -> std::unique_ptr<QDialog> {
                 auto window = std::make_unique<SelfClosingWindow>(parent);
                 created << window.get();
-                folders << dbPath;
+                // The window sees the folder in the module the server is told from.
+                folders << (&dm != dmStatistic        ? QStringLiteral("<another data module>")
+                            : kind == int(Kind::Fuel) ? dm.FuelDbPath
+                                                      : dm.GoodsDbPath);
                 parents << parent;
                 return window;
             });
@@ -306,7 +309,7 @@ private slots:
 
     void errorReachesHostAfterWindowIsFreed() {
         QPointer<QDialog> window;
-        StatisticsWindows::registerFactory(Kind::Fuel, [&](QWidget* parent, const QString&) {
+        StatisticsWindows::registerFactory(Kind::Fuel, [&](QWidget* parent, TdmStatistic&) {
             auto failing = std::make_unique<FailingWindow>(parent);
             window = failing.get();
             return std::unique_ptr<QDialog>(std::move(failing));
@@ -328,7 +331,7 @@ private slots:
     void secondRequestWhileShown() {
         QAction* fuel = buildMenu("ГСМ");
         int windows = 0;
-        StatisticsWindows::registerFactory(Kind::Fuel, [&](QWidget* parent, const QString&) {
+        StatisticsWindows::registerFactory(Kind::Fuel, [&](QWidget* parent, TdmStatistic&) {
             ++windows;
             auto window = std::make_unique<SelfClosingWindow>(parent);
             // The host triggers the item again while the window runs its modal loop.

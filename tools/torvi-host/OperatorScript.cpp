@@ -1,5 +1,6 @@
 #include "OperatorScript.h"
 
+#include "PluginObjectNames.h"
 #include "ScreenshotFile.h"
 
 #include "platform/core/CodePage1251.h"
@@ -28,8 +29,10 @@
 
 namespace {
 
-const QString kValueWindow = QStringLiteral("fmValue");
-const QString kReportWindow = QStringLiteral("RptFrm");
+using namespace PluginObjects;
+
+const QString kValueWindow = QString::fromLatin1(fmValue);
+const QString kReportWindow = QString::fromLatin1(RptFrm);
 const QString kReportPdf = QStringLiteral("fuel-report.pdf");
 const QString kReportHtml = QStringLiteral("fuel-report.html");
 const QString kReportDocx = QStringLiteral("fuel-report.docx");
@@ -174,11 +177,11 @@ OperatorScript::OperatorScript(QMenu* reportsMenu, Settings settings, QObject* p
 
 const OperatorScript::Stage& OperatorScript::stage() const {
     static const Stage stages[] = {
-        {QStringLiteral("ГСМ"), QStringLiteral("fmGSMStat"), QStringLiteral("по ГСМ"),
-         QStringLiteral("CheckListBox1"), QStringLiteral("Время - Литры"),
+        {QStringLiteral("ГСМ"), QString::fromLatin1(fmGSMStat), QStringLiteral("по ГСМ"),
+         QString::fromLatin1(CheckListBox1), QStringLiteral("Время - Литры"),
          QStringLiteral("fuel-statistics.png"), QStringLiteral("fuel-point-value.png")},
-        {QStringLiteral("Товары"), QStringLiteral("fmTovarStat"), QStringLiteral("по товарам"),
-         QStringLiteral("clbTovarList"), QStringLiteral("Время - Суммы"),
+        {QStringLiteral("Товары"), QString::fromLatin1(fmTovarStat), QStringLiteral("по товарам"),
+         QString::fromLatin1(clbTovarList), QStringLiteral("Время - Суммы"),
          QStringLiteral("goods-statistics.png"), QString()},
     };
     return stages[m_stage];
@@ -320,13 +323,13 @@ bool OperatorScript::allFound(const QStringList& missing) {
 
 bool OperatorScript::choosePeriodAndStep(QWidget* window) {
     QStringList missing;
-    auto* schema = control<QComboBox>(window, "cbSchema", missing);
-    auto* multiplier = control<QComboBox>(window, "cbMult", missing);
-    auto* unit = control<QComboBox>(window, "cbDim", missing);
-    auto* dateFrom = control<QDateTimeEdit>(window, "dtpDateFrom", missing);
-    auto* timeFrom = control<QDateTimeEdit>(window, "dtpTimeFrom", missing);
-    auto* dateTo = control<QDateTimeEdit>(window, "dtpDateTo", missing);
-    auto* timeTo = control<QDateTimeEdit>(window, "dtpTimeTo", missing);
+    auto* schema = control<QComboBox>(window, cbSchema, missing);
+    auto* multiplier = control<QComboBox>(window, cbMult, missing);
+    auto* unit = control<QComboBox>(window, cbDim, missing);
+    auto* dateFrom = control<QDateTimeEdit>(window, dtpDateFrom, missing);
+    auto* timeFrom = control<QDateTimeEdit>(window, dtpTimeFrom, missing);
+    auto* dateTo = control<QDateTimeEdit>(window, dtpDateTo, missing);
+    auto* timeTo = control<QDateTimeEdit>(window, dtpTimeTo, missing);
     if (!allFound(missing))
         return false;
     const auto choose = [this](QComboBox* box, const QString& text) {
@@ -363,8 +366,8 @@ bool OperatorScript::choosePeriodAndStep(QWidget* window) {
 
 bool OperatorScript::chooseFuelGrades(QWidget* window, QStringList& names) {
     QStringList missing;
-    auto* grades = control<QListWidget>(window, "CheckListBox1", missing);
-    auto* selectAll = control<QAbstractButton>(window, "bbtSelectAll", missing);
+    auto* grades = control<QListWidget>(window, CheckListBox1, missing);
+    auto* selectAll = control<QAbstractButton>(window, bbtSelectAll, missing);
     if (!allFound(missing))
         return false;
     const auto allChecked = [grades] {
@@ -386,8 +389,8 @@ bool OperatorScript::chooseFuelGrades(QWidget* window, QStringList& names) {
 
 bool OperatorScript::chooseGoodsCategories(QWidget* window, QStringList& names) {
     QStringList missing;
-    auto* byCategory = control<QAbstractButton>(window, "rbtCateg", missing);
-    auto* list = control<QListWidget>(window, "clbTovarList", missing);
+    auto* byCategory = control<QAbstractButton>(window, rbtCateg, missing);
+    auto* list = control<QListWidget>(window, clbTovarList, missing);
     if (!allFound(missing))
         return false;
     if (!byCategory->isChecked()) {
@@ -417,10 +420,10 @@ void OperatorScript::fillInAndBuild() {
     }
     QWidget* window = m_window;
     QStringList missing;
-    auto* split = control<QCheckBox>(window, "chbMultiGraph", missing);
-    auto* go = control<QAbstractButton>(window, "bbtGo", missing);
+    auto* split = control<QCheckBox>(window, chbMultiGraph, missing);
+    auto* go = control<QAbstractButton>(window, bbtGo, missing);
     // Read when the run has finished; missing it now would only fail later.
-    control<QLabel>(window, "RecordCountLabel", missing);
+    control<QLabel>(window, RecordCountLabel, missing);
     if (!allFound(missing))
         return;
     QStringList names;
@@ -454,10 +457,10 @@ bool OperatorScript::runFinished() const {
     if (!m_window || !m_window->isEnabled())
         return false;
     for (const QWidget* window : QApplication::topLevelWidgets())
-        if (window->objectName() == QLatin1String("fmProgress") && window->isVisible())
+        if (window->objectName() == QLatin1String(fmProgress) && window->isVisible())
             return false;
     // A fresh window shows 0 until a run has counted its periods.
-    const QLabel* count = m_window->findChild<QLabel*>(QStringLiteral("RecordCountLabel"));
+    const QLabel* count = m_window->findChild<QLabel*>(QString::fromLatin1(RecordCountLabel));
     return count && count->text().toInt() > 0;
 }
 
@@ -479,14 +482,14 @@ void OperatorScript::takeWindowPicture() {
         return;
     }
     const int points =
-        m_window->findChild<QLabel*>(QStringLiteral("RecordCountLabel"))->text().toInt();
+        m_window->findChild<QLabel*>(QString::fromLatin1(RecordCountLabel))->text().toInt();
     report(QStringLiteral("построено периодов: %1").arg(points));
     if (!savePicture(m_window, stage().picture))
         return;
 
     // The model has an object of the same name; the view is the widget.
-    QWidget* chart = m_window->findChild<QWidget*>(QStringLiteral("Chart1"));
-    if (!chart || chart->metaObject()->indexOfSignal("pointClicked(int,int)") < 0) {
+    QWidget* chart = m_window->findChild<QWidget*>(QString::fromLatin1(Chart1));
+    if (!chart || chart->metaObject()->indexOfSignal(pointClickedSignature) < 0) {
         fail(QStringLiteral("В окне статистики %1 нет диаграммы Chart1 с сигналом "
                             "pointClicked(int,int)")
                  .arg(stage().what));
@@ -494,7 +497,7 @@ void OperatorScript::takeWindowPicture() {
     }
     // The first line, in the middle of the month: a day the station sold.
     const int point = points / 2;
-    QMetaObject::invokeMethod(chart, "pointClicked", Qt::QueuedConnection, Q_ARG(int, 0),
+    QMetaObject::invokeMethod(chart, pointClicked, Qt::QueuedConnection, Q_ARG(int, 0),
                               Q_ARG(int, point));
     waitFor(
         QStringLiteral("окна значения точки"), m_settings.stepTimeoutMs,
@@ -511,7 +514,7 @@ void OperatorScript::takeValuePicture() {
         return;
     }
     QStringList shown;
-    for (const char* name : {"lbName", "lbXValue", "lbYValue"}) {
+    for (const char* name : {lbName, lbXValue, lbYValue}) {
         const QLabel* label = m_valueWindow->findChild<QLabel*>(QString::fromLatin1(name));
         if (!label || label->text().isEmpty()) {
             fail(QStringLiteral("В окне значения точки пусто поле %1").arg(QLatin1String(name)));
@@ -541,7 +544,7 @@ void OperatorScript::closeWindows() {
 
 void OperatorScript::openReport(Then shown) {
     QStringList missing;
-    auto* print = control<QAbstractButton>(m_window, "bbtPrint", missing);
+    auto* print = control<QAbstractButton>(m_window, bbtPrint, missing);
     if (!print) {
         fail(QStringLiteral("В окне статистики по ГСМ нет кнопки «Печать» (bbtPrint)"));
         return;
@@ -556,8 +559,8 @@ void OperatorScript::openReport(Then shown) {
         },
         [this, shown] {
             QStringList absent;
-            auto* format = control<QAbstractButton>(m_reportWindow, "bbtRepForm", absent);
-            auto* view = control<QTextBrowser>(m_reportWindow, "wb", absent);
+            auto* format = control<QAbstractButton>(m_reportWindow, bbtRepForm, absent);
+            auto* view = control<QTextBrowser>(m_reportWindow, wb, absent);
             if (!absent.isEmpty()) {
                 fail(QStringLiteral("В окне отчета нет элементов: %1")
                          .arg(absent.join(QStringLiteral(", "))));
@@ -589,7 +592,8 @@ void OperatorScript::printReport() {
     const QString pdf = QDir(m_settings.exportFolder).filePath(kReportPdf);
     QFile::remove(pdf);
     qputenv(kPrintToFile, QFile::encodeName(pdf));
-    auto* printButton = m_reportWindow->findChild<QAbstractButton*>(QStringLiteral("PrintButton"));
+    auto* printButton =
+        m_reportWindow->findChild<QAbstractButton*>(QString::fromLatin1(PrintButton));
     if (!printButton) {
         fail(QStringLiteral("В окне отчета нет кнопки «Печатать» (PrintButton)"));
         return;
@@ -639,9 +643,9 @@ void OperatorScript::exportDocument() {
         return;
     }
     QStringList missing;
-    auto* more = control<QAbstractButton>(m_reportWindow, "sbtnAdditional", missing);
-    auto* targets = control<QWidget>(m_reportWindow, "rgChooseExport", missing);
-    auto* run = control<QAbstractButton>(m_reportWindow, "btnExport", missing);
+    auto* more = control<QAbstractButton>(m_reportWindow, sbtnAdditional, missing);
+    auto* targets = control<QWidget>(m_reportWindow, rgChooseExport, missing);
+    auto* run = control<QAbstractButton>(m_reportWindow, btnExport, missing);
     if (!missing.isEmpty()) {
         fail(QStringLiteral("В окне отчета нет элементов экспорта: %1")
                  .arg(missing.join(QStringLiteral(", "))));
@@ -749,8 +753,8 @@ void OperatorScript::runScheme(int scheme) {
         fail(QStringLiteral("Окно статистики по ГСМ закрылось само"));
         return;
     }
-    auto* schema = m_window->findChild<QComboBox*>(QStringLiteral("cbSchema"));
-    auto* go = m_window->findChild<QAbstractButton*>(QStringLiteral("bbtGo"));
+    auto* schema = m_window->findChild<QComboBox*>(QString::fromLatin1(cbSchema));
+    auto* go = m_window->findChild<QAbstractButton*>(QString::fromLatin1(bbtGo));
     const int index = schema ? schema->findText(kSchemes[scheme]) : -1;
     if (index < 0 || !go) {
         fail(QStringLiteral("В окне статистики по ГСМ нельзя выбрать «%1»").arg(kSchemes[scheme]));
@@ -778,10 +782,10 @@ bool OperatorScript::eventFilter(QObject* watched, QEvent* event) {
 
 void OperatorScript::printTable() {
     QStringList missing;
-    auto* format = control<QAbstractButton>(m_reportWindow, "bbtRepForm", missing);
-    auto* memo = control<QPlainTextEdit>(m_reportWindow, "RptMemo", missing);
-    auto* preview = control<QAbstractButton>(m_reportWindow, "bbtPreview", missing);
-    auto* print = control<QAbstractButton>(m_reportWindow, "PrintButton", missing);
+    auto* format = control<QAbstractButton>(m_reportWindow, bbtRepForm, missing);
+    auto* memo = control<QPlainTextEdit>(m_reportWindow, RptMemo, missing);
+    auto* preview = control<QAbstractButton>(m_reportWindow, bbtPreview, missing);
+    auto* print = control<QAbstractButton>(m_reportWindow, PrintButton, missing);
     if (!missing.isEmpty()) {
         fail(QStringLiteral("В окне отчета нет элементов: %1")
                  .arg(missing.join(QStringLiteral(", "))));

@@ -57,12 +57,6 @@ void writeHtml(ReportRun& run, const QString& path) {
     const QString picture =
         target.absoluteDir().filePath(target.completeBaseName() + QStringLiteral(".bmp"));
     writeBytes(path, reportPage(run, picture, QFileInfo(picture).fileName()));
-    // The picture is written as the viewer's private one; beside an exported page it is shared
-    // as the page is.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::chmod(QFile::encodeName(picture).constData(), 0666 & ~mask) != 0)
-        TExportFile::fail(picture, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 // As the viewer prints a report: the page opened in the HTML view from a file, printed without

@@ -104,6 +104,18 @@ void ChartModel::changePaging(int pointsPerPage, int page) {
     emit pagingChanged();
 }
 
+void ChartModel::seriesLookChanged(int seriesIndex) {
+    emit seriesChanged(seriesIndex);
+}
+
+void ChartModel::seriesPointsAdded(int seriesIndex, int first, int end) {
+    // A run appends hundreds of thousands of points on the user interface thread; only those of
+    // the current page change what is drawn, and a page change redraws anyway.
+    end = std::min(end, pageFirstPoint() + pointsPerPage());
+    for (int index = first; index < end; ++index)
+        emit pointAdded(seriesIndex, index);
+}
+
 void ChartModel::seriesCleared(int seriesIndex) {
     emit pointsCleared(seriesIndex);
     // Emptying the first series can take the current page away; a later run then starts its

@@ -19,7 +19,7 @@
 // The page indicator, the chart title's second line: "Страница 2 из 5".
 QString PageIndicatorText(int page, int pageCount);
 
-class ChartModel : public QObject {
+class ChartModel : public QObject, private ChartSeriesOwner {
     Q_OBJECT
 
 public:
@@ -78,8 +78,9 @@ signals:
     void visibleChanged(bool visible);
 
 private:
-    friend class ChartSeries;
-    void seriesCleared(int seriesIndex);
+    void seriesLookChanged(int seriesIndex) override;
+    void seriesPointsAdded(int seriesIndex, int first, int end) override;
+    void seriesCleared(int seriesIndex) override;
     void changePaging(int pointsPerPage, int page);
 
     std::vector<std::unique_ptr<ChartSeries>> m_series;

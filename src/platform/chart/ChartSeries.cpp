@@ -1,7 +1,5 @@
 #include "platform/chart/ChartSeries.h"
 
-#include "platform/chart/ChartModel.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -11,15 +9,15 @@ ChartMarkerShape chartMarkerShapeFromNumber(int number) {
     return ChartMarkerShape((number - 1) % kChartMarkerShapeCount + 1);
 }
 
-ChartSeries::ChartSeries(ChartModel* model, int index, const QColor& color)
-    : m_model(model)
+ChartSeries::ChartSeries(ChartSeriesOwner* owner, int index, const QColor& color)
+    : m_owner(owner)
     , m_index(index)
     , m_color(color) {}
 
 ChartSeries::~ChartSeries() = default;
 
 void ChartSeries::changed() {
-    emit m_model->seriesChanged(m_index);
+    m_owner->seriesLookChanged(m_index);
 }
 
 void ChartSeries::setLineWidth(int width) {
@@ -96,11 +94,7 @@ void ChartSeries::addPoint(double x, double y, QString label, const QColor& colo
         m_minY = std::min(m_minY, y);
     }
     m_points.append(ChartPoint{x, y, std::move(label), color});
-    // A run appends hundreds of thousands of points on the user interface thread; only those of
-    // the current page change what is drawn, and a page change redraws anyway.
-    const int index = int(m_points.size()) - 1;
-    if (index < m_model->pageFirstPoint() + m_model->pointsPerPage())
-        emit m_model->pointAdded(m_index, index);
+    m_owner->seriesPointsAdded(m_index, int(m_points.size()) - 1, int(m_points.size()));
 }
 
 void ChartSeries::setCompanion(int partner, double timeShift) {
@@ -128,10 +122,7 @@ void ChartSeries::addPoints(QList<ChartPoint>&& points) {
     else
         m_points.append(std::move(points));
     points = QList<ChartPoint>();
-    const int end =
-        std::min(int(m_points.size()), m_model->pageFirstPoint() + m_model->pointsPerPage());
-    for (int index = first; index < end; ++index)
-        emit m_model->pointAdded(m_index, index);
+    m_owner->seriesPointsAdded(m_index, first, int(m_points.size()));
 }
 
 QList<ChartPoint> ChartSeries::takePoints() {
@@ -139,7 +130,7 @@ QList<ChartPoint> ChartSeries::takePoints() {
     if (!points.isEmpty()) {
         m_maxY = 0;
         m_minY = 0;
-        m_model->seriesCleared(m_index);
+        m_owner->seriesCleared(m_index);
     }
     return points;
 }
@@ -151,5 +142,5 @@ void ChartSeries::clear() {
     m_points.resize(0);
     m_maxY = 0;
     m_minY = 0;
-    m_model->seriesCleared(m_index);
+    m_owner->seriesCleared(m_index);
 }

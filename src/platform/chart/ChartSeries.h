@@ -6,6 +6,21 @@
 
 class ChartModel;
 
+// What a series tells the model that owns it. The model implements it, so that a series knows
+// nothing of the model beyond these three notices.
+class ChartSeriesOwner {
+public:
+    // Its look or title changed.
+    virtual void seriesLookChanged(int seriesIndex) = 0;
+    // The series has just got the points [first, end); the owner decides which of them the
+    // drawing must hear of.
+    virtual void seriesPointsAdded(int seriesIndex, int first, int end) = 0;
+    virtual void seriesCleared(int seriesIndex) = 0;
+
+protected:
+    ~ChartSeriesOwner() = default;
+};
+
 // One point of a chart series. An invalid colour means "the series' own colour".
 struct ChartPoint {
     double x = 0;
@@ -92,10 +107,10 @@ public:
 
 private:
     friend class ChartModel;
-    ChartSeries(ChartModel* model, int index, const QColor& color);
+    ChartSeries(ChartSeriesOwner* owner, int index, const QColor& color);
     void changed();
 
-    ChartModel* m_model;
+    ChartSeriesOwner* m_owner;
     int m_index;
     int m_lineWidth = 1;
     QColor m_color;

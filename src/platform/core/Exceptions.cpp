@@ -37,6 +37,12 @@ void RaiseWithContext(const QString& context, const Exception& error) {
     Q_UNREACHABLE(); // raise() is [[noreturn]], but the compiler does not trust a virtual call
 }
 
+QString ExceptionMessage(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const Exception*>(&error))
+        return own->message();
+    return QString::fromUtf8(error.what());
+}
+
 QString SysErrorMessage(int osError) {
     switch (osError) {
     case EACCES:

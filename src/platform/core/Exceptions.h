@@ -88,6 +88,13 @@ auto CallWithContext(const QString& context, Body&& body) -> decltype(body()) {
     }
 }
 
+// The text of any error caught at a boundary: the message of the system's own errors as it stands,
+// and what() of anything else. The system's errors give what() as UTF-8 and the standard library's
+// are ASCII or the C library's words in the process locale, which is UTF-8 wherever the suite runs,
+// so UTF-8 decodes them all; an invalid byte shows as a replacement character, never as a loss of
+// the rest of the text.
+QString ExceptionMessage(const std::exception& error);
+
 // The system's message for an operating-system error number, in Russian for the causes a user
 // can act on (no access, missing, disk full, too many open files, read-only, ...) and in the
 // system's own words otherwise.

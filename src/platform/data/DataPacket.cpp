@@ -1,7 +1,6 @@
 #include "platform/data/DataPacket.h"
 
 #include "platform/core/Exceptions.h"
-#include "platform/data/Field.h"
 #include "platform/data/StationDateTime.h"
 
 #include <cmath>
@@ -21,6 +20,15 @@ int TDataPacket::indexOf(const QString& name) const {
             return int(i);
     }
     return -1;
+}
+
+bool wholeNumberToInt64(double value, qint64* out) {
+    // 2^63 is exact in a double; every double below it and at least -2^63 converts.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (!(value >= -kLimit && value < kLimit) || value != std::trunc(value))
+        return false;
+    *out = qint64(value);
+    return true;
 }
 
 namespace {

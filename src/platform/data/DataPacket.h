@@ -16,6 +16,11 @@
 // matters for the stored definitions.
 enum class TFieldType { Unknown, String, SmallInt, Integer, Float, DateTime };
 
+// The whole number `value` holds when it is one that a 64-bit integer can hold; false for
+// fractions, infinities, NaN and numbers out of range, whose conversion C++ leaves undefined.
+// Both the packet's integer columns and the fields' readers convert through it.
+bool wholeNumberToInt64(double value, qint64* out);
+
 // One column of a fetched result. A sales query brings hundreds of thousands of rows, so the
 // values live in one typed vector per column, never in one variant per cell; texts are kept once
 // per distinct value (grade names, operators and categories repeat on every row).

@@ -7,15 +7,6 @@
 
 #include <cmath>
 
-bool wholeNumberToInt64(double value, qint64* out) {
-    // 2^63 is exact in a double; every double below it and at least -2^63 converts.
-    constexpr double kLimit = 9223372036854775808.0;
-    if (!(value >= -kLimit && value < kLimit) || value != std::trunc(value))
-        return false;
-    *out = qint64(value);
-    return true;
-}
-
 TField::TField(TFieldDef def, const qsizetype* currentRow, QString dataSetName)
     : m_def(std::move(def))
     , m_row(currentRow)

@@ -7,10 +7,6 @@
 
 #include <limits>
 
-// The whole number `value` holds when it is one that a 64-bit integer can hold; false for
-// fractions, infinities, NaN and numbers out of range, whose conversion C++ leaves undefined.
-bool wholeNumberToInt64(double value, qint64* out);
-
 // A field as kept with a data set (the stored definitions) or as delivered by the server.
 struct TFieldDef {
     QString name;

@@ -3,7 +3,6 @@
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
 
-#include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
@@ -14,10 +13,8 @@
 #include "plugin/DmStatistic.h"
 #include "windows/ChartPager.h"
 #include "windows/GSMStat.h"
-#include "windows/GoodsList.h"
 #include "windows/SmenaList.h"
 #include "windows/StatWindowInput.h"
-#include "windows/TovarStat.h"
 #include "windows/Value.h"
 
 #include "common/TestFiles.h"
@@ -53,21 +50,13 @@ TDateTime at(int day, int hour) {
     return encodeDateTime(2009, 8, day, hour);
 }
 
-QStringList lineTexts(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
 } // namespace
 
-// The statistics windows over the small hand-built station, on whichever server the fixture
-// chose. The fuel window's paging, zoom, marks and point value window are driven through its own
-// controls; the shift list shows the station's shifts 5, 11, 110, 116, 117, 119 and 120, the last
-// still open. The goods selector and window see a category of goods A, B, C, a second "Вода", a
-// category "Скидка %2" of one goods item D and 51 more categories.
-class TestWindows : public QObject {
+// The fuel statistics window over the small hand-built station, on whichever server the fixture
+// chose: its paging, zoom, marks and point value window driven through its own controls, and the
+// shift list of both windows, which shows the station's shifts 5, 11, 110, 116, 117, 119 and 120,
+// the last still open.
+class TestFuelWindows : public QObject {
     Q_OBJECT
 
 private slots:
@@ -76,34 +65,16 @@ private slots:
         // The report's chart picture goes to the suite's TEMP folder: the station's, not the
         // user's.
         qputenv("DARA_ROOT", QFile::encodeName(m_station.root()));
-        QStringList more{
-            QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (5, 'Буквы'), "
-                           "(6, 'Скидка %2')"),
-            QStringLiteral("INSERT INTO Goods (ID_Goods, ID_Category, Name) VALUES "
-                           "(20, 5, 'A'), (21, 5, 'B'), (22, 5, 'C'), (23, 2, 'Вода'), "
-                           "(24, 6, 'D')")};
-        for (int id = 100; id <= 150; ++id)
-            more << QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (%1, 'Я%1')")
-                        .arg(id);
-        QVERIFY2(m_station.exec(m_station.goodsFile(), more), qPrintable(m_station.error()));
-        CreateDmStatistic();
     }
-    void cleanupTestCase() { FreeDmStatistic(); }
     void init() {
         m_env.forgetSettings();
         m_env.boxes.clear();
-        dmStatistic->FuelDbPath = m_station.fuelParameter();
-        dmStatistic->GoodsDbPath = m_station.goodsParameter();
-        // Without a host to ask, the connections keep the name they are given: the station's.
-        dmStatistic->DCOMConnection1.setComputerName(m_station.computerName());
-        dmStatistic->DCOMConnectionThread.setComputerName(m_station.computerName());
+        attachToStation(m_dm, m_station);
     }
     void cleanup() {
         m_window.reset();
-        m_list.reset();
-        m_goodsWindow.reset();
         delete SmenaListFrm.data();
-        dmStatistic->CloseAllData();
+        m_dm.CloseAllData();
     }
 
     void firstShowLoadsGrades() {
@@ -116,7 +87,7 @@ private slots:
             QCOMPARE(window->GradeColors()[i].Color, 0x01000000u + quint32(19 - i));
             QCOMPARE(window->CheckListBox1->item(i)->checkState(), Qt::Unchecked);
         }
-        QVERIFY2(!dmStatistic->DCOMConnection1.connected(), "Соединение осталось открытым");
+        QVERIFY2(!m_dm.DCOMConnection1.connected(), "Соединение осталось открытым");
         QCOMPARE(window->Chart()->seriesCount(), 8);
         window->bbtPrint->click();
         QCOMPARE(m_env.boxes.size(), 1);
@@ -135,7 +106,7 @@ private slots:
     }
 
     void gradeListUnavailable() {
-        dmStatistic->FuelDbPath = m_station.root() + QStringLiteral("/нет такой папки");
+        m_dm.FuelDbPath = m_station.root() + QStringLiteral("/нет такой папки");
         TfmGSMStat* window = open();
         QCOMPARE(m_env.boxes.size(), 1);
         QCOMPARE(m_env.boxes[0].caption, QStringLiteral("Ошибка"));
@@ -143,7 +114,7 @@ private slots:
         QCOMPARE(window->CheckListBox1->count(), 0);
         QVERIFY(window->isVisible());
         QVERIFY(!QApplication::overrideCursor());
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
         setPeriod(utc(24), utc(25));
         window->bbtGo->click();
         QCOMPARE(m_env.boxes.size(), 2);
@@ -189,7 +160,7 @@ private slots:
     void schemaEnablesLitreBoxes() {
         QFETCH(int, schema);
         QFETCH(bool, enabled);
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         TfmGSMStat* window = m_window.get();
         QVERIFY(!window->cbLiter_Low->isEnabled());
         window->cbSchema->setCurrentIndex(schema == 2 ? 1 : 2);
@@ -324,7 +295,7 @@ private slots:
         QCOMPARE(window->dtpTimeTo->time(), window->dtpDateTo->time());
         QTEST(window->lbSmena->text() + ' ' + window->lbSmenaNum->text(), "shiftLabel");
         QVERIFY2(!SmenaListFrm, "Окно выбора смены не освобождено");
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
         QVERIFY(m_env.boxes.isEmpty());
         // Any edit of the period afterwards means it is no longer the shift's.
         window->dtpTimeTo->setTime(QTime(23, 0));
@@ -334,7 +305,7 @@ private slots:
 
     void valuesKeptBetweenSessions() {
         TfmGSMStat* window = open();
-        dmStatistic->cdsSmSilo.open();
+        m_dm.cdsSmSilo.open();
         setPeriod(utc(20, 8), utc(24, 20));
         window->cbSchema->setCurrentIndex(2);
         window->cbLiter_Low->setCurrentIndex(3);
@@ -356,10 +327,10 @@ private slots:
         QTest::keyClick(eater, Qt::Key_Escape);
         QVERIFY2(!window->isVisible(), "Esc в элементе окна не закрыл окно");
         QVERIFY(!window->Extractor());
-        QVERIFY(!dmStatistic->cdsSmSilo.active() && !dmStatistic->cdsGSM.active());
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
+        QVERIFY(!m_dm.cdsSmSilo.active() && !m_dm.cdsGSM.active());
+        QVERIFY(!m_dm.DCOMConnection1.connected());
 
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         window = m_window.get();
         QCOMPARE(window->dtpDateFrom->dateTime(), utc(20, 8));
         QCOMPARE(window->dtpDateTo->dateTime(), utc(24, 20));
@@ -487,7 +458,7 @@ private slots:
         QFETCH(int, left);
         QFETCH(QList<int>, lefts);
         QFETCH(int, buttonWidth);
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         m_window->pnButtons->setGeometry(left, 600, width, 30);
         m_window->pnButtonsResize();
         const QList<QToolButton*> buttons{m_window->sbtBegin, m_window->sbtBack,
@@ -522,7 +493,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, xText);
         QFETCH(QString, yText);
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         ChartModel* chart = m_window->Chart();
         chart->setLeftAxisTitle(QStringLiteral("Количество заправок"));
         chart->series(1)->addPoint(x - 1, 1);
@@ -560,7 +531,7 @@ private slots:
         QFETCH(QList<int>, red);
         StationFixture station; // whose shifts are thinned out
         QVERIFY(station.exec(station.fuelFile(), {"DELETE FROM SmSilo WHERE NOT " + kept}));
-        dmStatistic->FuelDbPath = station.fuelParameter();
+        m_dm.FuelDbPath = station.fuelParameter();
         shiftList();
         QList<int> painted;
         QList<int> listed;
@@ -584,7 +555,7 @@ private slots:
         QVERIFY2(std::is_sorted(listed.rbegin(), listed.rend()), "Смены идут не от новой к старой");
         QCOMPARE(painted, red);
         QVERIFY2(!SmenaListFrm->cloneCursor().active(), "Копия курсора осталась открытой");
-        QVERIFY2(SmenaListFrm->DBGrid1->model() != &dmStatistic->dsSmSilo, "Сетка не отключена");
+        QVERIFY2(SmenaListFrm->DBGrid1->model() != &m_dm.dsSmSilo, "Сетка не отключена");
     }
 
     void selection_data() {
@@ -662,7 +633,7 @@ private slots:
         QFETCH(QStringList, typed);
         // The grid as SelectSmena wires it, shown without a modal loop so that the test can wait.
         TSmenaListFrm* form = shiftList();
-        form->DBGrid1->setModel(&dmStatistic->dsSmSilo);
+        form->DBGrid1->setModel(&m_dm.dsSmSilo);
         form->show();
         form->DBGrid1->setCurrentIndex(rowOf(form, 5));
         QList<int> rows;
@@ -702,270 +673,23 @@ private slots:
         QCOMPARE(SmenaListFrm->geometry(), placed);
     }
 
-    void namesIndexChecked() {
-        TGoodsNamesClass names;
-        QCOMPARE(names.AddCategory(7, QStringLiteral("Чай")), 0);
-        QCOMPARE(names.AddGoods(0, 70, QStringLiteral("Чай чёрный")), 0);
-        QCOMPARE(names.IndexOfCategory(7), 0);
-        QCOMPARE(names.IndexOfCategory(8), -1);
-        for (int index : {1, -1})
-            QCOMPARE(errorOf<EListError>([&] { names.GetGoodsList(index); }),
-                     QStringLiteral("Элемента списка с номером %1 не существует!").arg(index));
-    }
-
-    void goodsMode_data() {
-        QTest::addColumn<TQueryItems>("picked");
-        QTest::addColumn<QStringList>("clicks"); // "+name" checks the node, "-name" clears it
-        QTest::addColumn<QStringList>("list");
-        QTest::addColumn<QString>("counter");
-        QTest::addColumn<QString>("category");
-        QTest::newRow("a category picks its goods in order")
-            << TQueryItems{} << QStringList{"+Буквы"} << QStringList{"A", "B", "C"} << "Буквы (3/3)"
-            << "Буквы";
-        QTest::newRow("unchecking B") << TQueryItems{} << QStringList{"+Буквы", "-B"}
-                                      << QStringList{"A", "C"} << "Буквы (2/3)"
-                                      << "Буквы";
-        QTest::newRow("a goods item picked before is not added twice")
-            << TQueryItems{{"B", 21}} << QStringList{"+Буквы"} << QStringList{"B", "A", "C"}
-            << "Буквы (3/3)"
-            << "Буквы";
-        QTest::newRow("pre-checked by name")
-            << TQueryItems{{"C", 22}} << QStringList{} << QStringList{"C"} << "Буквы (1/3)"
-            << "Буквы";
-        QTest::newRow("a marker in the name stays text")
-            << TQueryItems{} << QStringList{"+Скидка %2"} << QStringList{"D"} << "Скидка %2 (1/1)"
-            << "Скидка %2";
-    }
-    void goodsMode() {
-        QFETCH(QStringList, clicks);
-        QFETCH(QStringList, list);
-        QFETCH(TQueryItems, picked);
-        QFETCH(QString, category);
-        TfmGoodsList* window = loaded(false, picked);
-        QVERIFY(!window->bbtSelectAll->isVisible() && window->bbtSelectAll->isHidden());
-        for (const QString& click : clicks) {
-            QTreeWidgetItem* node =
-                window->TreeView1->findItems(click.mid(1), Qt::MatchExactly | Qt::MatchRecursive)
-                    .value(0);
-            QVERIFY2(node, qPrintable(click));
-            // What the tree does on a click on the box; the window follows the node's new state.
-            node->setCheckState(0, click.startsWith('+') ? Qt::Checked : Qt::Unchecked);
-        }
-        QCOMPARE(lineTexts(window->ListBox1), list);
-        QCOMPARE(window->SelectedIds().size(), list.size());
-        QCOMPARE(window->lbCount->text(), GoodsCountText(int(list.size())));
-        const QTreeWidgetItem* node =
-            window->TreeView1->findItems(category, Qt::MatchExactly).value(0);
-        QVERIFY(node);
-        const QPair<int, int> shown = window->CategoryCounter(node);
-        QTEST(CategoryCounterText(node->text(0), shown.first, shown.second), "counter");
-        for (int i = 0; i < node->childCount(); ++i)
-            QCOMPARE(node->child(i)->checkState(0) == Qt::Checked,
-                     list.contains(node->child(i)->text(0)));
-        // Rows without a name never become nodes.
-        QVERIFY(window->TreeView1->findItems(QString(), Qt::MatchExactly | Qt::MatchRecursive)
-                    .isEmpty());
-    }
-
-    void selectAllAndBack() {
-        TfmGoodsList* window = loaded(true);
-        QVERIFY(!window->bbtSelectAll->isHidden());
-        window->bbtSelectAll->click();
-        QCOMPARE(window->bbtSelectAll->text(), QStringLiteral("Сбросить все"));
-        QStringList tree;
-        for (int i = 0; i < window->TreeView1->topLevelItemCount(); ++i)
-            tree << window->TreeView1->topLevelItem(i)->text(0);
-        QCOMPARE(lineTexts(window->ListBox1), tree);
-        window->bbtSelectAll->click();
-        QCOMPARE(window->bbtSelectAll->text(), QStringLiteral("Выбрать все"));
-        QCOMPARE(window->ListBox1->count(), 0);
-        QVERIFY(window->SelectedIds().isEmpty());
-    }
-
-    void listDelete_data() {
-        QTest::addColumn<TQueryItems>("picked");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QStringList>("left");
-        QTest::addColumn<int>("current");
-        QTest::addColumn<QList<int>>("checkedIds"); // goods still checked in the tree
-        QTest::newRow("the last entry") << TQueryItems{{"A", 20}, {"B", 21}, {"C", 22}} << 2
-                                        << QStringList{"A", "B"} << 1 << QList<int>{20, 21};
-        QTest::newRow("the only entry")
-            << TQueryItems{{"A", 20}} << 0 << QStringList{} << -1 << QList<int>{};
-        QTest::newRow("two goods of one name: the first in the tree is cleared")
-            << TQueryItems{{"Вода", 23}, {"Вода", 10}} << 0 << QStringList{"Вода"} << 0
-            << QList<int>{23};
-    }
-    void listDelete() {
-        QFETCH(int, row);
-        QFETCH(QStringList, left);
-        QFETCH(TQueryItems, picked);
-        TfmGoodsList* window = loaded(false, picked);
-        window->ListBox1->setCurrentRow(row);
-        QTest::keyClick(window->ListBox1, Qt::Key_Delete);
-        QCOMPARE(lineTexts(window->ListBox1), left);
-        QTEST(window->ListBox1->currentRow(), "current");
-        QCOMPARE(window->lbCount->text(), GoodsCountText(int(left.size())));
-        QList<int> checked;
-        for (QTreeWidgetItemIterator it(window->TreeView1, QTreeWidgetItemIterator::Checked); *it;
-             ++it)
-            checked << (*it)->data(0, TfmGoodsList::IdRole).toInt();
-        QTEST(checked, "checkedIds");
-    }
-
-    void selectGoods_data() {
-        QTest::addColumn<bool>("reachable");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<TQueryItems>("items");
-        const TQueryItems before{{"Снеки", 2}};
-        QTest::newRow("OK takes the picks")
-            << true << true << TQueryItems{{"Снеки", 2}, {"Буквы", 5}};
-        QTest::newRow("Cancel keeps the caller's selection") << true << false << before;
-        QTest::newRow("server unreachable") << false << true << before;
-    }
-    void selectGoods() {
-        QFETCH(bool, reachable);
-        QFETCH(bool, ok);
-        QFETCH(TQueryItems, items);
-        // Without a server the selector never shows: nothing may wait for it into the next case.
-        if (!reachable)
-            dmStatistic->GoodsDbPath = m_station.root() + QStringLiteral("/нет такой папки");
-        else
-            whenModalShown<TfmGoodsList>([&](TfmGoodsList* window) {
-                window->TreeView1->findItems(QStringLiteral("Буквы"), Qt::MatchExactly)
-                    .value(0)
-                    ->setCheckState(0, Qt::Checked);
-                ok ? window->accept() : window->reject();
-            });
-        TQueryItems selection{{"Снеки", 2}};
-        QCOMPARE(SelectGoods(true, selection), reachable && ok);
-        QCOMPARE(selection.size(), items.size());
-        for (int i = 0; i < items.size(); ++i)
-            QVERIFY(selection[i].Name == items[i].Name && selection[i].Id == items[i].Id);
-        QVERIFY2(!fmGoodsList, "Окно выбора не освобождено");
-        QVERIFY(m_env.boxes.isEmpty());
-    }
-
-    void firstShow() {
-        TfmTovarStat* window = openWindow();
-        QCOMPARE(
-            window->windowTitle(),
-            QStringLiteral("Статистика по товарам [База: %1]").arg(m_station.goodsParameter()));
-        QVERIFY(window->Extractor() && window->Extractor()->Suspended());
-        QVERIFY(window->rbtCateg->isChecked());
-        // Every category row, the one without a name too, all checked.
-        QCOMPARE(window->clbTovarList->count(), 6 + 51);
-        QCOMPARE(window->GoodsItems().size(), 6 + 51);
-        for (int i = 0; i < window->clbTovarList->count(); ++i)
-            QCOMPARE(window->clbTovarList->item(i)->checkState(), Qt::Checked);
-        QVERIFY(!dmStatistic->DCOMConnection1.connected());
-
-        window->rbtGoodsName->click();
-        QCOMPARE(window->clbTovarList->count(), 0);
-        window->rbtCateg->click();
-        QCOMPARE(window->clbTovarList->count(), 6 + 51);
-
-        // The selector starts with the checked lines only.
-        checkLines(window->clbTovarList, {QStringLiteral("Снеки"), QStringLiteral("Буквы")});
-        QStringList offered;
-        whenModalShown<TfmGoodsList>([&](TfmGoodsList* selector) {
-            offered = lineTexts(selector->ListBox1);
-            selector->reject();
-        });
-        window->bbtChoose->click();
-        QCOMPARE(offered, (QStringList{"Снеки", "Буквы"}));
-        QCOMPARE(window->clbTovarList->count(), 6 + 51);
-    }
-
-    void refusedBuild_data() {
-        QTest::addColumn<QString>("setUp");
-        QTest::addColumn<QString>("message");
-        const QString none = QStringLiteral("Ошибка: Не выбран товар/категория!");
-        QTest::newRow("start equal to the end") << "period"
-                                                << "Ошибка: Задан неверный период выборки!";
-        QTest::newRow("nothing checked") << "none" << none;
-        QTest::newRow("goods mode with an empty list") << "goods" << none;
-        QTest::newRow("51 split") << "split51"
-                                  << "Информация: Максимально допустимое кол-во "
-                                     "товаров/категорий для анализа - 50!";
-    }
-    void refusedBuild() {
-        QFETCH(QString, setUp);
-        TfmTovarStat* window = openWindow();
-        if (setUp == QLatin1String("period"))
-            window->dtpDateTo->setDateTime(window->dtpDateFrom->dateTime());
-        else if (setUp == QLatin1String("none"))
-            checkLines(window->clbTovarList, {});
-        else if (setUp == QLatin1String("goods"))
-            window->rbtGoodsName->click();
-        else if (setUp == QLatin1String("split51"))
-            checkLines(window->clbTovarList,
-                       lineTexts(window->clbTovarList).filter(QStringLiteral("Я")));
-        window->chbMultiGraph->setChecked(true);
-        window->bbtGo->click();
-        QCOMPARE(m_env.boxes.size(), 1);
-        QTEST(m_env.boxes[0].caption + QStringLiteral(": ") + m_env.boxes[0].text, "message");
-        QVERIFY(window->Extractor()->Suspended());
-    }
-
-    void goodsBuild_data() {
-        QTest::addColumn<QStringList>("checked"); // none: every line as the window starts
-        QTest::addColumn<bool>("split");
-        QTest::addColumn<int>("seriesCount");
-        QTest::addColumn<QList<double>>("first");
-        QStringList fifty{"Напитки"};
-        for (int id = 100; id < 149; ++id)
-            fifty << QStringLiteral("Я%1").arg(id);
-        QTest::newRow("50 split, one line each") << fifty << true << 50 << QList<double>{580, 0};
-        QTest::newRow("51 and more as one line")
-            << QStringList{} << false << 1 << QList<double>{660, 0};
-        QTest::newRow("an unchecked line is left out")
-            << QStringList{"Напитки"} << false << 1 << QList<double>{580, 0};
-    }
-    void goodsBuild() {
-        QFETCH(QStringList, checked);
-        QFETCH(bool, split);
-        TfmTovarStat* window = openWindow();
-        if (!checked.isEmpty())
-            checkLines(window->clbTovarList, checked);
-        window->cbDim->setCurrentIndex(2);
-        window->chbMultiGraph->setChecked(split);
-        window->bbtGo->click();
-        QVERIFY(runFinished(window, 20000));
-        QCOMPARE(m_env.boxes.size(), 0);
-        const ChartModel* chart = window->Chart();
-        QTEST(chart->seriesCount(), "seriesCount");
-        QTEST(centValues(chart->series(0)), "first");
-        QCOMPARE(chart->series(0)->title(), split ? checked[0] : QString());
-        if (split)
-            QCOMPARE(chart->series(49)->title(), checked[49]);
-        QCOMPARE(window->RecordCountLabel->text(), QStringLiteral("2"));
-    }
-
-    // Both windows through their shared frame: the comparison chosen in the chart's menu, the
-    // earlier period's points at this period's times with their own dates in the value window, the
-    // report's block and the box's line only with it, every page in the saved data, the choice
-    // back after reopening.
+    // The shared frame's comparison, through the fuel window: the comparison chosen in the chart's
+    // menu, the earlier period's points at this period's times with their own dates in the value
+    // window, the report's block and the box's line only with it, every page in the saved data,
+    // the choice back after reopening.
     void compare_data() {
-        QTest::addColumn<bool>("goods");
         QTest::addColumn<QList<double>>("earlier"); // the 24th in 6-hour steps
-        QTest::newRow("fuel") << false << QList<double>{20, 109.99, 15, 49.99, 0};
-        QTest::newRow("goods") << true << QList<double>{180, 0, 120, 360, 0};
+        QTest::newRow("fuel") << QList<double>{20, 109.99, 15, 49.99, 0};
     }
     void compare() {
-        QFETCH(bool, goods);
-        if (goods)
-            compareIn(openWindow(), [this] { return openWindow(); });
-        else
-            compareIn(open(), [this] { return open(); });
+        compareIn(open(), [this] { return open(); });
     }
 
     // Every caption whole in Debian's fonts, at each window's smallest size: the windows were
     // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
     void captionsWhole_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window :
-             {"fuel window", "goods window", "shift list", "goods selector", "value window"})
+        for (const char* window : {"fuel window", "shift list", "value window"})
             QTest::newRow(window) << QString::fromLatin1(window);
     }
     void captionsWhole() {
@@ -989,21 +713,12 @@ private slots:
             fuel->bbtSelectAll->click();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             clipped << CaptionFit::clippedCaptions(fuel);
-        } else if (window == "goods window") {
-            measure(openWindow());
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {
                 measure(form);
                 form->reject();
             });
-        } else if (window == "goods selector") {
-            whenModalShown<TfmGoodsList>([&](TfmGoodsList* selector) {
-                measure(selector);
-                selector->reject();
-            });
-            TQueryItems selection;
-            SelectGoods(true, selection);
         } else {
             fill(3);
             whenModalShown<TfmValue>([&](TfmValue* value) {
@@ -1083,7 +798,7 @@ private:
     }
 
     TfmGSMStat* open() {
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         m_window->show();
         // The first-show initialisation runs from its timer shortly after showing.
         if (!QTest::qWaitFor([this] { return m_window->Extractor() || !m_env.boxes.isEmpty(); },
@@ -1099,7 +814,7 @@ private:
     }
     // A window whose chart holds `points` hourly points from the 24th, as a run leaves it.
     void fill(int points) {
-        m_window = std::make_unique<TfmGSMStat>();
+        m_window = std::make_unique<TfmGSMStat>(m_dm);
         ChartModel* chart = m_window->Chart();
         for (int i = 0; i < points; ++i)
             chart->series(0)->addPoint(encodeDateTime(2009, 8, 24) + i / 24.0, i);
@@ -1114,14 +829,14 @@ private:
     TSmenaListFrm* shiftList() {
         m_smFrom = m_smTo = -1;
         m_periodFrom = m_periodTo = -1;
-        dmStatistic->cdsSmSilo.open();
+        m_dm.cdsSmSilo.open();
         SmenaListFrm = new TSmenaListFrm;
         return SmenaListFrm;
     }
     bool select(const std::function<void(TSmenaListFrm*)>& act) {
         whenModalShown<TSmenaListFrm>(act);
-        return SelectSmena(m_smFrom, m_smTo, m_periodFrom, m_periodTo, &dmStatistic->cdsSmSilo,
-                           &dmStatistic->dsSmSilo);
+        return SelectSmena(m_smFrom, m_smTo, m_periodFrom, m_periodTo, &m_dm.cdsSmSilo,
+                           &m_dm.dsSmSilo);
     }
     static QModelIndex rowOf(TSmenaListFrm* form, int number) {
         const QAbstractItemModel* model = form->DBGrid1->model();
@@ -1135,29 +850,16 @@ private:
         return form->DBGrid1->currentIndex().siblingAtColumn(0).data(Qt::EditRole).toInt();
     }
 
-    TfmGoodsList* loaded(bool byCategory, const TQueryItems& picked = {}) {
-        m_list = std::make_unique<TfmGoodsList>();
-        m_list->Load(byCategory, picked, dmStatistic->cdsCategory, dmStatistic->cdsGoods);
-        return m_list.get();
-    }
-    TfmTovarStat* openWindow() {
-        m_goodsWindow = std::make_unique<TfmTovarStat>();
-        m_goodsWindow->show();
-        m_goodsWindow->dtpDateFrom->setDate(QDate(2009, 8, 24));
-        m_goodsWindow->dtpDateTo->setDate(QDate(2009, 8, 25));
-        return m_goodsWindow.get();
-    }
-
     WindowTestEnvironment m_env;
     StationFixture m_station;
+    // The windows' own data module, declared before them: it outlives every window.
+    TdmStatistic m_dm;
     std::unique_ptr<TfmGSMStat> m_window;
-    std::unique_ptr<TfmGoodsList> m_list;
-    std::unique_ptr<TfmTovarStat> m_goodsWindow;
     int m_smFrom = -1;
     int m_smTo = -1;
     TDateTime m_periodFrom = -1;
     TDateTime m_periodTo = -1;
 };
 
-QTEST_MAIN(TestWindows)
-#include "tst_windows.moc"
+QTEST_MAIN(TestFuelWindows)
+#include "tst_fuelwindows.moc"

@@ -38,10 +38,10 @@ struct ModuleInitialisation {
         QueryFormatSettings();
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Fuel,
-            [](QWidget* parent, const QString&) { return CreateFuelStatistics(parent); });
+            [](QWidget* parent, TdmStatistic& dm) { return CreateFuelStatistics(parent, dm); });
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Goods,
-            [](QWidget* parent, const QString&) { return CreateGoodsStatistics(parent); });
+            [](QWidget* parent, TdmStatistic& dm) { return CreateGoodsStatistics(parent, dm); });
         // The report reaches the viewer through this entry, so extraction never links it.
         SetReportViewerEntry(&ShowReport);
         // The chart's numbers go where the viewer's exports go.

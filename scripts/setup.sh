@@ -33,8 +33,9 @@ PACKAGES=(
     libreoffice-writer-nogui libreoffice-calc-nogui unzip
     # a virtual display for screenshots of the host when no display is there
     xvfb xauth
-    # the XLSX writer of the data files (its constant-memory mode and native charts)
-    libxlsxwriter-dev
+    # the XLSX writer of the data files (its constant-memory mode and native charts); its
+    # pkg-config file links zlib, whose development package it does not pull in
+    libxlsxwriter-dev zlib1g-dev
     # PostgreSQL: the server the tests start a private cluster of, and the client library the
     # PostgreSQL statistics server and the generator read and load with
     postgresql libpq-dev

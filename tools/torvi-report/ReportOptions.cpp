@@ -59,9 +59,16 @@ std::optional<QDateTime> parseMoment(const QString& text) {
     return std::nullopt;
 }
 
+} // namespace
+
+const QStringList& schemaCaptions(ReportOptions::Subject subject) {
+    return subject == ReportOptions::Subject::Fuel ? kFuelSchemas : kGoodsSchemas;
+}
+
+namespace {
+
 int schemaOf(const QString& text, ReportOptions::Subject subject) {
-    const QStringList& captions =
-        subject == ReportOptions::Subject::Fuel ? kFuelSchemas : kGoodsSchemas;
+    const QStringList& captions = schemaCaptions(subject);
     bool number = false;
     const int index = text.trimmed().toInt(&number);
     if (number && index >= 0 && index < captions.size())

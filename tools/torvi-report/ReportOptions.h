@@ -48,6 +48,9 @@ struct ReportOptionsParse {
 
 // The command line without the program name. `now` is the workstation's local time, from which
 // the relative periods are counted.
+// The windows' schema captions of a subject, in the order of their numbers.
+const QStringList& schemaCaptions(ReportOptions::Subject subject);
+
 ReportOptionsParse parseReportOptions(const QStringList& arguments, const QDateTime& now);
 
 // The relative period named `name` around `now` (local time), or nothing for an unknown name.

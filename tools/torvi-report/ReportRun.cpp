@@ -18,11 +18,6 @@
 
 namespace {
 
-const QStringList kFuelSchemas{QStringLiteral("Время - Литры"), QStringLiteral("Время - Суммы"),
-                               QStringLiteral("Время - Заправок")};
-const QStringList kGoodsSchemas{QStringLiteral("Время - Суммы"),
-                                QStringLiteral("Время - Количество"),
-                                QStringLiteral("Время - Количество продаж")};
 // The goods window draws at most so many lines at once, and says so in these words.
 constexpr int kMaxSplitItems = 50;
 // How often the run is looked at while the worker builds.
@@ -199,8 +194,7 @@ void ReportRun::ResolveItems() {
 }
 
 QString ReportRun::SchemaCaption(int schema) const {
-    return (m_options.subject == ReportOptions::Subject::Fuel ? kFuelSchemas : kGoodsSchemas)
-        .value(schema);
+    return schemaCaptions(m_options.subject).value(schema);
 }
 
 QString ReportRun::ReportSubject() const {

@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStyleOption>
+#include <QTest>
 #include <QToolButton>
 
 #include <optional>
@@ -91,6 +92,16 @@ inline QStringList clippedCaptions(QWidget* window) {
                            .arg(shown.height());
     }
     return clipped;
+}
+
+// The cut captions of `window` shown at its smallest size, once its layout has settled.
+inline QStringList clippedAtSmallest(QWidget* window) {
+    if (!window->minimumSize().isEmpty())
+        window->resize(window->minimumSize());
+    if (!QTest::qWaitForWindowExposed(window))
+        return {window->objectName() + QStringLiteral(" was never shown")};
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    return clippedCaptions(window);
 }
 
 } // namespace CaptionFit

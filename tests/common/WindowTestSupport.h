@@ -15,6 +15,21 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+// The controls the window tests reach into.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include <cmath>
 #include <functional>
@@ -35,8 +50,11 @@ public:
         TRegistry::setUserFolder(QString());
     }
 
-    // A fresh settings file for the next case.
-    void forgetSettings() { QFile::remove(TRegistry::rootFilePath(TRegistry::CurrentUser)); }
+    // A fresh settings file and no recorded boxes for the next case.
+    void freshCase() {
+        QFile::remove(TRegistry::rootFilePath(TRegistry::CurrentUser));
+        boxes.clear();
+    }
 
     QList<MessageBoxes::Shown> boxes;
 
@@ -83,6 +101,14 @@ void attachToStation(DataModule& dm, const Station& station) {
     dm.GoodsDbPath = station.goodsParameter();
     dm.DCOMConnection1.setComputerName(station.computerName());
     dm.DCOMConnectionThread.setComputerName(station.computerName());
+}
+
+// The station's folders as the suite's: the report's chart picture goes to its TEMP folder, not
+// the user's. False when the station could not be built.
+template <class Station>
+bool useStation(const Station& station) {
+    qputenv("DARA_ROOT", QFile::encodeName(station.root()));
+    return station.isValid();
 }
 
 // Checks exactly the lines named.

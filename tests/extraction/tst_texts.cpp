@@ -132,23 +132,21 @@ private slots:
         QTest::addColumn<QString>("picture");      // the picture's path under the suite's folder
         QTest::addColumn<QStringList>("expected"); // lines 11 to 13 (14) and the picture's
         const QString img = QStringLiteral("    <img src=\"%1\" width=550 height=473 ></td>");
+        // The split runs' extremes and totals.
+        const QStringList totals{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
+                                 "      Минимальное значение:<br>0,00  АИ-95<br><br>",
+                                 "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>"};
         QTest::newRow("split run compared: companions stay out of ИТОГО, a zero base shows —")
             << true << true << "АИ-92"
             << "/d/TEMP/chartimage.bmp"
-            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
-                           "      Минимальное значение:<br>0,00  АИ-95<br><br>",
-                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>",
-                           "    <b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>АИ-92 : 1250,00 (+20,0 %)</nobr><br>"
-                           "<nobr>АИ-95 : 0,00 (—)</nobr><br><nobr>к прошлому периоду: "
-                           "+20,0 %</nobr></b><br><br>",
-                           img.arg("/d/TEMP/chartimage.bmp")};
+            << totals + QStringList{
+                            "    <b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>АИ-92 : 1250,00 (+20,0 %)</nobr><br>"
+                            "<nobr>АИ-95 : 0,00 (—)</nobr><br><nobr>к прошлому периоду: "
+                            "+20,0 %</nobr></b><br><br>",
+                            img.arg("/d/TEMP/chartimage.bmp")};
         QTest::newRow("split fuel run")
             << true << false << "АИ-92"
-            << "/d/TEMP/chartimage.bmp"
-            << QStringList{"      <br><b>Максимальное значение:<br>1000,00  АИ-92<br><br>",
-                           "      Минимальное значение:<br>0,00  АИ-95<br><br>",
-                           "    ИТОГО:<br><nobr>АИ-92 : 1500,00</nobr><br></b><br><br>",
-                           img.arg("/d/TEMP/chartimage.bmp")};
+            << "/d/TEMP/chartimage.bmp" << totals + QStringList{img.arg("/d/TEMP/chartimage.bmp")};
         QTest::newRow("unsplit run")
             << false << false << ""
             << "/d/TEMP/chartimage.bmp"

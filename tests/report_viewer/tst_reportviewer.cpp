@@ -13,25 +13,17 @@
 #include "support/SafeIniFile.h"
 
 #include <QButtonGroup>
-#include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
-#include <QTimer>
-#include <QtTest>
 
 #include <csignal>
 #include <memory>

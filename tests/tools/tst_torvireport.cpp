@@ -76,10 +76,6 @@ QString unzip(const QString& archive, const QString& member) {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-TDateTime day24() {
-    return encodeDateTime(2009, 8, 24);
-}
-
 } // namespace
 
 class TestTorviReport : public QObject {
@@ -195,6 +191,7 @@ private slots:
         ExtractorHarness h(fuel ? QStringLiteral("dspLogtran") : QStringLiteral("dspGoodsStat"));
         QVERIFY2(h.station.isValid(), qPrintable(h.station.error()));
         std::unique_ptr<TGraphExtractor> e;
+        const TDateTime day24 = encodeDateTime(2009, 8, 24);
         TQueryItems items;
         if (fuel) {
             QVERIFY(h.station.exec(
@@ -206,11 +203,11 @@ private slots:
             for (const char* grade :
                  {"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'", "=Газ \"Пропан\"; смесь, 1"})
                 items << TQueryItem{QString::fromUtf8(grade), 0};
-            e = std::make_unique<TGSMExtractor>(0, day24(), day24() + 1, 0, &h.dataSet, &h.chart,
+            e = std::make_unique<TGSMExtractor>(0, day24, day24 + 1, 0, &h.dataSet, &h.chart,
                                                 &h.owner, TGSMColor(), nullptr);
         } else {
             items = {{"Напитки", 1}, {"Снеки", 2}};
-            e = std::make_unique<TFoodExtractor>(0, day24(), day24() + 1, 0, &h.dataSet, &h.chart,
+            e = std::make_unique<TFoodExtractor>(0, day24, day24 + 1, 0, &h.dataSet, &h.chart,
                                                  &h.owner, nullptr);
         }
         e->SetStepMultiplier(3);
@@ -223,22 +220,13 @@ private slots:
 
         QTemporaryDir out;
         const QString csv = out.filePath("data.csv");
-        QStringList args = stationArgs(h.station);
-        args << (fuel ? "fuel" : "goods") << "--schema"
-             << "1"
-             << "--step"
-             << "3 час"
-             << "--split"
-             << "--from"
-             << "2009-08-24"
-             << "--to"
-             << "2009-08-25"
-             << "--out" << csv;
-        args << (fuel ? QStringList{"--all"}
-                      : QStringList{"--category", "Напитки", "--category", "2"});
-        if (machine)
-            args << "--csv-c";
-        const Run r = report(args);
+        const Run r = report(stationArgs(h.station) +
+                             QStringList{fuel ? "fuel" : "goods", "--schema", "1", "--step",
+                                         "3 час", "--split", "--from", "2009-08-24", "--to",
+                                         "2009-08-25", "--out", csv} +
+                             (fuel ? QStringList{"--all"}
+                                   : QStringList{"--category", "Напитки", "--category", "2"}) +
+                             (machine ? QStringList{"--csv-c"} : QStringList{}));
         QVERIFY2(r.code == 0, qPrintable(r.err));
 
         const QByteArray bytes = readBytes(csv);

@@ -20,20 +20,6 @@
 #include "common/TestFiles.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QFrame>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSlider>
-#include <QSpinBox>
-#include <QTableView>
-#include <QToolButton>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <memory>
@@ -60,15 +46,9 @@ class TestFuelWindows : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QVERIFY2(m_station.isValid(), qPrintable(m_station.error()));
-        // The report's chart picture goes to the suite's TEMP folder: the station's, not the
-        // user's.
-        qputenv("DARA_ROOT", QFile::encodeName(m_station.root()));
-    }
+    void initTestCase() { QVERIFY2(useStation(m_station), qPrintable(m_station.error())); }
     void init() {
-        m_env.forgetSettings();
-        m_env.boxes.clear();
+        m_env.freshCase();
         attachToStation(m_dm, m_station);
     }
     void cleanup() {
@@ -698,11 +678,7 @@ private slots:
         bool measured = false;
         const auto measure = [&](QWidget* shown) {
             measured = true;
-            if (!shown->minimumSize().isEmpty())
-                shown->resize(shown->minimumSize());
-            QVERIFY(QTest::qWaitForWindowExposed(shown));
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            clipped << CaptionFit::clippedCaptions(shown);
+            clipped << CaptionFit::clippedAtSmallest(shown);
         };
         if (window == "fuel window") {
             TfmGSMStat* fuel = open();

@@ -9,20 +9,6 @@
 #include "windows/GoodsList.h"
 #include "windows/TovarStat.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QFrame>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSlider>
-#include <QSpinBox>
-#include <QTableView>
-#include <QToolButton>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <memory>
@@ -46,10 +32,7 @@ class TestGoodsWindows : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY2(m_station.isValid(), qPrintable(m_station.error()));
-        // The report's chart picture goes to the suite's TEMP folder: the station's, not the
-        // user's.
-        qputenv("DARA_ROOT", QFile::encodeName(m_station.root()));
+        QVERIFY2(useStation(m_station), qPrintable(m_station.error()));
         QStringList more{
             QStringLiteral("INSERT INTO Category (ID_Category, Name) VALUES (5, 'Буквы'), "
                            "(6, 'Скидка %2')"),
@@ -62,8 +45,7 @@ private slots:
         QVERIFY2(m_station.exec(m_station.goodsFile(), more), qPrintable(m_station.error()));
     }
     void init() {
-        m_env.forgetSettings();
-        m_env.boxes.clear();
+        m_env.freshCase();
         attachToStation(m_dm, m_station);
     }
     void cleanup() {
@@ -325,11 +307,7 @@ private slots:
         bool measured = false;
         const auto measure = [&](QWidget* shown) {
             measured = true;
-            if (!shown->minimumSize().isEmpty())
-                shown->resize(shown->minimumSize());
-            QVERIFY(QTest::qWaitForWindowExposed(shown));
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            clipped << CaptionFit::clippedCaptions(shown);
+            clipped << CaptionFit::clippedAtSmallest(shown);
         };
         if (window == "goods window") {
             measure(openWindow());
@@ -365,7 +343,6 @@ private:
     TdmStatistic m_dm;
     std::unique_ptr<TfmGoodsList> m_list;
     std::unique_ptr<TfmTovarStat> m_goodsWindow;
-    ;
 };
 
 QTEST_MAIN(TestGoodsWindows)

@@ -1,4 +1,5 @@
 #include "common/CaptionFit.h"
+#include "common/CompareCase.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
@@ -292,6 +293,17 @@ private slots:
         if (split)
             QCOMPARE(chart->series(49)->title(), checked[49]);
         QCOMPARE(window->RecordCountLabel->text(), QStringLiteral("2"));
+    }
+
+    // The comparison of the shared frame, through the goods window: every line as the window
+    // starts, summed.
+    void compare_data() {
+        QTest::addColumn<QList<double>>("earlier"); // the 24th in 6-hour steps
+        QTest::newRow("goods") << QList<double>{180, 0, 120, 360, 0};
+    }
+    void compare() {
+        compareCase(
+            m_env, openWindow(), [] {}, [this] { return openWindow(); });
     }
 
     // Every caption whole in Debian's fonts, at each window's smallest size: the windows were

@@ -676,12 +676,7 @@ private slots:
     }
     void captionsWhole() {
         QFETCH(QString, window);
-        QStringList clipped;
-        bool measured = false;
-        const auto measure = [&](QWidget* shown) {
-            measured = true;
-            clipped << CaptionFit::clippedAtSmallest(shown);
-        };
+        CaptionFit::Survey measure;
         if (window == "fuel window") {
             TfmGSMStat* fuel = open();
             // The shift's labels and the wider caption of the select-all button as well.
@@ -690,7 +685,7 @@ private slots:
             measure(fuel);
             fuel->bbtSelectAll->click();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            clipped << CaptionFit::clippedCaptions(fuel);
+            measure.clipped << CaptionFit::clippedCaptions(fuel);
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {
@@ -705,8 +700,8 @@ private slots:
             });
             emit m_window->Chart1->pointClicked(0, 1);
         }
-        QVERIFY2(measured && m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+        QVERIFY2(m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
+        QVERIFY2(measure.report().isEmpty(), qPrintable(measure.report()));
     }
 
 private:

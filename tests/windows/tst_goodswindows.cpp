@@ -315,12 +315,7 @@ private slots:
     }
     void captionsWhole() {
         QFETCH(QString, window);
-        QStringList clipped;
-        bool measured = false;
-        const auto measure = [&](QWidget* shown) {
-            measured = true;
-            clipped << CaptionFit::clippedAtSmallest(shown);
-        };
+        CaptionFit::Survey measure;
         if (window == "goods window") {
             measure(openWindow());
         } else {
@@ -331,8 +326,8 @@ private slots:
             TQueryItems selection;
             SelectGoods(true, selection, m_dm.cdsCategory, m_dm.cdsGoods);
         }
-        QVERIFY2(measured && m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+        QVERIFY2(m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
+        QVERIFY2(measure.report().isEmpty(), qPrintable(measure.report()));
     }
 
 private:

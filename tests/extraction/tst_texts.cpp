@@ -151,9 +151,6 @@ private slots:
                             "<nobr>АИ-95 : 0,00 (—)</nobr><br><nobr>к прошлому периоду: "
                             "+20,0 %</nobr></b><br><br>",
                             img.arg("/d/TEMP/chartimage.bmp")};
-        QTest::newRow("split fuel run")
-            << true << false << "АИ-92"
-            << "/d/TEMP/chartimage.bmp" << totals + QStringList{img.arg("/d/TEMP/chartimage.bmp")};
         QTest::newRow("unsplit run")
             << false << false << ""
             << "/d/TEMP/chartimage.bmp"
@@ -250,8 +247,6 @@ private slots:
             << 2 << at(2024, 2, 29, 12) << at(2024, 3, 1) << at(2023, 2, 28, 12) << at(2023, 3, 1);
         QTest::newRow("year ago of two years")
             << 2 << at(2024, 2, 29) << at(2026, 2, 28) << at(2023, 2, 28) << at(2025, 2, 28);
-        QTest::newRow("year ago of a minute") << 2 << at(2009, 8, 24, 23, 59) << at(2009, 8, 25)
-                                              << at(2008, 8, 24, 23, 59) << at(2008, 8, 25);
     }
     void earlierPeriod() {
         QFETCH(int, mode);

@@ -626,9 +626,7 @@ private slots:
     void saveToTextFile() {
         const QString file = path(QStringLiteral("отчет.txt"));
         for (const bool accept : {false, true}) {
-            QTimer::singleShot(0, [&] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
+            whenModalShown<QFileDialog>([=](QFileDialog* dialog) {
                 dialog->selectFile(file);
                 accept ? static_cast<QDialog*>(dialog)->accept() : dialog->reject();
             });

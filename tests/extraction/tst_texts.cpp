@@ -37,6 +37,9 @@ private slots:
         const double nextMidnight = encodeDateTime(2009, 8, 25);
         const double kHalfMsec = 0.5 / kMsecPerDay;
         const double withTime = encodeDateTime(2009, 8, 1, 13, 5, 7);
+        const auto label = [this](double value) { return PointLabelText(value, m_ru); };
+        TFormatSettings dotted = m_ru;
+        dotted.timeSeparator = QLatin1Char('.');
         // clang-format off
         QTest::newRow("date-time, full") << query(encodeDateTime(2009, 8, 24, 7, 5, 3, 45))
             << "2009-08-24 07:05:03.045";
@@ -91,6 +94,18 @@ private slots:
         QTest::newRow("period bound, two-digit year")
             << PeriodBoundText(withTime, TFormatSettings::fromLocale(QLocale("de_DE")))
             << "01.08.09 13:05:07";
+        QTest::newRow("point label") << label(encodeDateTime(2009, 8, 24, 7, 5))
+            << "24.08.09 07:05";
+        QTest::newRow("point label, the workstation's time separator")
+            << PointLabelText(encodeDateTime(2009, 8, 24, 7, 5), dotted) << "24.08.09 07.05";
+        QTest::newRow("seconds are dropped") << label(encodeDateTime(2009, 8, 24, 23, 59, 59, 400))
+            << "24.08.09 23:59";
+        QTest::newRow("rounded into the next day")
+            << label(encodeDateTime(2009, 12, 31, 23, 59, 59, 999) + 0.6 / kMsecPerDay)
+            << "01.01.10 00:00";
+        QTest::newRow("year 2000") << label(encodeDateTime(2000, 2, 29, 12, 30))
+            << "29.02.00 12:30";
+        QTest::newRow("before the epoch") << label(-1.25) << "29.12.99 06:00";
         QTest::newRow("comma text of none") << CommaText({}) << "";
         QTest::newRow("comma text of one empty line") << CommaText({""}) << "\"\"";
         QTest::newRow("comma text, plain and quoted")
@@ -298,28 +313,6 @@ private slots:
         if (digits == 10)
             QCOMPARE(StatReportTotals(chart, m_ru),
                      QStringLiteral("<nobr> Газ  : %1</nobr><br>").arg(text));
-    }
-
-    void pointLabel_data() {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("morning") << encodeDateTime(2009, 8, 24, 7, 5) << "24.08.09 07:05";
-        QTest::newRow("seconds are dropped")
-            << encodeDateTime(2009, 8, 24, 23, 59, 59, 400) << "24.08.09 23:59";
-        QTest::newRow("rounded into the next day")
-            << encodeDateTime(2009, 12, 31, 23, 59, 59, 999) + 0.6 / kMsecPerDay
-            << "01.01.10 00:00";
-        QTest::newRow("year 2000") << encodeDateTime(2000, 2, 29, 12, 30) << "29.02.00 12:30";
-        QTest::newRow("before the epoch") << -1.25 << "29.12.99 06:00";
-    }
-    void pointLabel() {
-        QFETCH(double, value);
-        QFETCH(QString, expected);
-        QCOMPARE(PointLabelText(value, m_ru), expected);
-        TFormatSettings dotted = m_ru;
-        dotted.timeSeparator = QLatin1Char('.');
-        QCOMPARE(PointLabelText(value, dotted),
-                 QString(expected).replace(QLatin1Char(':'), QLatin1Char('.')));
     }
 
     void pictureSize_data() {

@@ -254,7 +254,9 @@ private slots:
             QCOMPARE(ReadViewerSettings().exportType, read);
         }
         // The font dialog's choice is written as soon as it is confirmed.
-        whenModalShown<QFontDialog>([](QFontDialog* dialog) {
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
             QFont font = dialog->currentFont();
             font.setPointSize(17);
             dialog->setCurrentFont(font);
@@ -265,9 +267,10 @@ private slots:
         QCOMPARE(TSafeIniFile(CnfIniPath()).ReadInteger("Misc", "SFP", 0), 17);
         // So is the orientation the printer set-up leaves on the printer.
         ReportPrinter::applicationPrinter().setPageOrientation(QPageLayout::Landscape);
-        whenModalShown<QDialog>([](QDialog* dialog) { dialog->close(); });
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
         w->BitBtn2->click();
-        whenModalShown<QDialog>([](QDialog* dialog) { dialog->accept(); });
+        QTimer::singleShot(
+            0, [] { static_cast<QDialog*>(QApplication::activeModalWidget())->accept(); });
         w->BitBtn2->click();
         QCOMPARE(TSafeIniFile(CnfIniPath()).ReadString("Misc", "OSP", "?"), "0");
     }
@@ -626,7 +629,9 @@ private slots:
     void saveToTextFile() {
         const QString file = path(QStringLiteral("отчет.txt"));
         for (const bool accept : {false, true}) {
-            whenModalShown<QFileDialog>([=](QFileDialog* dialog) {
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
                 dialog->selectFile(file);
                 accept ? static_cast<QDialog*>(dialog)->accept() : dialog->reject();
             });
@@ -688,7 +693,11 @@ private slots:
         QPrinter printer;
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(path(QStringLiteral("dialog.pdf")));
-        whenModalShown<QDialog>([](QDialog* dialog) { dialog->accept(); });
+        QTimer::singleShot(0, [] {
+            QDialog* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->accept();
+        });
         const TPrintChoice choice = AskPrintRange(printer, false, nullptr);
         QVERIFY(choice.confirmed && choice.toFile && choice.fileName == path("dialog.pdf"));
         QVERIFY(printer.outputFileName().isEmpty());

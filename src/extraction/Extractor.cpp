@@ -20,7 +20,7 @@ TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime da
 
 TExtractor::~TExtractor() {
     // The body still uses the data set and the progress window; both must outlive it.
-    StopThread();
+    StopRun();
     if (m_dataSet)
         m_dataSet->close();
     m_dataSet = nullptr;
@@ -53,6 +53,13 @@ void TExtractor::Cancel() {
     if (m_dataSet)
         if (TDCOMConnection* connection = m_dataSet->remoteServer())
             connection->cancel();
+}
+
+void TExtractor::StopRun() {
+    // A run waiting on a stopped server would otherwise hold the window's closing for ever.
+    Cancel();
+    StopThread();
+    ResetCancel();
 }
 
 void TExtractor::ResetCancel() {

@@ -42,6 +42,9 @@ public:
     bool CancelRequested() const { return m_cancelRequested.load(); }
 
 protected:
+    // Ends the worker as StopThread does, a run under way included: what subclasses call first
+    // thing in their destructor.
+    void StopRun();
     // The worker, at the start of a run.
     void ResetCancel();
     // The worker, between steps: EOperationCancelled once Cancel was called.

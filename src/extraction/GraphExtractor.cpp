@@ -64,10 +64,7 @@ TGraphExtractor::TGraphExtractor(int stepUnit, TDateTime dateFrom, TDateTime dat
     , m_settings(TFormatSettings::workstation()) {}
 
 TGraphExtractor::~TGraphExtractor() {
-    // A run waiting on a stopped server would otherwise hold the window's closing for ever.
-    Cancel();
-    StopThread();
-    ResetCancel();
+    StopRun();
     m_chart = nullptr;
     m_minLabel = nullptr;
     m_maxLabel = nullptr;

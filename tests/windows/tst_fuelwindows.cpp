@@ -4,6 +4,7 @@
 #include "common/WindowTestSupport.h"
 
 #include "extraction/GSMExtractor.h"
+#include "extraction/Progress.h"
 #include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
@@ -669,7 +670,7 @@ private slots:
     // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
     void captionsWhole_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window : {"fuel window", "shift list", "value window"})
+        for (const char* window : {"fuel window", "shift list", "value window", "progress window"})
             QTest::newRow(window) << QString::fromLatin1(window);
     }
     void captionsWhole() {
@@ -689,6 +690,10 @@ private slots:
             fuel->bbtSelectAll->click();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             clipped << CaptionFit::clippedCaptions(fuel);
+        } else if (window == "progress window") {
+            TfmProgress progress;
+            progress.show();
+            measure(&progress);
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {

@@ -337,8 +337,13 @@ PGresult* exchange(PGconn* conn, const char* sql, int resultFormat, bool& timedO
         }
         if (cancelled.load())
             return nullptr;
+        if (p[1].revents & POLLIN) {
+            // The wake-up of a cancel already taken back: read, so that it wakes nobody again.
+            quint64 count = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wakeFd, &count, sizeof count);
+        }
         if (!(p[0].revents & (POLLIN | POLLERR | POLLHUP)))
-            continue; // a wake-up of a cancel already taken back
+            continue;
         if (!PQconsumeInput(conn))
             break;
     }

@@ -380,13 +380,21 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
         p.setProcessEnvironment(env);
-        // Years at one-minute steps: minutes of work unless stopped.
+        // Decades at one-minute steps: more work than the test waits for, unless stopped.
         p.start(QStringLiteral(REPORT_PROGRAM),
-                stationArgs(station) + QStringList{"fuel", "--all", "--from", "2005-01-01", "--to",
-                                                   "2010-01-01", "--step", "1", "минута", "--out",
+                stationArgs(station) + QStringList{"fuel", "--all", "--from", "1980-01-01", "--to",
+                                                   "2030-01-01", "--step", "1", "минута", "--out",
                                                    out.filePath("d.csv")});
         QVERIFY(p.waitForStarted());
-        // Only once the program has its handlers: before that the signal would just end it.
+        // Only once the program has its handlers and its worker (made for the run itself, so
+        // that the run is under way): before that the signal would just end it.
+        const auto running = [&] {
+            const QString tasks = QStringLiteral("/proc/%1/task").arg(p.processId());
+            for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (readBytes(tasks + "/" + task + "/comm").trimmed() == "QThread")
+                    return true;
+            return false;
+        };
         const auto catches = [&] {
             const QByteArray status =
                 readBytes(QStringLiteral("/proc/%1/status").arg(p.processId()));
@@ -397,7 +405,7 @@ private slots:
                                (signal - 1)) &
                                   1;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(catches(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(catches() && running(), 60000);
         QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(120000));
         const QString err = QString::fromLocal8Bit(p.readAllStandardError());

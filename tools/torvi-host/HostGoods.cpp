@@ -29,8 +29,16 @@ bool linksTo(const QString& name, const QString& target) {
 } // namespace
 
 QString defaultLibraryPath(const QString& applicationDir) {
-    return QDir::cleanPath(
-        QDir(applicationDir).filePath(QStringLiteral(TORVI_HOST_GOODS_RELATIVE)));
+    const QDir dir(applicationDir);
+    const QStringList candidates{
+        QDir::cleanPath(dir.filePath(QStringLiteral(TORVI_HOST_GOODS_RELATIVE))),
+        dir.filePath(QStringLiteral("libtorvi-host-goods.so")),
+        QDir::cleanPath(dir.filePath(QStringLiteral("../lib/libtorvi-host-goods.so"))),
+    };
+    for (const QString& candidate : candidates)
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    return candidates.first();
 }
 
 QString install(const QString& library, const QString& department) {

@@ -6,7 +6,8 @@
 // folder (on a chain's server, the goods database) with --goods-db.
 namespace HostGoods {
 
-// The library built beside the host: found from the host's own folder like the plug-in.
+// The library built with the host: found from the host's own folder like the plug-in (in the build
+// tree, else next to the executable, else in ../lib).
 QString defaultLibraryPath(const QString& applicationDir);
 
 // Loads `library` under the name at which the plug-in looks for the suite's goods library,

@@ -72,7 +72,8 @@ private slots:
         QFETCH(QByteArray, planted);
         QFETCH(QString, error);
         const QString name = goodsLibraryPath();
-        QVERIFY(planted.isEmpty() || writeBytes(name, planted));
+        // Never through a link a faulty run left: it would land in the host's library.
+        QVERIFY(planted.isEmpty() || (!QFileInfo(name).isSymLink() && writeBytes(name, planted)));
         const QString message =
             HostGoods::install(QStringLiteral(GOODS_LIBRARY), QStringLiteral("station02_goods"));
         QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error),

@@ -4,6 +4,11 @@
 #   pg-test-cluster.sh start DIR [PORT]   create the cluster in DIR if needed and start it; prints
 #                                         the export lines the tests read (eval them)
 #   pg-test-cluster.sh stop DIR           stop it (nothing happens when it is not running)
+#   pg-test-cluster.sh standby PRIMARY DIR PORT
+#                                         make DIR a streaming standby of the running cluster in
+#                                         PRIMARY (pg_basebackup -R over loopback) if it is none
+#                                         yet, and start it; prints its export lines. Either side
+#                                         is then stopped and started again with stop and start.
 #
 # The server refuses to run as root, so under root (CI) the cluster belongs to an unprivileged
 # system user created here. Logins are by password (user torvi, password torvi), so the tests can
@@ -11,7 +16,7 @@
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 start DIR [PORT] | stop DIR" >&2
+    echo "usage: $0 start DIR [PORT] | stop DIR | standby PRIMARY DIR PORT" >&2
     exit 2
 }
 [ $# -ge 2 ] || usage
@@ -56,10 +61,15 @@ start)
             --auth=scram-sha-256 --encoding=UTF8 --locale=C >"$dir/initdb.log" 2>&1 ||
             { cat "$dir/initdb.log" >&2; exit 1; }
         rm -f "$dir/.pwfile"
+        # A standby streams over loopback with the same login (see standby below).
+        grep -q '^host[[:space:]]\+replication[[:space:]].*127\.0\.0\.1/32' "$dir/data/pg_hba.conf" ||
+            echo "host replication torvi 127.0.0.1/32 scram-sha-256" >>"$dir/data/pg_hba.conf"
         cat >>"$dir/data/postgresql.conf" <<CONF
 listen_addresses = '127.0.0.1'
 port = $port
 unix_socket_directories = '$dir'
+wal_level = replica
+max_wal_senders = 4
 fsync = off
 synchronous_commit = off
 full_page_writes = off
@@ -74,6 +84,34 @@ CONF
     configured=$(sed -n "s/^port = \([0-9]*\)$/\1/p" "$dir/data/postgresql.conf" | tail -n 1)
     echo "export TORVI_TEST_PGHOST=127.0.0.1:$configured PGUSER=torvi PGPASSWORD=torvi"
     echo "export TORVI_TEST_PGCTL=$script"
+    ;;
+standby)
+    [ $# -eq 4 ] || usage
+    primary=$dir
+    dir=$(realpath -m "$3")
+    port=$4
+    primary_port=$(sed -n "s/^port = \([0-9]*\)$/\1/p" "$primary/data/postgresql.conf" | tail -n 1)
+    [ -n "$primary_port" ] || { echo "pg-test-cluster: no cluster in $primary" >&2; exit 1; }
+    mkdir -p "$dir"
+    if [ -n "$owner" ]; then
+        chown "$owner" "$dir"
+        chmod 0755 "$dir"
+    fi
+    if [ ! -f "$dir/data/PG_VERSION" ]; then
+        rm -rf "$dir/data.new"
+        # -R leaves standby.signal and the primary's address (with the login) in the copy.
+        as_owner env PGPASSWORD=torvi "$bindir/pg_basebackup" -h 127.0.0.1 -p "$primary_port" \
+            -U torvi -D "$dir/data.new" -R -X stream -c fast >"$dir/basebackup.log" 2>&1 ||
+            { cat "$dir/basebackup.log" >&2; exit 1; }
+        # The copy's settings are the primary's: the last lines give it its own port and socket.
+        cat >>"$dir/data.new/postgresql.conf" <<CONF
+port = $port
+unix_socket_directories = '$dir'
+hot_standby = on
+CONF
+        mv "$dir/data.new" "$dir/data"
+    fi
+    exec bash "$script" start "$dir" "$port"
     ;;
 stop)
     if [ -f "$dir/data/PG_VERSION" ] &&

@@ -66,6 +66,11 @@ typedef TorviMenuItem (*TorviCreateMenuItemFn)(TorviMenuItem parent, int32_t ind
  * NUL-terminated); the function may overwrite it within capacity bytes. */
 typedef void (*TorviGetCurrentDepartmentPathFn)(char* path, int32_t capacity);
 
+/* The goods library's file under $DARA_ROOT and the name of its export. The plug-in only looks
+ * for it among the libraries the host has loaded from there. */
+#define TORVI_GOODS_LIBRARY_FILE "libVedoz9.so"
+#define TORVI_EXPORT_GET_CURRENT_DEPARTMENT_PATH "GetCurrentDepartmentPath"
+
 #if defined(__GNUC__)
 #define TORVI_EXPORT __attribute__((visibility("default")))
 #else

@@ -2,6 +2,7 @@
 
 #include "platform/core/DaraPaths.h"
 #include "plugin/HostFunctions.h"
+#include "torvistat/plugin_abi.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -19,8 +20,8 @@ bool hostNamesFuelFolder(int mode) {
     return mode == 0 || mode == 3;
 }
 
-constexpr char kGoodsLibraryFile[] = "libVedoz9.so";
-constexpr char kDepartmentPathExport[] = "GetCurrentDepartmentPath";
+constexpr char kGoodsLibraryFile[] = TORVI_GOODS_LIBRARY_FILE;
+constexpr char kDepartmentPathExport[] = TORVI_EXPORT_GET_CURRENT_DEPARTMENT_PATH;
 
 // Room for any path the goods library may write; one more byte stays NUL whatever it does.
 constexpr int kDepartmentPathCapacity = 4096;

@@ -97,9 +97,10 @@ class OwnCluster {
 public:
     // Below the system's ephemeral ports, and away from the fixed ones of other clusters that
     // may run on a shared machine.
-    OwnCluster()
+    // `offset` sets apart the clusters of one test, a primary and its standby.
+    explicit OwnCluster(int offset = 0)
         : m_ctl(qEnvironmentVariable("TORVI_TEST_PGCTL"))
-        , m_port(10000 + int(QCoreApplication::applicationPid() % 20000)) {}
+        , m_port(10000 + int((QCoreApplication::applicationPid() + offset) % 20000)) {}
     ~OwnCluster() { run(QStringLiteral("stop")); }
     bool available() const { return !m_ctl.isEmpty() && m_port > 1 && m_dir.isValid(); }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
@@ -109,6 +110,13 @@ public:
             return false;
         return QProcess::execute(QStringLiteral("bash"),
                                  {m_ctl, action, m_dir.path(), QString::number(m_port)}) == 0;
+    }
+    // Becomes a streaming standby of the running primary and starts.
+    bool runStandbyOf(const OwnCluster& primary) {
+        return available() &&
+               QProcess::execute(QStringLiteral("bash"),
+                                 {m_ctl, QStringLiteral("standby"), primary.m_dir.path(),
+                                  m_dir.path(), QString::number(m_port)}) == 0;
     }
 
 private:
@@ -682,6 +690,20 @@ private slots:
         QTest::newRow("port out of range")
             << "127.0.0.1:70000" << goods << QByteArray("torvi") << "" << query
             << QStringList{"«127.0.0.1:70000»", "ИМЯ:ПОРТ"};
+        QTest::newRow("no server of a list answers")
+            << "127.0.0.1:1,127.0.0.1:2" << goods << QByteArray("torvi") << "" << query
+            << QStringList{"не отвечает", "«127.0.0.1:1,127.0.0.1:2»"};
+        QTest::newRow("empty entry of a list")
+            << "127.0.0.1:1,,127.0.0.1:2" << goods << QByteArray("torvi") << "" << query
+            << QStringList{"«127.0.0.1:1,,127.0.0.1:2»", "пуст 2-й сервер"};
+        QTest::newRow("bad port in a list")
+            << server + ",127.0.0.1:0" << goods << QByteArray("torvi") << "" << query
+            << QStringList{"«127.0.0.1:0»", server + ",127.0.0.1:0", "ИМЯ:ПОРТ"};
+        QStringList seventeen;
+        for (int i = 0; i < 17; ++i)
+            seventeen << server;
+        QTest::newRow("17 servers") << seventeen.join(',') << goods << QByteArray("torvi") << ""
+                                    << query << QStringList{"17 серверов, а можно не больше 16"};
     }
     void postgresFailures() {
         if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
@@ -752,6 +774,59 @@ private slots:
         // Reaching the computer logs in nowhere: no failed login to a database named after
         // the role.
         QVERIFY2(!cluster.log().contains("does not exist"), cluster.log().constData());
+    }
+
+    // A primary and its streaming standby named as a list: the standby serves while it is up,
+    // and either side alone serves when the other is down.
+    void standbyServesReads() {
+        if (StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
+            QSKIP("runs in the PostgreSQL variant of this test");
+        OwnCluster primary, standby(1);
+        bool serverPrograms = false;
+        for (const QString& version : QDir(QStringLiteral("/usr/lib/postgresql")).entryList())
+            serverPrograms = serverPrograms || QFileInfo::exists("/usr/lib/postgresql/" + version +
+                                                                 "/bin/pg_basebackup");
+        if (!primary.available() || !serverPrograms) {
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))
+                QFAIL("CI=true, but no cluster script (TORVI_TEST_PGCTL) or no PostgreSQL server "
+                      "programs to make a primary and a standby with");
+            QSKIP("no cluster script (TORVI_TEST_PGCTL) or no PostgreSQL server programs");
+        }
+        QVERIFY(primary.run(QStringLiteral("start")) && standby.runStandbyOf(primary));
+        QProcess load;
+        load.start(STATIONDB_PROGRAM,
+                   {"--postgres", primary.server(), "--fuel-db", "chain_fuel", "--goods-db",
+                    "chain_goods", "--days", "2", "--fillings", "50"});
+        QVERIFY2(load.waitForFinished(120000) && load.exitCode() == 0,
+                 load.readAllStandardError().constData());
+        const auto serverOf = [](const QString& computer, const char* database = "chain_fuel") {
+            auto server = chooseStatServer(computer);
+            server->setStatParameter(2, QString::fromLatin1(database));
+            return server;
+        };
+        const auto value = [](TStatServer& server, const QString& sql) {
+            return cell(server.provide(QStringLiteral("dspLogtran"), sql, {})->columns[0], 0);
+        };
+        // The standby has the station once it has replayed the primary's log up to the load's end.
+        const QString lsn = value(*serverOf(primary.server()), "SELECT pg_current_wal_lsn()::text");
+        auto replay = serverOf(standby.server(), "postgres");
+        QTRY_VERIFY_WITH_TIMEOUT(value(*replay, "SELECT (pg_last_wal_replay_lsn() >= '" + lsn +
+                                                    "'::pg_lsn)::int AS caught_up") == "1",
+                                 60000);
+        const QString fillings = value(*serverOf(standby.server()), "SELECT count(*) FROM LogTran");
+        QVERIFY(fillings.toInt() > 0);
+
+        // "1 <fillings>" read on the standby, "0 <fillings>" on the primary.
+        const QString both = primary.server() + ',' + standby.server();
+        const QString query = "SELECT pg_is_in_recovery()::int || ' ' || count(*) FROM LogTran";
+        QCOMPARE(value(*serverOf(both), query), "1 " + fillings);
+        QVERIFY(primary.run(QStringLiteral("stop")));
+        auto reader = serverOf(both);
+        QCOMPARE(value(*reader, query), "1 " + fillings);
+        // The same reader, whose standby goes away between two runs, finds the primary.
+        QVERIFY(primary.run(QStringLiteral("start")) && standby.run(QStringLiteral("stop")));
+        QCOMPARE(value(*reader, query), "0 " + fillings);
+        QCOMPARE(value(*serverOf(both), query), "0 " + fillings);
     }
 
     // Values as the server holds them, a result of several batches and the session's limits.

@@ -1,15 +1,19 @@
 #include "common/WindowTestSupport.h"
 
+#include "HostGoods.h"
 #include "PluginObjectNames.h"
 
 #include "extraction/Progress.h"
 #include "plugin/DmStatistic.h"
+#include "plugin/StatDbPaths.h"
 #include "report_viewer/RptForm.h"
 #include "windows/GSMStat.h"
 #include "windows/TovarStat.h"
 #include "windows/Value.h"
 
 #include <QtTest>
+
+#include "common/TestFiles.h"
 
 #include <algorithm>
 #include <memory>
@@ -52,6 +56,34 @@ private slots:
                 });
                 QVERIFY2(view != found.end(), "the chart has no point click signal");
             }
+        }
+    }
+
+    // --goods-db: the host's goods library answers the plug-in's own lookup, and leaves no link in
+    // the suite's folder; a goods library of the suite's there is never replaced.
+    void goodsLibraryOfTheHost_data() {
+        QTest::addColumn<QByteArray>("planted"); // what stands at the library's name before
+        QTest::addColumn<QString>("error");
+        QTest::newRow("named database") << QByteArray() << "";
+        QTest::newRow("the suite's own library there")
+            << QByteArray("ELF?") << "уже есть библиотека товаров";
+    }
+    void goodsLibraryOfTheHost() {
+        QFETCH(QByteArray, planted);
+        QFETCH(QString, error);
+        const QString name = goodsLibraryPath();
+        // Never through a link a faulty run left: it would land in the host's library.
+        QVERIFY(planted.isEmpty() || (!QFileInfo(name).isSymLink() && writeBytes(name, planted)));
+        const QString message =
+            HostGoods::install(QStringLiteral(GOODS_LIBRARY), QStringLiteral("station02_goods"));
+        QVERIFY2(error.isEmpty() ? message.isEmpty() : message.contains(error),
+                 qPrintable(message));
+        if (planted.isEmpty()) {
+            QCOMPARE(GetGoodsDbPath(), QStringLiteral("station02_goods"));
+            QVERIFY(!QFileInfo(name).exists() && !QFileInfo(name).isSymLink());
+        } else {
+            QCOMPARE(readBytes(name), planted);
+            QVERIFY(QFile::remove(name));
         }
     }
 

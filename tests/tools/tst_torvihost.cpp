@@ -117,28 +117,30 @@ private slots:
 
     void options_data() {
         QTest::addColumn<QStringList>("arguments");
-        // plugin, mode, fuel-db, server, caption, job end (none without the job)
+        // plugin, mode, fuel-db, server, caption, job end (none without the job), goods-db
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QStringList>("toolkit");
         const QString dflt = kDefaultPlugin;
         const QString today = QDate::currentDate().toString(Qt::ISODate);
         // clang-format off
         QTest::newRow("defaults") << QStringList{}
-            << QStringList{dflt, "0", "/srv/dara/DB/", "", "", ""} << QStringList{};
+            << QStringList{dflt, "0", "/srv/dara/DB/", "", "", "", ""} << QStringList{};
         QTest::newRow("every value")
             << QStringList{"--plugin", "/tmp/p.so", "--mode", "3", "--fuel-db", "/srv/azs/fuel/",
-                           "--stat-server", "stat1:5433", "--caption", "АЗС №7"}
-            << QStringList{"/tmp/p.so", "3", "/srv/azs/fuel/", "stat1:5433", "АЗС №7", ""}
+                           "--stat-server", "stat1:5433,stat2", "--caption", "АЗС №7",
+                           "--goods-db", "station07_goods"}
+            << QStringList{"/tmp/p.so", "3", "/srv/azs/fuel/", "stat1:5433,stat2", "АЗС №7", "",
+                           "station07_goods"}
             << QStringList{};
         QTest::newRow("toolkit options go on") << QStringList{"-platform", "offscreen", "--mode=1"}
-            << QStringList{dflt, "1", "/srv/dara/DB/", "", "", ""}
+            << QStringList{dflt, "1", "/srv/dara/DB/", "", "", "", ""}
             << QStringList{"-platform", "offscreen"};
         QTest::newRow("job up to today") << QStringList{"--offscreen-job"}
-            << QStringList{dflt, "0", "/srv/dara/DB/", "", "", today}
+            << QStringList{dflt, "0", "/srv/dara/DB/", "", "", today, ""}
             << QStringList{};
         QTest::newRow("job up to a given day, given first")
             << QStringList{"--job-end=2009-01-31", "--offscreen-job"}
-            << QStringList{dflt, "0", "/srv/dara/DB/", "", "", "2009-01-31"} << QStringList{};
+            << QStringList{dflt, "0", "/srv/dara/DB/", "", "", "2009-01-31", ""} << QStringList{};
         // clang-format on
     }
     void options() {
@@ -148,7 +150,7 @@ private slots:
         QVERIFY2(parsed.options, qPrintable(parsed.error));
         const HostOptions& o = *parsed.options;
         QTEST((QStringList{o.pluginPath, QString::number(o.mode), o.fuelDb, o.statServer, o.caption,
-                           o.offscreenJob ? o.jobEnd.toString(Qt::ISODate) : QString()}),
+                           o.offscreenJob ? o.jobEnd.toString(Qt::ISODate) : QString(), o.goodsDb}),
               "expected");
         QTEST(o.toolkitArguments, "toolkit");
     }
@@ -166,6 +168,8 @@ private slots:
         QTest::newRow("value missing")
             << QStringList{"--stat-server"} << "Не указано значение параметра --stat-server";
         QTest::newRow("stray argument") << QStringList{"report"} << "Лишний аргумент: «report»";
+        QTest::newRow("empty goods database")
+            << QStringList{"--goods-db", " "} << "Не указана база товаров (--goods-db)";
         QTest::newRow("empty plugin")
             << QStringList{"--plugin", ""} << "Не указан файл модуля статистики (--plugin)";
         QTest::newRow("job end without the job") << QStringList{"--job-end", "2025-05-31"}
@@ -299,17 +303,27 @@ private slots:
     void jobOverGeneratedStation_data() {
         QTest::addColumn<QString>("blocked"); // the export file a folder stands in for, if any
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("goodsDb"); // --goods-db, a folder of the station's
         QTest::newRow("every file, each over a planted link") << ""
+                                                              << ""
                                                               << "";
         QTest::newRow("a folder at the printed report") << "fuel-report.pdf"
-                                                        << "ошибка: Неожиданное сообщение «Ошибка»";
+                                                        << "ошибка: Неожиданное сообщение «Ошибка»"
+                                                        << "";
         QTest::newRow("a folder at the report's page")
             << "fuel-report.html"
-            << "fuel-report.html: На месте файла находится папка";
+            << "fuel-report.html: На месте файла находится папка"
+            << "";
+        // The goods window reads the department the host names, not the default one.
+        QTest::newRow("goods of a department without a database")
+            << ""
+            << "Папка базы данных товаров не найдена: " + m_station.path() + "/shop2"
+            << "shop2";
     }
     void jobOverGeneratedStation() {
         QFETCH(QString, blocked);
         QFETCH(QString, reason);
+        QFETCH(QString, goodsDb);
         QVERIFY2(m_station.isValid(), qPrintable(m_station.errorString()));
         const QString root = m_station.path();
         const QString exportFolder = root + QStringLiteral("/EXPORT/");
@@ -338,13 +352,16 @@ private slots:
         if (!blocked.isEmpty())
             QVERIFY(QFile::remove(exportFolder + blocked) && QDir().mkdir(exportFolder + blocked));
 
-        const Run run = runHost(
-            root, {QStringLiteral("--offscreen-job"), QStringLiteral("--job-end"), kJobEnd});
+        QStringList arguments{QStringLiteral("--offscreen-job"), QStringLiteral("--job-end"),
+                              kJobEnd};
+        if (!goodsDb.isEmpty())
+            arguments << QStringLiteral("--goods-db") << root + QLatin1Char('/') + goodsDb;
+        const Run run = runHost(root, arguments);
         QVERIFY2(run.finished, "torvi-host --offscreen-job не завершился за отведённое время");
         QVERIFY2(!run.err.contains(QStringLiteral("нет переводов Qt")), qPrintable(run.err));
         for (const QString& file : planted)
             QCOMPARE(readBytes(victim(file)), QByteArray("не трогать"));
-        if (!blocked.isEmpty()) {
+        if (!reason.isEmpty()) {
             QVERIFY2(run.exitCode == 1 && run.out.isEmpty() && run.err.contains(reason),
                      qPrintable(
                          QStringLiteral("код завершения %1:\n%2").arg(run.exitCode).arg(run.err)));

@@ -53,10 +53,12 @@ QAction* HostMainWindow::reportsItem() const {
 QString HostMainWindow::reportParametersText() const {
     const QString server =
         m_options.statServer.isEmpty() ? QStringLiteral("локальный") : m_options.statServer;
-    return QStringLiteral("Режим: %1\nПапка базы ГСМ: %2\nСервер статистики: %3\n"
-                          "Подпись окна статистики: %4")
+    const QString goods =
+        m_options.goodsDb.isEmpty() ? QStringLiteral("по умолчанию (TradeDB)") : m_options.goodsDb;
+    return QStringLiteral("Режим: %1\nПапка базы ГСМ: %2\nБаза товаров: %3\n"
+                          "Сервер статистики: %4\nПодпись окна статистики: %5")
         .arg(m_options.mode)
-        .arg(m_options.fuelDb, server, m_options.caption);
+        .arg(m_options.fuelDb, goods, server, m_options.caption);
 }
 
 QString HostMainWindow::modulesText() const {

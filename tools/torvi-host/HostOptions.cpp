@@ -48,7 +48,12 @@ QString hostUsage() {
         "  --mode <число>         режим (значение 46); 0 и 3 — папка базы ГСМ из --fuel-db\n"
         "                         (по умолчанию 0)\n"
         "  --fuel-db <папка>      папка базы ГСМ (значение 5; по умолчанию $DARA_ROOT/DB/)\n"
-        "  --stat-server <имя>    компьютер сервера статистики (значение 13);\n"
+        "  --goods-db <папка|база>\n"
+        "                         папка базы товаров текущего отдела, на сервере сети —\n"
+        "                         имя базы (отвечает библиотека товаров программы;\n"
+        "                         по умолчанию $DARA_ROOT/DB/TradeDB/, на сервере TradeDB)\n"
+        "  --stat-server <имя>    компьютер сервера статистики (значение 13): ХОСТ[:ПОРТ]\n"
+        "                         или основной и резервные ХОСТ[:ПОРТ],ХОСТ[:ПОРТ],…;\n"
         "                         пусто — локальный сервер\n"
         "  --caption <текст>      подпись окна статистики по ГСМ (значение 16)\n"
         "  --offscreen-job        без оператора: построить статистику по ГСМ за 30 дней\n"
@@ -90,12 +95,14 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
     const QCommandLineOption plugin(QStringLiteral("plugin"), QString(), QStringLiteral("file"));
     const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("number"));
     const QCommandLineOption fuelDb(QStringLiteral("fuel-db"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption goodsDb(QStringLiteral("goods-db"), QString(), QStringLiteral("dir"));
     const QCommandLineOption statServer(QStringLiteral("stat-server"), QString(),
                                         QStringLiteral("host"));
     const QCommandLineOption caption(QStringLiteral("caption"), QString(), QStringLiteral("text"));
     const QCommandLineOption offscreenJob(QStringLiteral("offscreen-job"));
     const QCommandLineOption jobEnd(QStringLiteral("job-end"), QString(), QStringLiteral("date"));
-    parser.addOptions({help, plugin, mode, fuelDb, statServer, caption, offscreenJob, jobEnd});
+    parser.addOptions(
+        {help, plugin, mode, fuelDb, goodsDb, statServer, caption, offscreenJob, jobEnd});
     QList<QCommandLineOption> toolkitOptions;
     for (const QString& name : kToolkitOptionsWithValue)
         toolkitOptions << QCommandLineOption(name, QString(), QStringLiteral("value"));
@@ -143,6 +150,13 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
         }
     }
     options.fuelDb = parser.isSet(fuelDb) ? parser.value(fuelDb) : defaultFuelDb();
+    if (parser.isSet(goodsDb)) {
+        options.goodsDb = parser.value(goodsDb).trimmed();
+        if (options.goodsDb.isEmpty()) {
+            result.error = QStringLiteral("Не указана база товаров (--goods-db)");
+            return result;
+        }
+    }
     options.statServer = parser.value(statServer).trimmed();
     options.caption = parser.value(caption);
     options.offscreenJob = parser.isSet(offscreenJob);

@@ -9,8 +9,11 @@
 // What the back-office host answers to the plug-in's value codes, and where the plug-in is.
 struct HostOptions {
     QString pluginPath;
-    int mode = 0;       // GetValue 46; 0 and 3 make the plug-in take the fuel folder from code 5
-    QString fuelDb;     // GetValue 5
+    int mode = 0;   // GetValue 46; 0 and 3 make the plug-in take the fuel folder from code 5
+    QString fuelDb; // GetValue 5
+    // The current department's goods folder, or database on a chain's server, as the host's goods
+    // library answers it; empty: no goods library, the suite's default goods folder (TradeDB).
+    QString goodsDb;
     QString statServer; // GetPrivValue 13; empty is the local statistics server (code 11 = 1)
     QString caption;    // GetPrivValue 16, shown after "Статистика по ГСМ для "
     // Play the operator's part instead of waiting for one: build the fuel statistics of the

@@ -1,5 +1,6 @@
 // torvi-host: the back-office program that loads the statistics plug-in.
 
+#include "HostGoods.h"
 #include "HostMainWindow.h"
 #include "HostOptions.h"
 #include "HostValues.h"
@@ -159,8 +160,21 @@ int main(int argc, char** argv) {
     HostValues::setOptions(options);
 
     HostMainWindow window(options);
-    StatisticsPlugin plugin;
     QString error;
+    QStringList modules;
+    // Before the plug-in, as the back office has its goods library loaded when it starts.
+    if (!options.goodsDb.isEmpty()) {
+        const QString goodsLibrary = HostGoods::defaultLibraryPath(executableDir());
+        error = HostGoods::install(goodsLibrary, options.goodsDb);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "torvi-host: %s\n", error.toLocal8Bit().constData());
+            if (!options.offscreenJob)
+                QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), error);
+            return 1;
+        }
+        modules << goodsLibrary;
+    }
+    StatisticsPlugin plugin;
     if (!plugin.load(options.pluginPath, &error)) {
         std::fprintf(stderr, "torvi-host: %s\n", error.toLocal8Bit().constData());
         // Without an operator nobody would close the box: the job ends with the message alone.
@@ -169,7 +183,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     plugin.initialise(&window, window.reportsItem());
-    window.setLoadedModules({plugin.path()});
+    window.setLoadedModules(QStringList{plugin.path()} + modules);
     std::unique_ptr<OperatorScript> job;
     if (options.offscreenJob) {
         job = std::make_unique<OperatorScript>(

@@ -77,6 +77,13 @@ PostgresStationSink::PostgresStationSink(const QString& server, const QString& f
     : m_server(server)
     , m_fuelDb(fuelDb)
     , m_goodsDb(goodsDb) {
+    // A station is loaded into the primary; a standby refuses every write, and guessing which of
+    // a list is the primary could load into the wrong server of another chain.
+    if (server.contains(QLatin1Char(',')))
+        throw EDatabaseError(QStringLiteral("Станция загружается только на основной сервер "
+                                            "PostgreSQL: укажите один сервер ИМЯ[:ПОРТ], а не "
+                                            "список «%1»")
+                                 .arg(server.trimmed()));
     if (!PostgresSchema::splitServerName(server, m_host, m_port))
         throw EDatabaseError(PostgresSchema::badServerName(server));
     if (fuelDb.isEmpty() || goodsDb.isEmpty() || fuelDb == goodsDb)

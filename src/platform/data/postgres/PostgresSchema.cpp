@@ -58,6 +58,39 @@ QString badServerName(const QString& name) {
         .arg(name);
 }
 
+QList<ServerAddress> splitServerList(const QString& name, QString& error) {
+    const QString text = name.trimmed();
+    const QStringList entries = text.split(QLatin1Char(','));
+    error.clear();
+    if (entries.size() > kMaxServerHosts) {
+        error = QStringLiteral("В имени сервера PostgreSQL «%1» %2 серверов, а можно не больше %3")
+                    .arg(text, QString::number(entries.size()), QString::number(kMaxServerHosts));
+        return {};
+    }
+    QList<ServerAddress> servers;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        ServerAddress server;
+        if (entries[i].trimmed().isEmpty()) {
+            error = QStringLiteral("В имени сервера PostgreSQL «%1» пуст %2-й сервер списка: "
+                                   "ожидается ИМЯ[:ПОРТ],ИМЯ[:ПОРТ],…")
+                        .arg(text, QString::number(i + 1));
+            return {};
+        }
+        if (!splitServerName(entries[i], server.host, server.port)) {
+            if (entries.size() == 1) {
+                error = badServerName(text);
+                return {};
+            }
+            error = QStringLiteral("Неверный сервер «%1» в имени сервера PostgreSQL «%2»: "
+                                   "ожидается ИМЯ или ИМЯ:ПОРТ, порт от 1 до 65535")
+                        .arg(entries[i].trimmed(), text);
+            return {};
+        }
+        servers << server;
+    }
+    return servers;
+}
+
 QString quotedName(const QString& name) {
     QString doubled = name;
     doubled.replace(QLatin1Char('"'), QLatin1String("\"\""));

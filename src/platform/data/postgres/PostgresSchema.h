@@ -20,6 +20,18 @@ bool splitServerName(const QString& name, QString& host, int& port);
 // The text for a server name that splitServerName refused.
 QString badServerName(const QString& name);
 
+// One server of a list; port -1 for the default.
+struct ServerAddress {
+    QString host;
+    int port = -1;
+};
+// A reader may name several servers of one chain, a primary and its standbys, as
+// "HOST1[:PORT],HOST2[:PORT],..."; libpq tries them in order.
+constexpr int kMaxServerHosts = 16;
+// The servers of "HOST[:PORT]" or of such a list. Empty, with the Russian reason in `error`, for
+// an empty entry, a bad port or more than kMaxServerHosts entries.
+QList<ServerAddress> splitServerList(const QString& name, QString& error);
+
 // A database name as an SQL identifier.
 QString quotedName(const QString& name);
 

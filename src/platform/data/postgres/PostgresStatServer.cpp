@@ -252,15 +252,15 @@ bool mentions(const QString& reason, std::initializer_list<const char*> words) {
 // Whether something listens at the server's address, found without logging in: a login needs a
 // database, and one named after the role (libpq's default) is a failed login in the server's log
 // for every connection. Empty when it listens, otherwise why not.
-QString listenerMissing(const QString& host, int port) {
+QString listenerMissing(const QString& host, int port, int waitMs) {
     if (port <= 0)
         port = qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT")
                                                           : 5432;
-    const auto waitConnected = [](int fd) {
+    const auto waitConnected = [waitMs](int fd) {
         pollfd p{fd, POLLOUT, 0};
         int ready;
         do
-            ready = ::poll(&p, 1, 10000); // as connect_timeout=10
+            ready = ::poll(&p, 1, waitMs); // as the connection's connect_timeout
         while (ready < 0 && errno == EINTR);
         int error = ready == 0 ? ETIMEDOUT : 0;
         socklen_t size = sizeof error;
@@ -369,19 +369,44 @@ struct Transaction {
 
 TPostgresStatServer::TPostgresStatServer(const QString& computerName)
     : m_computerName(computerName.trimmed())
-    , m_host(m_computerName)
     , m_owner(QThread::currentThread()) {
-    if (!PostgresSchema::splitServerName(m_computerName, m_host, m_port))
-        throw EDatabaseError(PostgresSchema::badServerName(m_computerName));
+    QString error;
+    m_servers = PostgresSchema::splitServerList(m_computerName, error);
+    if (m_servers.isEmpty())
+        throw EDatabaseError(error);
+    QStringList hosts, ports;
+    bool portGiven = false;
+    for (const PostgresSchema::ServerAddress& server : std::as_const(m_servers)) {
+        hosts << server.host;
+        // An empty entry is libpq's default port for that host.
+        ports << (server.port > 0 ? QString::number(server.port) : QString());
+        portGiven = portGiven || server.port > 0;
+    }
+    m_hostList = hosts.join(QLatin1Char(',')).toUtf8();
+    if (portGiven)
+        m_portList = ports.join(QLatin1Char(',')).toLatin1();
     // Connecting reaches the computer, as a connection to a remote server always has: an
     // unreachable one fails here and the connection stays closed. The databases are opened on
-    // the first request, once StatParameter has named them.
-    const QString missing = listenerMissing(m_host, m_port);
-    if (!missing.isEmpty())
-        throw EDatabaseError(QStringLiteral("Не удалось подключиться к серверу статистики на "
-                                            "компьютере «%1»: сервер PostgreSQL не отвечает "
-                                            "(компьютер недоступен, имя или порт неверны: %2)")
-                                 .arg(m_computerName, missing));
+    // the first request, once StatParameter has named them. Of a list, one server that listens
+    // is enough: the others may be down for as long as that one serves.
+    const int waitMs =
+        (m_servers.size() > 1 ? kListConnectTimeoutSeconds : kConnectTimeoutSeconds) * 1000;
+    QStringList missing;
+    bool listening = false;
+    for (const PostgresSchema::ServerAddress& server : std::as_const(m_servers)) {
+        const QString why = listenerMissing(server.host, server.port, waitMs);
+        if (why.isEmpty()) {
+            listening = true;
+            break;
+        }
+        missing << (m_servers.size() > 1 ? server.host + QStringLiteral(": ") + why : why);
+    }
+    if (!listening)
+        throw EDatabaseError(
+            QStringLiteral("Не удалось подключиться к серверу статистики на компьютере «%1»: "
+                           "сервер PostgreSQL не отвечает (компьютер недоступен, имя или порт "
+                           "неверны: %2)")
+                .arg(m_computerName, missing.join(QStringLiteral("; "))));
     // Last, so that no failure above leaves it open.
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_wakeFd < 0)
@@ -439,12 +464,11 @@ void TPostgresStatServer::closeHandle(Handle& h) {
 }
 
 void TPostgresStatServer::raiseOpenError(Database which, const QString& reason) const {
-    const QByteArray host = m_host.toUtf8();
-    const QByteArray port = m_port > 0 ? QByteArray::number(m_port) : QByteArray();
     const QByteArray name = databaseName(which).toUtf8();
     const char* keys[] = {"host", "port", "dbname", "connect_timeout", nullptr};
-    const char* values[] = {host.constData(), port.isEmpty() ? nullptr : port.constData(),
-                            name.constData(), "5", nullptr};
+    const char* values[] = {m_hostList.constData(),
+                            m_portList.isEmpty() ? nullptr : m_portList.constData(),
+                            name.constData(), m_servers.size() > 1 ? "2" : "5", nullptr};
     const PGPing ping = PQpingParams(keys, values, 0);
     if (ping == PQPING_NO_RESPONSE || ping == PQPING_NO_ATTEMPT)
         throw EDatabaseError(QStringLiteral("Сервер статистики PostgreSQL «%1» недоступен, "
@@ -492,17 +516,26 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
                                             "недоступна")
                                  .arg(where(which)));
     }
-    h.db.setHostName(m_host);
-    if (m_port > 0)
-        h.db.setPort(m_port);
+    // The driver quotes the host name whole, so libpq gets the list as it stands; the port goes
+    // with the options, since the driver takes only one number for it. A list prefers a standby:
+    // the primary is left to the loads, and a run still finds the primary while every standby
+    // is down. A single server is connected once, as it is.
+    h.db.setHostName(QString::fromUtf8(m_hostList));
     h.db.setDatabaseName(databaseName(which));
+    const bool list = m_servers.size() > 1;
+    QString options = QStringLiteral("connect_timeout=%1;")
+                          .arg(list ? kListConnectTimeoutSeconds : kConnectTimeoutSeconds);
+    if (!m_portList.isEmpty())
+        options += QStringLiteral("port=%1;").arg(QString::fromLatin1(m_portList));
+    if (list)
+        options += QStringLiteral("target_session_attrs=prefer-standby;");
     // Keepalives find a peer that vanished without a word (a cable pulled, a machine frozen) in
     // about two minutes instead of the system's two hours; tcp_user_timeout does the same for
     // data the peer never acknowledges.
-    h.db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=torvistat;"
-                                          "keepalives=1;keepalives_idle=60;"
-                                          "keepalives_interval=10;keepalives_count=6;"
-                                          "tcp_user_timeout=120000"));
+    h.db.setConnectOptions(options + QStringLiteral("application_name=torvistat;"
+                                                    "keepalives=1;keepalives_idle=60;"
+                                                    "keepalives_interval=10;keepalives_count=6;"
+                                                    "tcp_user_timeout=120000"));
     if (!h.db.open()) {
         const QString reason = h.db.lastError().databaseText().trimmed();
         closeHandle(h);

@@ -2,6 +2,7 @@
 
 #include "platform/data/StatServer.h"
 #include "platform/data/StationProviders.h"
+#include "platform/data/postgres/PostgresSchema.h"
 
 #include <QSqlDatabase>
 #include <QThread>
@@ -12,8 +13,9 @@
 // The statistics server of a chain: a PostgreSQL server holding each station's goods and fuel
 // databases, named by StatParameter 1 and 2. A parameter given as a folder, as the plug-in sends
 // the suite's default goods folder, names the database after its last folder ("TradeDB"). The
-// computer name is "host" or "host:port"; the user and the password come from the usual libpq
-// places (PGUSER, PGPASSWORD, ~/.pgpass).
+// computer name is "host" or "host:port", or a list of them, "host1[:port],host2[:port],...": a
+// primary and its standbys, of which a standby is preferred, since every session only reads; the
+// user and the password come from the usual libpq places (PGUSER, PGPASSWORD, ~/.pgpass).
 //
 // Each command text runs unchanged inside a read-only transaction with a statement timeout and a
 // limit on temporary files, and its rows are read in binary batches straight into the packet's
@@ -23,7 +25,8 @@
 // lost is opened again on the next request, so a run after the server is back works.
 class TPostgresStatServer final : public TStatServer {
 public:
-    // EDatabaseError when the port is not a number from 1 to 65535.
+    // EDatabaseError when a port is not a number from 1 to 65535, an entry of the list is empty or
+    // the list is longer than PostgresSchema::kMaxServerHosts.
     explicit TPostgresStatServer(const QString& computerName);
     ~TPostgresStatServer() override;
     TPostgresStatServer(const TPostgresStatServer&) = delete;
@@ -44,6 +47,13 @@ public:
     static constexpr int kStatementTimeoutSeconds = 300;
     // Temporary files one statement may fill on the server.
     static constexpr qint64 kTemporaryKilobytesLimit = qint64(1) << 20;
+    // How long a connection waits for each server of a list before it tries the next one. libpq
+    // takes no less than 2 s; a primary that is down and a standby that answers, or the other
+    // way round, are found within 2 s per silent server, twice over at most (a first pass looks
+    // for a standby only).
+    static constexpr int kListConnectTimeoutSeconds = 2;
+    // ... and for a single server, which has no other to try.
+    static constexpr int kConnectTimeoutSeconds = 10;
     // For the tests: the limits of connections opened from now on.
     static void setStatementLimits(int timeoutMs, qint64 temporaryKilobytes);
 
@@ -68,8 +78,9 @@ private:
     QString where(Database which) const;
 
     QString m_computerName;
-    QString m_host;
-    int m_port = -1;
+    QList<PostgresSchema::ServerAddress> m_servers;
+    QByteArray m_hostList; // libpq's "host" and "port" for every server of the name, in order
+    QByteArray m_portList; // empty when no server names its port
     StationProviders::Parameters m_parameters;
     Handle m_goods;
     Handle m_fuel;

@@ -8,6 +8,7 @@
 
 // The one place that decides which statistics server a computer name means: empty is the local
 // computer, served in-process over the station's SQLite files; any other name is a chain's
-// central PostgreSQL server, "host" or "host:port". Connections are handed this
-// function, so the connection itself knows no server kind.
+// central PostgreSQL server, "host" or "host:port", or a list of them (a primary and its
+// standbys). Connections are handed this function, so the connection itself knows no server
+// kind.
 std::unique_ptr<TStatServer> chooseStatServer(const QString& computerName);

@@ -153,6 +153,10 @@ void TfmChainStat::FormShow() {
 
 void TfmChainStat::cbKindChange() {
     const bool fuel = FuelChosen();
+    // Another kind: a list of its own, all checked.
+    clbItems->clear();
+    m_items.clear();
+    m_itemsStation.clear();
     cbSchema->clear();
     cbSchema->addItems(fuel ? fuelSchemas() : goodsSchemas());
     cbSchema->setCurrentIndex(0);
@@ -161,17 +165,21 @@ void TfmChainStat::cbKindChange() {
     loadItems();
 }
 
-void TfmChainStat::loadItems() {
-    clbItems->clear();
-    m_items.clear();
-    bbtSelectAll->setText(kDeselectAll);
+void TfmChainStat::followFirstStation() {
+    const TChainStations chosen = checkedStations();
+    if (!chosen.isEmpty() && chosen.first().name != m_itemsStation)
+        loadItems(true);
+}
+
+void TfmChainStat::loadItems(bool quiet) {
     if (m_stations.isEmpty())
         return;
-    // The chain's stations sell the same grades and keep the same categories; the first one
-    // chosen names them.
+    // The chain's stations mostly sell the same grades and keep the same categories; the first
+    // station chosen names them, and the run matches them by name or number at every station.
     const TChainStations chosen = checkedStations();
     const TChainStation station = chosen.isEmpty() ? m_stations.first() : chosen.first();
     const bool fuel = FuelChosen();
+    TQueryItems items;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         TDCOMConnection connection(chooseStatServer);
@@ -187,21 +195,32 @@ void TfmChainStat::loadItems() {
         const TField& name =
             set.fieldByName(fuel ? QStringLiteral("GsmName") : QStringLiteral("Name"));
         const TField* id = fuel ? nullptr : &set.fieldByName(QStringLiteral("ID_Category"));
-        for (set.first(); !set.eof(); set.next()) {
-            m_items.append({name.asString(), id ? id->asInteger() : 0});
-            checkItem(m_items.last().Name, clbItems);
-        }
+        for (set.first(); !set.eof(); set.next())
+            items.append({name.asString(), id ? id->asInteger() : 0});
         set.close();
         connection.close();
     } catch (const std::exception& e) {
         QApplication::restoreOverrideCursor();
-        m_items.clear();
-        clbItems->clear();
-        MessageBoxes::error(this,
-                            QStringLiteral("АЗС «%1»: %2").arg(station.name, ExceptionMessage(e)));
+        // While the operator picks stations the list he has stays; he hears of a station he
+        // cannot read when he builds.
+        if (!quiet)
+            MessageBoxes::error(
+                this, QStringLiteral("АЗС «%1»: %2").arg(station.name, ExceptionMessage(e)));
         return;
     }
     QApplication::restoreOverrideCursor();
+    // The operator's unchecked lines stay unchecked in the new list.
+    QStringList unchecked;
+    for (int i = 0; i < clbItems->count(); ++i)
+        if (clbItems->item(i)->checkState() != Qt::Checked)
+            unchecked << clbItems->item(i)->text();
+    clbItems->clear();
+    m_items = items;
+    m_itemsStation = station.name;
+    for (const TQueryItem& item : m_items)
+        checkItem(item.Name, clbItems)
+            ->setCheckState(unchecked.contains(item.Name) ? Qt::Unchecked : Qt::Checked);
+    bbtSelectAll->setText(kDeselectAll);
 }
 
 void TfmChainStat::cbRegionChange() {
@@ -217,14 +236,18 @@ void TfmChainStat::chbAllStationsClick() {
     for (int i = 0; i < clbStations->count(); ++i)
         if (!clbStations->item(i)->isHidden())
             clbStations->item(i)->setCheckState(state);
+    followFirstStation();
 }
 
 void TfmChainStat::clbStationsChange() {
     bool all = true;
     for (int i = 0; i < clbStations->count() && all; ++i)
         all = clbStations->item(i)->isHidden() || clbStations->item(i)->checkState() == Qt::Checked;
-    const QSignalBlocker block(chbAllStations);
-    chbAllStations->setChecked(all);
+    {
+        const QSignalBlocker block(chbAllStations);
+        chbAllStations->setChecked(all);
+    }
+    followFirstStation();
 }
 
 void TfmChainStat::bbtSelectAllClick() {

@@ -51,13 +51,18 @@ protected:
 
 private:
     void buildControls();
-    void loadItems();
+    // The grades or categories of the first station chosen; `quiet` keeps the list there is
+    // when that station cannot be read, instead of saying so.
+    void loadItems(bool quiet = false);
+    // Loads the items again when the first station chosen is no longer the one that named them.
+    void followFirstStation();
     // The stations checked among those the region filter shows.
     TChainStations checkedStations() const;
 
     QString m_server;
     TChainStations m_stations;
     TQueryItems m_items;
+    QString m_itemsStation;
 };
 
 // The "Сеть АЗС…" menu entry's window over the host's window and the data module whose

@@ -889,6 +889,7 @@ private slots:
         result = load({"--force", "--seed", "2", "--station", name}, {});
         QVERIFY2(result.startsWith("0 ") && fingerprint() != first, qPrintable(result));
         QCOMPARE(registered(name), (QStringList{"", fuel, goods}));
+        m_station.dropFromChain({name});
         QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
         m_station.exec(m_station.fuelFile(), {"DROP DATABASE " + fuel, "DROP DATABASE " + goods});
     }

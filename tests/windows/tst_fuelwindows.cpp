@@ -3,6 +3,7 @@
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
 
+#include "extraction/ChainExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
@@ -11,6 +12,7 @@
 #include "platform/core/CodePage1251.h"
 #include "platform/core/DateTime.h"
 #include "plugin/DmStatistic.h"
+#include "windows/ChainStat.h"
 #include "windows/ChartPager.h"
 #include "windows/GSMStat.h"
 #include "windows/SmenaList.h"
@@ -53,6 +55,7 @@ private slots:
     }
     void cleanup() {
         m_window.reset();
+        m_chain.reset();
         delete SmenaListFrm.data();
         m_dm.CloseAllData();
     }
@@ -660,16 +663,22 @@ private slots:
     void compare_data() {
         QTest::addColumn<QList<double>>("earlier"); // the 24th in 6-hour steps
         QTest::newRow("fuel") << QList<double>{20, 109.99, 15, 49.99, 0};
+        // The chain's window over this one station of the catalogue: the same figures.
+        if (StationFixture::kindFromEnvironment() == StationServerKind::Postgres)
+            QTest::newRow("chain") << QList<double>{20, 109.99, 15, 49.99, 0};
     }
     void compare() {
-        compareIn(open(), [this] { return open(); });
+        if (QByteArray(QTest::currentDataTag()) == "chain")
+            compareIn(openChain(), [this] { return openChain(); });
+        else
+            compareIn(open(), [this] { return open(); });
     }
 
     // Every caption whole in Debian's fonts, at each window's smallest size: the windows were
     // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
     void captionsWhole_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window : {"fuel window", "shift list", "value window"})
+        for (const char* window : {"fuel window", "shift list", "value window", "chain window"})
             QTest::newRow(window) << QString::fromLatin1(window);
     }
     void captionsWhole() {
@@ -689,6 +698,11 @@ private slots:
             fuel->bbtSelectAll->click();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             clipped << CaptionFit::clippedCaptions(fuel);
+        } else if (window == "chain window") {
+            // Its captions, whatever the server: the catalogue's own message is another case's.
+            openChain();
+            m_env.boxes.clear();
+            measure(m_chain.get());
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {
@@ -752,6 +766,8 @@ private:
             [&](const QString&, const QByteArray& html, const QString&) { report = html; });
         window->bbtPrint->click();
         QVERIFY(CodePage1251::decode(report).contains("<b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>всего : "));
+        if constexpr (std::is_same_v<W, TfmChainStat>)
+            QVERIFY(CodePage1251::decode(report).contains("Сеть: " + chainStation()));
 
         // Another choice on a shown chart builds it again at once; it is there after reopening.
         window->miCompareYear->trigger();
@@ -771,6 +787,19 @@ private:
         window->bbtPrint->click();
         SetReportViewerEntry({});
         QVERIFY(!CodePage1251::decode(report).contains("ПЕРИОД:"));
+    }
+
+    // The chain's window with this station registered in the catalogue and alone checked.
+    TfmChainStat* openChain() {
+        if (!m_station.computerName().isEmpty())
+            m_station.registerInChain(chainStation(), QStringLiteral("Тест"));
+        m_chain = std::make_unique<TfmChainStat>(m_dm);
+        m_chain->show();
+        checkLines(m_chain->clbStations, {chainStation()});
+        return m_chain.get();
+    }
+    static QString chainStation() {
+        return QStringLiteral("АЗС теста %1").arg(QCoreApplication::applicationPid());
     }
 
     TfmGSMStat* open() {
@@ -831,6 +860,7 @@ private:
     // The windows' own data module, declared before them: it outlives every window.
     TdmStatistic m_dm;
     std::unique_ptr<TfmGSMStat> m_window;
+    std::unique_ptr<TfmChainStat> m_chain;
     int m_smFrom = -1;
     int m_smTo = -1;
     TDateTime m_periodFrom = -1;

@@ -34,8 +34,8 @@ QStringList TChainExtractor::Failures() const {
 }
 
 void TChainExtractor::Cancel() {
+    TExtractor::Cancel();
     std::lock_guard lock(m_mutex);
-    m_cancelRequested = true;
     if (m_run)
         m_run->Cancel();
 }
@@ -50,14 +50,13 @@ void TChainExtractor::Execute() {
     while (!Terminated()) {
         {
             std::lock_guard lock(m_mutex);
-            m_cancelRequested = false;
             m_failures.clear();
         }
         RunOnce();
         // A run that drew the other stations still says which it could not read; one that
-        // failed whole has said so already.
+        // failed whole has said so already, and a cancelled one has nothing to say.
         const QStringList failures = Failures();
-        if (!failures.isEmpty() && !Terminated())
+        if (!failures.isEmpty() && !Terminated() && !CancelRequested())
             ReportError(QStringLiteral("Не прочитаны АЗС (%1 из %2), на графике их нет:\n%3")
                             .arg(failures.size())
                             .arg(m_stations.size())
@@ -79,8 +78,9 @@ int TChainExtractor::OpenPeriod(TDateTime dateFrom, TDateTime dateTo) {
     Synchronize([this] { Progress()->ProgressApplyMax(); });
     TChainRun run(m_computerName, m_factory);
     {
+        // Under the lock Cancel takes: a cancel now reaches this run, an earlier one stops it.
         std::lock_guard lock(m_mutex);
-        if (m_cancelRequested || Terminated())
+        if (CancelRequested() || Terminated())
             run.Cancel();
         m_run = &run;
     }
@@ -104,7 +104,7 @@ int TChainExtractor::OpenPeriod(TDateTime dateFrom, TDateTime dateTo) {
     Progress()->SetStepValue(0);
     m_progressBase += units;
     if (run.Cancelled())
-        throw EDatabaseError(QStringLiteral("Построение статистики сети отменено"));
+        throw EOperationCancelled();
     QStringList failures;
     for (const TChainStationSums& result : results)
         if (result.failed())

@@ -24,7 +24,7 @@ public:
     // The stations the last run could not read, each with its reason.
     QStringList Failures() const;
     // Any thread: stops the run under way, every connection of it.
-    void Cancel();
+    void Cancel() override;
 
     // The report's and the chart's name of the stations: "Сеть: 20 АЗС", or their names when
     // they are few.
@@ -50,5 +50,4 @@ private:
     int m_progressBase = 0;
     mutable std::mutex m_mutex;
     TChainRun* m_run = nullptr;
-    bool m_cancelRequested = false;
 };

@@ -41,7 +41,11 @@ TChainRun::TChainRun(const QString& computerName, TDCOMConnection::ServerFactory
     , m_connections(qBound(1, connections, kMostConnections)) {}
 
 void TChainRun::Cancel() {
+    // The flag first: a station that registers its connection after the loop below finds it.
     m_cancelled = true;
+    std::lock_guard lock(m_mutex);
+    for (TDCOMConnection* connection : m_active)
+        connection->cancel();
 }
 
 int TChainRun::BucketCount(const TChainQuery& query) {
@@ -136,6 +140,8 @@ TChainStationSums TChainRun::RunStation(const TChainStation& station, const TCha
         {
             std::lock_guard lock(m_mutex);
             m_active.append(&connection);
+            if (m_cancelled)
+                connection.cancel();
         }
         struct Leave {
             TChainRun& run;

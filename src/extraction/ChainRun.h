@@ -52,7 +52,8 @@ public:
     // read carry no sums and Cancelled() is true.
     QList<TChainStationSums> Run(const TChainStations& stations, const TChainQuery& query,
                                  const std::function<void(int index)>& stationDone = {});
-    // Any thread: no station starts any more and those under way stop at their next bucket.
+    // Any thread: no station starts any more, the statements under way are stopped on their
+    // servers and the passes under way at their next bucket.
     void Cancel();
     bool Cancelled() const { return m_cancelled.load(); }
     // How many buckets each station's pass gives for the query.

@@ -1,6 +1,8 @@
 #include "extraction/Extractor.h"
 
+#include "platform/core/Exceptions.h"
 #include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
 
 TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime dateTo,
                        QWidget* ownerWindow)
@@ -12,6 +14,8 @@ TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime da
     // parent would disable the progress window with it.
     , m_progress(std::make_unique<TfmProgress>()) {
     m_progress->SetOwnerWindow(ownerWindow);
+    QObject::connect(m_progress.get(), &TfmProgress::CancelRequested, m_progress.get(),
+                     [this] { Cancel(); });
 }
 
 TExtractor::~TExtractor() {
@@ -42,4 +46,23 @@ void TExtractor::SetDateTo(TDateTime value) {
 void TExtractor::SetSchema(int value) {
     if (m_schema != value)
         m_schema = value;
+}
+
+void TExtractor::Cancel() {
+    m_cancelRequested = true;
+    if (m_dataSet)
+        if (TDCOMConnection* connection = m_dataSet->remoteServer())
+            connection->cancel();
+}
+
+void TExtractor::ResetCancel() {
+    m_cancelRequested = false;
+    if (m_dataSet)
+        if (TDCOMConnection* connection = m_dataSet->remoteServer())
+            connection->resetCancel();
+}
+
+void TExtractor::CheckCancelled() const {
+    if (m_cancelRequested.load())
+        throw EOperationCancelled();
 }

@@ -64,7 +64,10 @@ TGraphExtractor::TGraphExtractor(int stepUnit, TDateTime dateFrom, TDateTime dat
     , m_settings(TFormatSettings::workstation()) {}
 
 TGraphExtractor::~TGraphExtractor() {
+    // A run waiting on a stopped server would otherwise hold the window's closing for ever.
+    Cancel();
     StopThread();
+    ResetCancel();
     m_chart = nullptr;
     m_minLabel = nullptr;
     m_maxLabel = nullptr;
@@ -414,7 +417,8 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
 
 void TGraphExtractor::AddBucketSums(int seriesIndex, const QList<double>& sums) {
     FillPoints(seriesIndex, [&](const TBucketSink& sink) {
-        // The starts step as the bucket pass steps them, so the points fall where the pass's own would.
+        // The starts step as the bucket pass steps them, so the points fall where the pass's own
+        // would.
         TDateTime start = m_passFrom;
         for (const double sum : sums) {
             sink(start, sum, 0);
@@ -481,6 +485,7 @@ void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
         pass([&](TDateTime start, double sum, int consumed) {
             if (Terminated())
                 throw TRunAbandoned();
+            CheckCancelled();
             batch.append(ChartPoint{place, sum, PointLabelText(start, m_settings), color});
             place += m_stepLength;
             batchRows += consumed;
@@ -489,6 +494,9 @@ void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
                 handOver();
         });
     } catch (const TRunAbandoned&) {
+        throw;
+    } catch (const EOperationCancelled&) {
+        // The run's chart is cleared: a part of it would read as the whole.
         throw;
     } catch (...) {
         // The chart keeps the points of the buckets before the failing row, as it would have
@@ -504,7 +512,10 @@ void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
 void TGraphExtractor::RunOnce() {
     bool failed = false;
     bool abandoned = false;
+    bool cancelled = false;
     QString error;
+    // Before the progress window shows: its "Отмена" belongs to this run from then on.
+    ResetCancel();
     try {
         Synchronize([this] { Progress()->ProgressStart(); });
         Synchronize([this] { ClearChart(); });
@@ -515,6 +526,7 @@ void TGraphExtractor::RunOnce() {
         CheckBucketStep(DateFrom(), DateTo(), m_stepLength);
         OpenConnection();
         const int rows = OpenPeriod(m_passFrom, m_passTo);
+        CheckCancelled();
         Progress()->SetMaxValue(rows + 1);
         Synchronize([this] {
             // Taken once per run: the companions' names and the box's line follow the run,
@@ -530,6 +542,7 @@ void TGraphExtractor::RunOnce() {
             const TComparePeriod earlier = EarlierPeriod(m_shownCompareMode, DateFrom(), DateTo());
             CheckBucketStep(earlier.from, earlier.to, m_stepLength);
             const int earlierRows = OpenPeriod(earlier.from, earlier.to);
+            CheckCancelled();
             Progress()->SetMaxValue(rows + earlierRows + 1);
             Synchronize([this] {
                 m_companionBase = m_chart ? m_chart->seriesCount() : 0;
@@ -542,12 +555,32 @@ void TGraphExtractor::RunOnce() {
         Synchronize([this] { FinishChart(); });
     } catch (const TRunAbandoned&) {
         abandoned = true;
+    } catch (const EOperationCancelled&) {
+        cancelled = true;
     } catch (const std::exception& e) {
         failed = true;
         error = ExceptionMessage(e);
     }
+    // Whatever a cancel made the server say (a closed connection, a cancelled statement) is the
+    // operator's own doing, not a fault to show.
+    cancelled = cancelled || CancelRequested();
+    abandoned = abandoned || Terminated();
+    if (cancelled && !abandoned) {
+        Attempt(failed, error, [this] {
+            Synchronize([this] {
+                ClearChart();
+                for (QLabel* label : {m_minLabel.data(), m_maxLabel.data(), m_countLabel.data(),
+                                      m_compareLabel.data()})
+                    if (label)
+                        label->clear();
+                if (m_compareLabel)
+                    m_compareLabel->setVisible(false);
+            });
+        });
+        m_retiredPoints.clear();
+    }
     CleanUp(failed, error);
-    if (failed && !abandoned)
+    if (failed && !abandoned && !cancelled)
         ReportError(error);
 }
 
@@ -573,5 +606,12 @@ void TGraphExtractor::CleanUp(bool& failed, QString& error) {
                 connection->close();
         });
     }
-    Attempt(failed, error, [this] { Synchronize([this] { Progress()->ProgressFinish(); }); });
+    Attempt(failed, error, [this] {
+        Synchronize([this] {
+            Progress()->ProgressFinish();
+            // Here, where no "Отмена" can come any more: a cancel must not outlive its run in the
+            // connection the window's other data sets share.
+            ResetCancel();
+        });
+    });
 }

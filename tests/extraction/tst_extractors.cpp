@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <condition_variable>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -94,6 +95,41 @@ TQueryItems items(const QList<int>& ids) {
         out << TQueryItem{QStringLiteral("Позиция %1").arg(id), id};
     return out;
 }
+
+// A station's server whose fuel statement waits until it is cancelled, as a slow station's
+// would: the case can cancel in the middle of a chain run without depending on timing.
+class StuckServer : public TStatServer {
+public:
+    explicit StuckServer(std::unique_ptr<TStatServer> real)
+        : m_real(std::move(real)) {}
+    void setStatParameter(int index, const QString& value) override {
+        m_real->setStatParameter(index, value);
+    }
+    QString statParameter(int index) const override { return m_real->statParameter(index); }
+    std::shared_ptr<const TDataPacket> provide(const QString& provider, const QString& text,
+                                               const QHash<QString, TFieldType>& types) override {
+        if (statParameter(2).endsWith("stuck")) {
+            std::unique_lock lock(m_mutex);
+            ++waiting;
+            m_wake.wait(lock, [this] { return m_cancelled; });
+            throw EOperationCancelled();
+        }
+        return m_real->provide(provider, text, types);
+    }
+    void cancel() override {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_wake.notify_all();
+    }
+    void resetCancel() override {}
+    static inline std::atomic<int> waiting{0};
+
+private:
+    std::unique_ptr<TStatServer> m_real;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_cancelled = false;
+};
 
 } // namespace
 
@@ -786,6 +822,34 @@ private slots:
         }
         QCOMPARE(e.Progress()->ProgressBar1()->value(), e.Progress()->ProgressBar1()->maximum());
         QVERIFY(owner.isEnabled());
+    }
+
+    // "Отмена" while two stations' statements run and more wait: every connection is stopped,
+    // no station starts after it, and the run ends quietly with an empty chart.
+    void chainCancel() {
+        ExtractorHarness h(QStringLiteral("dspLogtran"));
+        QVERIFY2(h.station.isValid(), qPrintable(h.station.error()));
+        TChainExtractor e(2, day24(), day24() + 1, 1, &h.chart, &h.owner, &h.pageBar);
+        e.SetStepUnit(2);
+        e.SetItems(grades({"АИ-92"}));
+        e.SetFuelMode(true);
+        e.SetServer(h.station.computerName(), [](const QString& computer) {
+            return std::make_unique<StuckServer>(chooseStatServer(computer));
+        });
+        TChainStations stations;
+        for (int i = 0; i < 6; ++i)
+            stations.append({QString::number(i), {}, "stuck", h.station.goodsParameter(), {}});
+        qputenv("TORVI_CHAIN_CONNECTIONS", "2");
+        StuckServer::waiting = 0;
+        e.SetStations(stations);
+        e.Resume();
+        QTRY_COMPARE_WITH_TIMEOUT(StuckServer::waiting.load(), 2, 20000);
+        e.Progress()->CancelButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(e.Suspended(), 20000);
+        qunsetenv("TORVI_CHAIN_CONNECTIONS");
+        QCOMPARE(StuckServer::waiting.load(), 2);
+        QCOMPARE(h.boxes.size(), 0);
+        QVERIFY(!h.chart.isVisible() && h.owner.isEnabled());
     }
 
     void goodsFailedRunThenSuccess() {

@@ -29,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>

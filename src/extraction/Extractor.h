@@ -38,7 +38,7 @@ public:
     // Stops the run under way promptly, from any thread: the worker gives up at its next check
     // and the data set's server cancels the statement it is running. The progress window's
     // "Отмена" calls it. A run ends a cancel's effect; the next one starts afresh.
-    void Cancel();
+    virtual void Cancel();
     bool CancelRequested() const { return m_cancelRequested.load(); }
 
 protected:

@@ -24,15 +24,20 @@ void TFoodExtractor::SetByCategory(bool value) {
 }
 
 QString TFoodExtractor::BuildSQL(TDateTime dateFrom, TDateTime dateTo) const {
+    return QueryText(Items(), m_byCategory, dateFrom, dateTo);
+}
+
+QString TFoodExtractor::QueryText(const TQueryItems& items, bool byCategory, TDateTime dateFrom,
+                                  TDateTime dateTo) {
     QStringList ids;
-    ids.reserve(Items().size());
-    for (const TQueryItem& item : Items())
+    ids.reserve(items.size());
+    for (const TQueryItem& item : items)
         ids << QString::number(item.Id);
     const QString from = QuotedSqlString(DateTimeToQueryText(true, dateFrom));
     const QString to = QuotedSqlString(DateTimeToQueryText(true, dateTo));
     // The blanks are as the server has always been sent them: two before the first AND of the
     // goods variant, three in the category variant.
-    if (!m_byCategory)
+    if (!byCategory)
         return QStringLiteral("SELECT d.Data, gm.RPrice, gm.\"COUNT\", b.ID_Goods FROM Documents d "
                               "LEFT JOIN GoodsMotion gm ON (d.ID_doc = gm.ID_doc) LEFT JOIN "
                               "Batches b ON (gm.ID_p = b.ID_P) WHERE d.\"TYPE\" = 2  AND "
@@ -75,11 +80,14 @@ QString TFoodExtractor::BuildQuery(TDateTime dateFrom, TDateTime dateTo) {
     return BuildSQL(dateFrom, dateTo);
 }
 
-void TFoodExtractor::Aggregate(int seriesIndex) {
+TGraphExtractor::TRowAmount TFoodExtractor::RowAmount(TClientDataSet& set, int schema) {
     // The sales sum of a line is its price times its quantity.
-    TGraphExtractor::Aggregate(
-        seriesIndex,
-        SchemaAmount(QStringLiteral("RPrice"), QStringLiteral("Count"), QStringLiteral("Count")));
+    return SchemaAmountOf(set, schema, QStringLiteral("RPrice"), QStringLiteral("Count"),
+                          QStringLiteral("Count"));
+}
+
+void TFoodExtractor::Aggregate(int seriesIndex) {
+    TGraphExtractor::Aggregate(seriesIndex, RowAmount(*DataSet(), Schema()));
 }
 
 void TFoodExtractor::FillSeries() {

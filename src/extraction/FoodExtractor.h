@@ -17,6 +17,11 @@ public:
     void SetByCategory(bool value);
 
     QString BuildSQL(TDateTime dateFrom, TDateTime dateTo) const;
+    // BuildSQL's statement for the given items, by category or by goods item.
+    static QString QueryText(const TQueryItems& items, bool byCategory, TDateTime dateFrom,
+                             TDateTime dateTo);
+    // What a fetched sale line adds to its bucket under `schema`: money, quantity or one sale.
+    static TRowAmount RowAmount(TClientDataSet& set, int schema);
     // "ID_Category = 3" or "ID_Goods = 12": one item's rows of the fetched result.
     QString ItemFilter(qint32 id) const;
 

@@ -30,14 +30,19 @@ void TGSMExtractor::SetLiterHigh(double value) {
 }
 
 QString TGSMExtractor::BuildSQL(TDateTime dateFrom, TDateTime dateTo) const {
+    return QueryText(dateFrom, dateTo, m_literLow, m_literHigh);
+}
+
+QString TGSMExtractor::QueryText(TDateTime dateFrom, TDateTime dateTo, double literLow,
+                                 double literHigh) {
     QString sql = QStringLiteral("SELECT * FROM LogTran WHERE Data >= ") +
                   QuotedSqlString(DateTimeToQueryText(true, dateFrom)) +
                   QStringLiteral(" AND Data < ") +
                   QuotedSqlString(DateTimeToQueryText(true, dateTo));
-    if (m_literLow > 0)
-        sql += QStringLiteral(" AND Liter >= ") + FloatToQueryText(m_literLow);
-    if (m_literHigh > 0)
-        sql += QStringLiteral(" AND Liter < ") + FloatToQueryText(m_literHigh);
+    if (literLow > 0)
+        sql += QStringLiteral(" AND Liter >= ") + FloatToQueryText(literLow);
+    if (literHigh > 0)
+        sql += QStringLiteral(" AND Liter < ") + FloatToQueryText(literHigh);
     return sql + QStringLiteral(" ORDER BY Data, GSMName");
 }
 
@@ -49,9 +54,12 @@ QString TGSMExtractor::GradeFilter(const QStringList& grades) {
     return QStringLiteral("GsmName in (") + quoted.join(QLatin1Char(',')) + QLatin1Char(')');
 }
 
+TGraphExtractor::TRowAmount TGSMExtractor::RowAmount(TClientDataSet& set, int schema) {
+    return SchemaAmountOf(set, schema, QStringLiteral("Liter"), QString(), QStringLiteral("Summa"));
+}
+
 void TGSMExtractor::Aggregate(int seriesIndex) {
-    TGraphExtractor::Aggregate(
-        seriesIndex, SchemaAmount(QStringLiteral("Liter"), QString(), QStringLiteral("Summa")));
+    TGraphExtractor::Aggregate(seriesIndex, RowAmount(*DataSet(), Schema()));
 }
 
 void TGSMExtractor::Execute() {

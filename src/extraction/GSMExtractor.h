@@ -21,6 +21,11 @@ public:
     // The grade selection is not part of the statement: the fetched rows are filtered on the
     // client, so the per-grade lines reuse one result.
     QString BuildSQL(TDateTime dateFrom, TDateTime dateTo) const;
+    // BuildSQL's statement for the given litre bounds (0: none).
+    static QString QueryText(TDateTime dateFrom, TDateTime dateTo, double literLow,
+                             double literHigh);
+    // What a fetched row adds to its bucket under `schema`: litres, money or one filling.
+    static TRowAmount RowAmount(TClientDataSet& set, int schema);
     // "GsmName in ('a','b')", apostrophes doubled.
     static QString GradeFilter(const QStringList& grades);
 

@@ -217,10 +217,15 @@ void TGraphExtractor::TitleSeries() {
     if (!m_chart)
         return;
     ChartSeries* series = m_chart->series(m_seriesIndex);
-    if (!series || m_seriesIndex >= Items().size())
+    const QString name = SeriesName(m_seriesIndex);
+    if (!series || name.isNull())
         return;
-    series->setTitle(Items().at(m_seriesIndex).Name);
+    series->setTitle(name);
     series->setShownInLegend(true);
+}
+
+QString TGraphExtractor::SeriesName(int seriesIndex) const {
+    return seriesIndex < Items().size() ? Items().at(seriesIndex).Name : QString();
 }
 
 void TGraphExtractor::GetMaxValue(double& value, QString& name) const {
@@ -348,12 +353,12 @@ void TGraphExtractor::FinishChart() {
     m_chart->setVisible(true);
 }
 
-TGraphExtractor::TRowAmount TGraphExtractor::SchemaAmount(const QString& schema0,
-                                                          const QString& schema0Factor,
-                                                          const QString& schema1) const {
-    TClientDataSet& set = *DataSet();
+TGraphExtractor::TRowAmount TGraphExtractor::SchemaAmountOf(TClientDataSet& set, int schema,
+                                                            const QString& schema0,
+                                                            const QString& schema0Factor,
+                                                            const QString& schema1) {
     TRowAmount amount;
-    switch (Schema()) {
+    switch (schema) {
     case 0:
         amount.first = &set.fieldByName(schema0);
         if (schema0Factor.isEmpty()) {
@@ -398,6 +403,28 @@ int TGraphExtractor::CompanionSeries(int partner) {
 }
 
 void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
+    TClientDataSet& set = *DataSet();
+    const TField& data = set.fieldByName(QStringLiteral("Data"));
+    set.first();
+    TDataSetRows<TRowAmount> rows{set, data, amount};
+    FillPoints(seriesIndex, [&](const TBucketSink& sink) {
+        RunBucketPass(m_passFrom, m_passTo, m_stepLength, rows, sink);
+    });
+}
+
+void TGraphExtractor::AddBucketSums(int seriesIndex, const QList<double>& sums) {
+    FillPoints(seriesIndex, [&](const TBucketSink& sink) {
+        // The starts step as the bucket pass steps them, so the points fall where the pass's own
+        // would.
+        TDateTime start = m_passFrom;
+        for (const double sum : sums) {
+            sink(start, sum, 0);
+            start += m_stepLength;
+        }
+    });
+}
+
+void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
     const bool companion = m_companionBase >= 0;
     m_seriesIndex = seriesIndex;
     // The colour AddPoint would give each point: the series' own, which nothing changes during
@@ -413,10 +440,7 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
         if (const ChartSeries* series = m_chart ? m_chart->series(m_seriesIndex) : nullptr)
             color = series->color();
     });
-    TClientDataSet& set = *DataSet();
-    const TField& data = set.fieldByName(QStringLiteral("Data"));
     TfmProgress& progress = *Progress();
-    set.first();
     m_pointValue = 0;
     progress.SetStepValue(0);
     m_pointTime = m_passFrom;
@@ -450,25 +474,22 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
         progress.SetStepValue(0);
         batchStart = std::chrono::steady_clock::now();
     };
-    TDataSetRows<TRowAmount> rows{set, data, amount};
     // Where the points stand: bucket i of an earlier period at bucket i of the run's own period,
     // stepped exactly as the pass of that period steps, so both lie on the same times. In the
     // period's own pass it is the bucket start itself. The label is the bucket's own date.
     TDateTime place = DateFrom();
     try {
-        RunBucketPass(
-            m_passFrom, m_passTo, m_stepLength, rows,
-            [&](TDateTime start, double sum, int consumed) {
-                if (Terminated())
-                    throw TRunAbandoned();
-                CheckCancelled();
-                batch.append(ChartPoint{place, sum, PointLabelText(start, m_settings), color});
-                place += m_stepLength;
-                batchRows += consumed;
-                if (batch.size() >= qsizetype(kBatchBuckets) ||
-                    std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
-                    handOver();
-            });
+        pass([&](TDateTime start, double sum, int consumed) {
+            if (Terminated())
+                throw TRunAbandoned();
+            CheckCancelled();
+            batch.append(ChartPoint{place, sum, PointLabelText(start, m_settings), color});
+            place += m_stepLength;
+            batchRows += consumed;
+            if (batch.size() >= qsizetype(kBatchBuckets) ||
+                std::chrono::steady_clock::now() - batchStart >= kBatchInterval)
+                handOver();
+        });
     } catch (const TRunAbandoned&) {
         throw;
     } catch (const EOperationCancelled&) {
@@ -500,8 +521,6 @@ void TGraphExtractor::RunOnce() {
         m_passFrom = DateFrom();
         m_passTo = DateTo();
         CheckBucketStep(DateFrom(), DateTo(), m_stepLength);
-        if (!DataSet())
-            throw EDatabaseError(QStringLiteral("Построителю статистики не передан набор данных"));
         OpenConnection();
         const int rows = OpenPeriod(m_passFrom, m_passTo);
         CheckCancelled();
@@ -564,6 +583,8 @@ void TGraphExtractor::RunOnce() {
 
 int TGraphExtractor::OpenPeriod(TDateTime dateFrom, TDateTime dateTo) {
     TClientDataSet* set = DataSet();
+    if (!set)
+        throw EDatabaseError(QStringLiteral("Построителю статистики не передан набор данных"));
     set->close();
     // The previous pass's grade filter must not thin out the next period's count.
     set->setFiltered(false);

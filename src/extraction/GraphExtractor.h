@@ -11,7 +11,10 @@
 #include <QSlider>
 #include <QString>
 
+#include <functional>
+
 class ChartView;
+class TClientDataSet;
 class TField;
 
 // Turns the rows of a run into chart series: one point per step of the period, one series for
@@ -85,7 +88,6 @@ public:
     // The value-axis title of a schema, or empty for a schema without one.
     static QString AxisTitle(bool fuelMode, int schema);
 
-protected:
     // What one row adds to its bucket, read through fields taken once per pass.
     struct TRowAmount {
         enum class Kind { Nothing, One, Field, Product };
@@ -94,7 +96,13 @@ protected:
         const TField* second = nullptr;
         double operator()() const;
     };
+    // The amount a row of `set` adds under `schema`: schema 0 the field schema0 (multiplied by
+    // schema0Factor when one is named), schema 1 the field schema1, schema 2 one per row, any
+    // other schema nothing.
+    static TRowAmount SchemaAmountOf(TClientDataSet& set, int schema, const QString& schema0,
+                                     const QString& schema0Factor, const QString& schema1);
 
+protected:
     // One run, steps 2 to 10 of the protocol; Execute loops over it until termination.
     void RunOnce();
     // Steps that differ between the extractors.
@@ -102,20 +110,27 @@ protected:
     virtual QString BuildQuery(TDateTime dateFrom, TDateTime dateTo) = 0;
     virtual void FillSeries() = 0;
     virtual void ReportError(const QString& message) = 0;
+    // The legend name of series `seriesIndex` of one line per item; null for none: the item's.
+    virtual QString SeriesName(int seriesIndex) const;
 
     // The bucket pass over the data set's visible rows into series `seriesIndex`.
     void Aggregate(int seriesIndex, const TRowAmount& amount);
-    // The amount a row adds under the current Schema: schema 0 the field schema0 (multiplied by
-    // schema0Factor when one is named), schema 1 the field schema1, schema 2 one per row, any
-    // other schema nothing.
-    TRowAmount SchemaAmount(const QString& schema0, const QString& schema0Factor,
-                            const QString& schema1) const;
+    // Bucket sums computed elsewhere, one per bucket of the pass under way, into series
+    // `seriesIndex` (or its companion in the earlier period's pass), as Aggregate puts its own.
+    void AddBucketSums(int seriesIndex, const QList<double>& sums);
     void SetSeriesIndex(int value) { m_seriesIndex = value; }
+    // Opens the data set on the period's rows; returns how many there are, which the progress
+    // counts besides its first step.
+    virtual int OpenPeriod(TDateTime dateFrom, TDateTime dateTo);
+    // Whether the run under way compares (valid from the first OpenPeriod on).
+    bool ComparingRun() const { return m_shownCompareMode != TCompareMode::None; }
 
 private:
+    using TBucketSink = std::function<void(TDateTime start, double sum, int rowsConsumed)>;
+    using TBucketPass = std::function<void(const TBucketSink&)>;
+    // Puts the buckets `pass` emits into series `seriesIndex` or its companion, batch by batch.
+    void FillPoints(int seriesIndex, const TBucketPass& pass);
     void CleanUp(bool& failed, QString& error);
-    // Opens the data set on the period's rows; returns how many there are.
-    int OpenPeriod(TDateTime dateFrom, TDateTime dateTo);
     // The companion of series `partner` for the earlier period's pass, made when missing:
     // its index. User interface thread.
     int CompanionSeries(int partner);

@@ -12,6 +12,7 @@
 #include "plugin/StatisticsWindows.h"
 #include "report_viewer/ReportSettings.h"
 #include "report_viewer/RptForm.h"
+#include "windows/ChainStat.h"
 #include "windows/GSMStat.h"
 #include "windows/StatWindow.h"
 #include "windows/TovarStat.h"
@@ -42,6 +43,9 @@ struct ModuleInitialisation {
         StatisticsWindows::registerFactory(
             StatisticsWindows::Kind::Goods,
             [](QWidget* parent, TdmStatistic& dm) { return CreateGoodsStatistics(parent, dm); });
+        StatisticsWindows::registerFactory(
+            StatisticsWindows::Kind::Chain,
+            [](QWidget* parent, TdmStatistic& dm) { return CreateChainStatistics(parent, dm); });
         // The report reaches the viewer through this entry, so extraction never links it.
         SetReportViewerEntry(&ShowReport);
         // The chart's numbers go where the viewer's exports go.

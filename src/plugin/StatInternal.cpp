@@ -1,6 +1,7 @@
 #include "plugin/StatInternal.h"
 
 #include "platform/core/Exceptions.h"
+#include "platform/data/servers/StatServerChoice.h"
 #include "plugin/DmStatistic.h"
 #include "plugin/HostBoundary.h"
 #include "plugin/HostFunctions.h"
@@ -46,6 +47,20 @@ void TStatinternal::TovarClick() {
         dm.GoodsDbPath = GetGoodsDbPath();
         StatisticsWindows::showModal(StatisticsWindows::Kind::Goods, dm);
     });
+}
+
+void TStatinternal::ChainClick() {
+    callAtHostBoundary([] {
+        TdmStatistic& dm = *CreateDmStatistic();
+        StatisticsWindows::showModal(StatisticsWindows::Kind::Chain, dm);
+    });
+}
+
+QString StatServerComputerName() {
+    // As the data module's connections decide it just before they connect.
+    if (!HostFunctions::GetPrivValue.load() || HostFunctions::getPrivValueInt(11) == 1)
+        return QString();
+    return HostFunctions::getPrivValueString(13);
 }
 
 TStatinternal* statInternal() {
@@ -99,6 +114,16 @@ void InitStatMenu(QWidget* applicationWindow, QAction* parent,
                     statistics, 0);
     AddStatMenuItem(QStringLiteral("Товары"), QStringLiteral("Товары"), 811, 1,
                     &TStatinternal::TovarClick, statistics, 1);
+    // A station's own files know no other station: the chain's item is only for its server.
+    bool chain = false;
+    try {
+        chain = hasChainCatalogue(StatServerComputerName());
+    } catch (const Exception&) {
+        // An answer that cannot be read is the fuel and goods windows' to report when opened.
+    }
+    if (chain)
+        AddStatMenuItem(QStringLiteral("Сеть АЗС…"), QStringLiteral("Статистика сети АЗС"), 813, 1,
+                        &TStatinternal::ChainClick, statistics, 2);
 }
 
 void FinalizeStatistics() {

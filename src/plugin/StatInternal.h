@@ -19,6 +19,8 @@ public slots:
     void GSMClick();
     // "Товары": goods statistics over the folder GetGoodsDbPath() reports.
     void TovarClick();
+    // "Сеть АЗС…": the chain's statistics over the stations of the central server's catalogue.
+    void ChainClick();
 };
 
 using StatClickHandler = void (TStatinternal::*)();
@@ -34,9 +36,14 @@ TStatinternal* ensureStatInternal();
 QAction* AddStatMenuItem(const QString& caption, const QString& hint, int helpContext, int shortCut,
                          StatClickHandler onClick, QAction* parent, int index);
 
+// The statistics server's computer name as the host gives it (empty: the station's own files).
+// Raises EConvertError when the host's answer cannot be read.
+QString StatServerComputerName();
+
 // What InitReportMenu does: takes over the host's main window, creates the handler object once,
 // stores CreateMenuItem and hangs "Статистика" with "ГСМ" and "Товары" before the last entry of
-// parent. Each call adds one more, equal menu.
+// parent, and "Сеть АЗС…" after them when the statistics server keeps a chain's catalogue. Each
+// call adds one more, equal menu.
 void InitStatMenu(QWidget* applicationWindow, QAction* parent,
                   TorviCreateMenuItemFn createMenuItem);
 

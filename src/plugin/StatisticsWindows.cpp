@@ -20,12 +20,28 @@ struct WindowSlot {
 WindowSlot& slotOf(Kind kind) {
     static WindowSlot fuel;
     static WindowSlot goods;
-    return kind == Kind::Fuel ? fuel : goods;
+    static WindowSlot chain;
+    switch (kind) {
+    case Kind::Fuel:
+        return fuel;
+    case Kind::Goods:
+        return goods;
+    case Kind::Chain:
+        break;
+    }
+    return chain;
 }
 
 QString windowTitle(Kind kind) {
-    return kind == Kind::Fuel ? QStringLiteral("Статистика по ГСМ")
-                              : QStringLiteral("Статистика по товарам");
+    switch (kind) {
+    case Kind::Fuel:
+        return QStringLiteral("Статистика по ГСМ");
+    case Kind::Goods:
+        return QStringLiteral("Статистика по товарам");
+    case Kind::Chain:
+        break;
+    }
+    return QStringLiteral("Статистика сети АЗС");
 }
 
 } // namespace
@@ -73,6 +89,7 @@ QDialog* shownWindow(Kind kind) {
 void freeAll() {
     slotOf(Kind::Fuel).window.reset();
     slotOf(Kind::Goods).window.reset();
+    slotOf(Kind::Chain).window.reset();
 }
 
 } // namespace StatisticsWindows

@@ -13,7 +13,8 @@ class TdmStatistic;
 // build, which the operator is told instead of getting an empty window.
 namespace StatisticsWindows {
 
-enum class Kind { Fuel, Goods };
+// Chain: every station of the chain's catalogue on the central server.
+enum class Kind { Fuel, Goods, Chain };
 
 // Creates the window of one kind, parented to the host's main window, over the data module whose
 // folders the handler has just set. The window is shown with exec() and deleted by the caller

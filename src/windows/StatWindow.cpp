@@ -472,7 +472,7 @@ void TStatWindow::SaveData(const QString& path, TDataFormat format) {
                                                         : TCsvDialect::Spreadsheet);
         return;
     }
-    const TStatReportFacts facts = m_extractor->ReportFacts(m_look.reportTitle);
+    const TStatReportFacts facts = m_extractor->ReportFacts(ReportSubject());
     TXlsxSummary summary;
     summary.title = facts.titleLines.value(0);
     summary.valueAxisTitle = m_chart->leftAxisTitle();
@@ -604,7 +604,7 @@ void TStatWindow::bbtPrintClick() {
         return;
     }
     try {
-        m_extractor->ShowStatReport(m_look.reportTitle);
+        m_extractor->ShowStatReport(ReportSubject());
     } catch (const std::exception& e) {
         MessageBoxes::error(this, ExceptionMessage(e));
     }

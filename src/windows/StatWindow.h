@@ -161,6 +161,10 @@ protected:
     // The window's own settings must be in place before.
     void startRun(const TQueryItems& items, bool fuelMode);
 
+    // What the report of the chart is about: the window's report title unless the window knows
+    // better.
+    virtual QString ReportSubject() const { return m_look.reportTitle; }
+
     // The name the window stores its comparison under, beside the form storage's values.
     static QString compareValueName() { return QStringLiteral("Comparison"); }
 

@@ -10,6 +10,7 @@
 
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/StationIndexes.h"
+#include "platform/data/postgres/ChainCatalogue.h"
 #include "platform/data/postgres/PostgresSchema.h"
 #include "platform/data/servers/StatServerChoice.h"
 #include "platform/data/sqlite/StationSchema.h"
@@ -74,6 +75,7 @@ public:
               StationSchema::goodsStatements() + StationIndexes::goods() + goodsRows());
     }
     ~StationFixture() {
+        dropFromChain(m_chainNames);
         if (m_kind == StationServerKind::Postgres && !m_server.isEmpty())
             build(QString(), {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)")
                                   .arg(PostgresSchema::quotedName(m_fuelDb)),
@@ -113,6 +115,21 @@ public:
         else
             build(file, statements);
         return m_error.isEmpty();
+    }
+
+    // Lists this station in the chain's catalogue under `name` until the fixture goes.
+    void registerInChain(const QString& name, const QString& region = QString()) {
+        ChainCatalogue::registerStation(m_server, {name, region, m_fuelDb, m_goodsDb, {}});
+        m_chainNames << name;
+    }
+    // Takes stations out of the catalogue again, so that no later case meets them.
+    void dropFromChain(QStringList names) {
+        if (names.isEmpty() || m_server.isEmpty())
+            return;
+        names.replaceInStrings(QStringLiteral("'"), QStringLiteral("''"));
+        build(QLatin1String(ChainCatalogue::kDatabase),
+              {QStringLiteral("DELETE FROM stations WHERE name IN ('%1')")
+                   .arg(names.join(QStringLiteral("', '")))});
     }
 
 private:
@@ -208,4 +225,5 @@ private:
     QString m_goodsDb;
     QTemporaryDir m_dir;
     QString m_error;
+    QStringList m_chainNames;
 };

@@ -2,6 +2,7 @@
 #include "common/ExtractorHarness.h"
 
 #include "extraction/BucketPass.h"
+#include "extraction/ChainExtractor.h"
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/QueryLiterals.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <limits>
 #include <numeric>
@@ -100,6 +102,41 @@ TQueryItems items(const QList<int>& ids) {
         out << TQueryItem{QStringLiteral("Позиция %1").arg(id), id};
     return out;
 }
+
+// A station's server whose fuel statement waits until it is cancelled, as a slow station's
+// would: the case can cancel in the middle of a chain run without depending on timing.
+class StuckServer : public TStatServer {
+public:
+    explicit StuckServer(std::unique_ptr<TStatServer> real)
+        : m_real(std::move(real)) {}
+    void setStatParameter(int index, const QString& value) override {
+        m_real->setStatParameter(index, value);
+    }
+    QString statParameter(int index) const override { return m_real->statParameter(index); }
+    std::shared_ptr<const TDataPacket> provide(const QString& provider, const QString& text,
+                                               const QHash<QString, TFieldType>& types) override {
+        if (statParameter(2).endsWith("stuck")) {
+            std::unique_lock lock(m_mutex);
+            ++waiting;
+            m_wake.wait(lock, [this] { return m_cancelled; });
+            throw EOperationCancelled();
+        }
+        return m_real->provide(provider, text, types);
+    }
+    void cancel() override {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_wake.notify_all();
+    }
+    void resetCancel() override {}
+    static inline std::atomic<int> waiting{0};
+
+private:
+    std::unique_ptr<TStatServer> m_real;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_cancelled = false;
+};
 
 } // namespace
 
@@ -802,6 +839,115 @@ private slots:
         QVERIFY(!h.dataSet.active());
         QVERIFY(!h.dataSet.filtered());
         QVERIFY(h.owner.isEnabled());
+    }
+
+    // Two stations and one whose databases are missing, each over its own connection: per
+    // station and summed, the chain gives what each station's own window gives, to the cent,
+    // and names the missing one while the others are drawn.
+    void chainRun_data() {
+        QTest::addColumn<bool>("fuel");
+        QTest::addColumn<bool>("split");
+        QTest::newRow("fuel, per station") << true << true;
+        QTest::newRow("fuel, summed") << true << false;
+        QTest::newRow("goods, per station") << false << true;
+        QTest::newRow("goods, summed") << false << false;
+    }
+    void chainRun() {
+        QFETCH(bool, fuel);
+        QFETCH(bool, split);
+        const QString provider = fuel ? "dspLogtran" : "dspGoodsStat";
+        ExtractorHarness a(provider), b(provider);
+        QVERIFY2(a.station.isValid() && b.station.isValid(), qPrintable(a.station.error()));
+        // The second station sells more, so that one station's figures cannot pass for another's.
+        QVERIFY(b.station.exec(b.station.fuelFile(),
+                               {"INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) "
+                                "VALUES (11, '2009-08-24 13:00:00.000', 'АИ-92', 5.55, 61.05)"}));
+        QVERIFY(b.station.exec(b.station.goodsFile(),
+                               {"INSERT INTO GoodsMotion (ID_GoodsMotion, ID_doc, ID_p, RPrice, "
+                                "\"COUNT\") VALUES (10, 6, 102, 7.77, 5)"}));
+        const TQueryItems chosen = fuel ? grades({"АИ-92", "АИ-95", "ДТ"}) : items({1, 2});
+        const auto prepare = [&](TGraphExtractor& e) {
+            e.SetStepMultiplier(6);
+            e.SetStepUnit(1);
+            e.SetSchema(fuel ? 1 : 0);
+            e.SetItems(chosen);
+            e.SetFuelMode(fuel);
+        };
+        QList<Sums> windows;
+        for (ExtractorHarness* h : {&a, &b}) {
+            std::unique_ptr<TGraphExtractor> e;
+            if (fuel)
+                e = std::make_unique<TGSMExtractor>(1, day24(), day24() + 1, 6, &h->dataSet,
+                                                    &h->chart, &h->owner, TGSMColor{}, &h->pageBar);
+            else
+                e = std::make_unique<TFoodExtractor>(1, day24(), day24() + 1, 6, &h->dataSet,
+                                                     &h->chart, &h->owner, &h->pageBar);
+            prepare(*e);
+            ExtractorHarness::run(*e);
+            windows << h->cents(0);
+        }
+        QVERIFY(windows[0] != windows[1]);
+        const auto station = [](const QString& name, const StationFixture& f) {
+            return TChainStation{name, QString(), f.fuelParameter(), f.goodsParameter(), {}};
+        };
+        ChartModel chart;
+        QWidget owner;
+        QSlider pageBar;
+        TChainExtractor e(1, day24(), day24() + 1, 6, &chart, &owner, &pageBar);
+        prepare(e);
+        e.SetMultiGraph(split);
+        e.SetServer(a.station.computerName(), chooseStatServer);
+        const QString absent = a.station.computerName().isEmpty()
+                                   ? a.station.root() + "/absent"
+                                   : QStringLiteral("torvi_test_absent");
+        e.SetStations({station("АЗС №1", a.station),
+                       {"АЗС Нет", {}, absent, absent, {}},
+                       station("АЗС №2", b.station)});
+        ExtractorHarness::run(e);
+        QCOMPARE(b.boxes.size(), 1);
+        QVERIFY2(b.boxes[0].text.contains("АЗС «АЗС Нет»"), qPrintable(b.boxes[0].text));
+        QCOMPARE(e.Failures().size(), 1);
+        if (split) {
+            QCOMPARE(chart.seriesCount(), 2);
+            QCOMPARE(chart.series(1)->title(), QStringLiteral("АЗС №2"));
+            QCOMPARE(centValues(chart.series(0)), windows[0]);
+            QCOMPARE(centValues(chart.series(1)), windows[1]);
+        } else {
+            Sums sum;
+            for (qsizetype i = 0; i < windows[0].size(); ++i)
+                sum << windows[0][i] + windows[1][i];
+            QCOMPARE(centValues(chart.series(0)), sum);
+        }
+        QCOMPARE(e.Progress()->ProgressBar1()->value(), e.Progress()->ProgressBar1()->maximum());
+        QVERIFY(owner.isEnabled());
+    }
+
+    // "Отмена" while two stations' statements run and more wait: every connection is stopped,
+    // no station starts after it, and the run ends quietly with an empty chart.
+    void chainCancel() {
+        ExtractorHarness h(QStringLiteral("dspLogtran"));
+        QVERIFY2(h.station.isValid(), qPrintable(h.station.error()));
+        TChainExtractor e(2, day24(), day24() + 1, 1, &h.chart, &h.owner, &h.pageBar);
+        e.SetStepUnit(2);
+        e.SetItems(grades({"АИ-92"}));
+        e.SetFuelMode(true);
+        e.SetServer(h.station.computerName(), [](const QString& computer) {
+            return std::make_unique<StuckServer>(chooseStatServer(computer));
+        });
+        TChainStations stations;
+        for (int i = 0; i < 6; ++i)
+            stations.append({QString::number(i), {}, "stuck", h.station.goodsParameter(), {}});
+        qputenv("TORVI_CHAIN_CONNECTIONS", "2");
+        StuckServer::waiting = 0;
+        e.SetStations(stations);
+        e.Resume();
+        QTRY_COMPARE_WITH_TIMEOUT(StuckServer::waiting.load(), 2, 20000);
+        e.Progress()->CancelButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(e.Suspended(), 20000);
+        qunsetenv("TORVI_CHAIN_CONNECTIONS");
+        QCOMPARE(StuckServer::waiting.load(), 2);
+        QCOMPARE(h.boxes.size(), 0);
+        QVERIFY(!h.chart.isVisible() && h.owner.isEnabled());
     }
 
     void goodsFailedRunThenSuccess() {

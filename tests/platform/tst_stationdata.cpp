@@ -6,6 +6,7 @@
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 #include "platform/data/DataSetModel.h"
+#include "platform/data/postgres/ChainCatalogue.h"
 #include "platform/data/postgres/PostgresStatServer.h"
 #include "platform/data/sqlite/EmbeddedStatServer.h"
 
@@ -973,9 +974,18 @@ private slots:
         QVERIFY(m_station.exec(m_station.fuelFile(),
                                {PostgresSchema::createDatabase(fuel + "_torvi_new"),
                                 PostgresSchema::createDatabase(goods + "_tmp_4242")}));
-        QString result = load({}, {});
+        // The catalogue lists a station once its pair is in place, and only then.
+        const QString name = stem + " №7";
+        const auto registered = [&](const QString& station) {
+            for (const TChainStation& s : ChainCatalogue::readStations(server))
+                if (s.name == station)
+                    return QStringList{s.region, s.fuelDb, s.goodsDb};
+            return QStringList();
+        };
+        QString result = load({"--station", name, "--region", "Юг"}, {});
         QVERIFY2(result.startsWith("0 "), qPrintable(result));
         QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
+        QCOMPARE(registered(name), (QStringList{"Юг", fuel, goods}));
         const QStringList first = fingerprint();
 
         // A reader of the old goods database that cannot be ended: the goods rename fails after
@@ -986,15 +996,20 @@ private slots:
                                    ->columns[0]
                                    .ints[0]);
         QCOMPARE(::kill(pid, SIGSTOP), 0);
-        result = load({"--force", "--seed", "2"}, [&] { ::kill(pid, SIGCONT); });
+        result = load({"--force", "--seed", "2", "--station", name + " сбой"},
+                      [&] { ::kill(pid, SIGCONT); });
         QVERIFY2(result.startsWith("1 ") && result.contains("не заменены") &&
                      result.contains("остались как были"),
                  qPrintable(result));
         QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
         QCOMPARE(fingerprint(), first);
+        QCOMPARE(registered(name + " сбой"), QStringList());
 
-        result = load({"--force", "--seed", "2"}, {});
+        // Registered again: the entry follows the new load.
+        result = load({"--force", "--seed", "2", "--station", name}, {});
         QVERIFY2(result.startsWith("0 ") && fingerprint() != first, qPrintable(result));
+        QCOMPARE(registered(name), (QStringList{"", fuel, goods}));
+        m_station.dropFromChain({name});
         QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
         m_station.exec(m_station.fuelFile(), {"DROP DATABASE " + fuel, "DROP DATABASE " + goods});
     }

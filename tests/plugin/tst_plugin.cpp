@@ -422,6 +422,11 @@ private slots:
             }
         }
         QVERIFY(m_env->boxes.isEmpty());
+        // The chain's window is offered only by the central server, which keeps the catalogue.
+        InitStatMenu(&m_hostWindow, m_reports, HostValues::createMenuItem);
+        QCOMPARE(captions(m_reports->menu()->actions().at(0)->menu()),
+                 QStringList({"ГСМ", "Товары"}) +
+                     (computer.isEmpty() ? QStringList() : QStringList{"Сеть АЗС…"}));
     }
 
     void parameterPush_data() {

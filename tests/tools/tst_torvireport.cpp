@@ -120,6 +120,11 @@ private slots:
         row("unknown format", {"--out", "r.doc"}, march, "Неизвестный формат файла «r.doc»");
         row("categories for fuel", {"--category", "1"}, march, "Для ГСМ выбираются");
         row("unknown comparison", {"--compare", "week"}, march, "Неизвестное сравнение");
+        row("chain without its server", {"--stations", "all"}, march, "Статистика сети");
+        row("split by station outside a chain", {"--split-by", "station"}, march, "По АЗС");
+        row("split by grade in a chain", {"--region", "Юг", "--split", "--stat-server", "h"}, march,
+            "В статистике сети линии делятся по АЗС");
+        row("split by town", {"--split-by", "town"}, march, "Линии делятся");
     }
     void options() {
         QFETCH(QStringList, args);
@@ -246,6 +251,26 @@ private slots:
         const QDateTime third = toQDateTime(h.chart.series(0)->point(2).x);
         QCOMPARE(rows.at(3).first(),
                  third.toString(machine ? "yyyy-MM-ddTHH:mm:ss" : "dd.MM.yyyy HH:mm"));
+
+        // The station as a chain's catalogue lists it: its line is the sum of its grades'.
+        if (h.station.computerName().isEmpty() || !fuel || !machine)
+            return;
+        const QString name =
+            QStringLiteral("АЗС отчёта %1").arg(QCoreApplication::applicationPid());
+        h.station.registerInChain(name);
+        const Run chain =
+            report({"fuel", "--stat-server", h.station.computerName(), "--stations", name,
+                    "--split-by", "station", "--schema", "1", "--step", "3 час", "--from",
+                    "2009-08-24", "--to", "2009-08-25", "--all", "--csv-c", "--out", csv});
+        QVERIFY2(chain.code == 0, qPrintable(chain.err));
+        const QList<QStringList> chainRows = readCsv(QString::fromUtf8(readBytes(csv)), ',');
+        QCOMPARE(chainRows.value(0), (QStringList{"Дата", name}));
+        for (int i = 0; i < h.chart.series(0)->count(); ++i) {
+            double sum = 0;
+            for (int s = 0; s < items.size(); ++s)
+                sum += h.cents(s).at(i);
+            QCOMPARE(qRound64(chainRows.at(i + 1).value(1).toDouble() * 100), qRound64(sum * 100));
+        }
     }
 
     // One run, every format; the workbook and the printed report read back.

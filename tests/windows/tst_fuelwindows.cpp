@@ -4,6 +4,7 @@
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
 
+#include "extraction/ChainExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/Progress.h"
 #include "extraction/StatReport.h"
@@ -13,6 +14,7 @@
 #include "platform/core/CodePage1251.h"
 #include "platform/core/DateTime.h"
 #include "plugin/DmStatistic.h"
+#include "windows/ChainStat.h"
 #include "windows/ChartPager.h"
 #include "windows/GSMStat.h"
 #include "windows/SmenaList.h"
@@ -55,6 +57,7 @@ private slots:
     }
     void cleanup() {
         m_window.reset();
+        m_chain.reset();
         delete SmenaListFrm.data();
         m_dm.CloseAllData();
     }
@@ -662,8 +665,23 @@ private slots:
     void compare_data() {
         QTest::addColumn<QList<double>>("earlier"); // the 24th in 6-hour steps
         QTest::newRow("fuel") << QList<double>{20, 109.99, 15, 49.99, 0};
+        // The chain's window over this one station of the catalogue: the same figures.
+        if (StationFixture::kindFromEnvironment() == StationServerKind::Postgres)
+            QTest::newRow("chain") << QList<double>{20, 109.99, 15, 49.99, 0};
     }
     void compare() {
+        if (QByteArray(QTest::currentDataTag()) == "chain") {
+            const auto station = [this] { checkLines(m_chain->clbStations, {chainStation()}); };
+            compareCase(m_env, openChain(), station, [this] { return openChain(); });
+            // The report names the chain's stations.
+            QByteArray report;
+            SetReportViewerEntry(
+                [&](const QString&, const QByteArray& html, const QString&) { report = html; });
+            m_chain->bbtPrint->click();
+            SetReportViewerEntry({});
+            QVERIFY(CodePage1251::decode(report).contains("Сеть: " + chainStation()));
+            return;
+        }
         const auto grades = [this] { check({"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"}); };
         compareCase(m_env, open(), grades, [this] { return open(); });
     }
@@ -672,7 +690,8 @@ private slots:
     // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
     void captionsWhole_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window : {"fuel window", "shift list", "value window", "progress window"})
+        for (const char* window :
+             {"fuel window", "shift list", "value window", "progress window", "chain window"})
             QTest::newRow(window) << QString::fromLatin1(window);
     }
     void captionsWhole() {
@@ -691,6 +710,11 @@ private slots:
             TfmProgress progress;
             progress.show();
             measure(&progress);
+        } else if (window == "chain window") {
+            // Its captions, whatever the server: the catalogue's own message is another case's.
+            openChain();
+            m_env.boxes.clear();
+            measure(m_chain.get());
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {
@@ -710,6 +734,19 @@ private slots:
     }
 
 private:
+    // The chain's window with this station registered in the catalogue and alone checked.
+    TfmChainStat* openChain() {
+        if (!m_station.computerName().isEmpty())
+            m_station.registerInChain(chainStation(), QStringLiteral("Тест"));
+        m_chain = std::make_unique<TfmChainStat>(m_dm);
+        m_chain->show();
+        checkLines(m_chain->clbStations, {chainStation()});
+        return m_chain.get();
+    }
+    static QString chainStation() {
+        return QStringLiteral("АЗС теста %1").arg(QCoreApplication::applicationPid());
+    }
+
     TfmGSMStat* open() {
         m_window = std::make_unique<TfmGSMStat>(m_dm);
         m_window->show();
@@ -768,6 +805,7 @@ private:
     // The windows' own data module, declared before them: it outlives every window.
     TdmStatistic m_dm;
     std::unique_ptr<TfmGSMStat> m_window;
+    std::unique_ptr<TfmChainStat> m_chain;
     int m_smFrom = -1;
     int m_smTo = -1;
     TDateTime m_periodFrom = -1;

@@ -26,11 +26,12 @@ const QStringList kFormats{QStringLiteral("pdf"), QStringLiteral("html"), QStrin
 
 // The options that take a value; --step takes two.
 const QStringList kValued{
-    QStringLiteral("schema"),  QStringLiteral("from"),        QStringLiteral("to"),
-    QStringLiteral("period"),  QStringLiteral("grade"),       QStringLiteral("category"),
-    QStringLiteral("item"),    QStringLiteral("liters-from"), QStringLiteral("liters-to"),
-    QStringLiteral("fuel-db"), QStringLiteral("goods-db"),    QStringLiteral("stat-server"),
-    QStringLiteral("out"),     QStringLiteral("size"),        QStringLiteral("compare")};
+    QStringLiteral("schema"),   QStringLiteral("from"),        QStringLiteral("to"),
+    QStringLiteral("period"),   QStringLiteral("grade"),       QStringLiteral("category"),
+    QStringLiteral("item"),     QStringLiteral("liters-from"), QStringLiteral("liters-to"),
+    QStringLiteral("fuel-db"),  QStringLiteral("goods-db"),    QStringLiteral("stat-server"),
+    QStringLiteral("out"),      QStringLiteral("size"),        QStringLiteral("compare"),
+    QStringLiteral("stations"), QStringLiteral("region"),      QStringLiteral("split-by")};
 const QStringList kFlags{QStringLiteral("all"),   QStringLiteral("all-items"),
                          QStringLiteral("split"), QStringLiteral("csv-c"),
                          QStringLiteral("quiet"), QStringLiteral("help")};
@@ -244,7 +245,25 @@ ReportOptionsParse parseReportOptions(const QStringList& arguments, const QDateT
                     options.statServer = v.trimmed();
                 else if (name == QLatin1String("out"))
                     options.outputs << v;
-                else {
+                else if (name == QLatin1String("stations")) {
+                    options.chain = true;
+                    if (v.trimmed() != QLatin1String("all"))
+                        for (const QString& station : v.split(QLatin1Char(',')))
+                            if (!station.trimmed().isEmpty())
+                                options.stations << station.trimmed();
+                    if (v.trimmed() != QLatin1String("all") && options.stations.isEmpty())
+                        refuse(QStringLiteral("Не названа ни одна АЗС (--stations): укажите all "
+                                              "или имена через запятую"));
+                } else if (name == QLatin1String("region")) {
+                    options.chain = true;
+                    options.region = v.trimmed();
+                } else if (name == QLatin1String("split-by")) {
+                    if (v != QLatin1String("station"))
+                        refuse(QStringLiteral("Линии делятся (--split-by) только по АЗС: station, "
+                                              "а не «%1»")
+                                   .arg(v));
+                    options.splitByStation = true;
+                } else {
                     const QStringList sides = v.split(QRegularExpression(QStringLiteral("[x×X]")));
                     bool w = false, h = false;
                     const QSize size(sides.value(0).toInt(&w), sides.value(1).toInt(&h));
@@ -287,6 +306,25 @@ ReportOptionsParse parseReportOptions(const QStringList& arguments, const QDateT
             if (options.literLow > 0 || options.literHigh > 0)
                 refuse(QStringLiteral("Границы литров (--liters-from, --liters-to) есть только у "
                                       "статистики ГСМ"));
+        }
+        if (options.splitByStation && !options.chain)
+            refuse(QStringLiteral("По АЗС (--split-by station) делится только статистика сети: "
+                                  "укажите --stations или --region"));
+        if (options.chain) {
+            if (options.statServer.isEmpty())
+                refuse(QStringLiteral("Статистика сети (--stations, --region) строится только "
+                                      "по серверу статистики сети: --stat-server ХОСТ[:ПОРТ]"));
+            if (!options.fuelDb.isEmpty() || !options.goodsDb.isEmpty())
+                refuse(QStringLiteral("Базы данных АЗС сети берутся из каталога сети: --fuel-db "
+                                      "и --goods-db с --stations и --region не задаются"));
+            if (options.split)
+                refuse(QStringLiteral("В статистике сети линии делятся по АЗС: --split-by "
+                                      "station вместо --split"));
+            if (options.selection == ReportOptions::Selection::GoodsItems)
+                refuse(QStringLiteral("В статистике сети товары выбираются по категориям "
+                                      "(--category или --all)"));
+            if (options.literLow > 0 || options.literHigh > 0)
+                refuse(QStringLiteral("Границы литров в статистике сети не задаются"));
         }
         if (options.all && !options.items.isEmpty())
             refuse(QStringLiteral("Указаны и --all, и отдельные позиции: выберите одно"));
@@ -393,6 +431,11 @@ QString reportUsage() {
         "                         сервер статистики сети (PostgreSQL); в списке — основной\n"
         "                         и резервные, читается резервный, пока он доступен;\n"
         "                         без него — файлы станции\n"
+        "\n"
+        "Статистика сети (АЗС из каталога сети на сервере --stat-server):\n"
+        "  --stations all|ИМЯ,... все АЗС каталога или названные через запятую\n"
+        "  --region РЕГИОН        АЗС региона (вместе с --stations — названные из региона)\n"
+        "  --split-by station     отдельная линия для каждой АЗС (без него — их сумма)\n"
         "\n"
         "Результат (формат по расширению; {from} и {to} в имени заменяются границами периода\n"
         "в виде ГГГГ-ММ-ДД):\n"

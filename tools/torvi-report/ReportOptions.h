@@ -34,6 +34,13 @@ struct ReportOptions {
     QString fuelDb;
     QString goodsDb;
     QString statServer;
+    // The chain's stations from the catalogue on the statistics server: all of them, those named,
+    // or those of a region; empty and false outside a chain's statistics.
+    bool chain = false;
+    QStringList stations;
+    QString region;
+    // One line per station instead of their sum.
+    bool splitByStation = false;
     QStringList outputs;
     bool machineCsv = false;
     QSize pictureSize{1200, 700};

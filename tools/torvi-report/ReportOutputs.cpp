@@ -139,9 +139,19 @@ QByteArray totalsTable(ReportRun& run, const ReportOptions& options) {
     const bool fuel = options.subject == ReportOptions::Subject::Fuel;
     constexpr int schemas = 3;
     QList<QList<double>> sums; // per schema, per item, then per item of the earlier period
+    // The table's lines: the items, or in a chain the stations the run could read.
+    QStringList names;
+    for (const TQueryItem& item : run.Items())
+        names << item.Name;
     for (int schema = 0; schema < schemas; ++schema) {
         run.Build({}, schema, 1);
         QList<double> perItem;
+        if (options.chain) {
+            names.clear();
+            for (const TChartColumn& column : run.Columns())
+                if (!column.series->isCompanion())
+                    names << column.name;
+        }
         for (const TChartColumn& column : run.Columns()) {
             double sum = 0;
             for (const ChartPoint& point : column.series->points())
@@ -152,25 +162,30 @@ QByteArray totalsTable(ReportRun& run, const ReportOptions& options) {
     }
     const QChar point = TFormatSettings::workstation().decimalSeparator;
     const QStringList header =
-        fuel ? QStringList{QStringLiteral("Вид топлива"), QStringLiteral("Литры"),
-                           QStringLiteral("Сумма"), QStringLiteral("Заправок")}
-             : QStringList{options.selection == ReportOptions::Selection::Categories
-                               ? QStringLiteral("Категория")
-                               : QStringLiteral("Товар"),
-                           QStringLiteral("Сумма"), QStringLiteral("Количество"),
-                           QStringLiteral("Продаж")};
-    const QString heading = fuel ? QStringLiteral("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА")
+        options.chain ? QStringList{QStringLiteral("АЗС"),
+                                    fuel ? QStringLiteral("Литры") : QStringLiteral("Сумма"),
+                                    fuel ? QStringLiteral("Сумма") : QStringLiteral("Количество"),
+                                    fuel ? QStringLiteral("Заправок") : QStringLiteral("Продаж")}
+        : fuel ? QStringList{QStringLiteral("Вид топлива"), QStringLiteral("Литры"),
+                             QStringLiteral("Сумма"), QStringLiteral("Заправок")}
+               : QStringList{options.selection == ReportOptions::Selection::Categories
+                                 ? QStringLiteral("Категория")
+                                 : QStringLiteral("Товар"),
+                             QStringLiteral("Сумма"), QStringLiteral("Количество"),
+                             QStringLiteral("Продаж")};
+    const QString heading = options.chain ? (fuel ? QStringLiteral("ПРОДАЖИ ГСМ ПО АЗС СЕТИ")
+                                                  : QStringLiteral("ПРОДАЖИ ТОВАРОВ ПО АЗС СЕТИ"))
+                            : fuel ? QStringLiteral("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА")
                             : options.selection == ReportOptions::Selection::Categories
                                 ? QStringLiteral("ПРОДАЖИ ТОВАРОВ ПО КАТЕГОРИЯМ")
                                 : QStringLiteral("ПРОДАЖИ ТОВАРОВ");
     // One table for the period, and with a comparison a second one for the earlier period.
-    const TQueryItems& items = run.Items();
     const auto table = [&](qsizetype first, const QDateTime& from, const QDateTime& to,
                            const QString& suffix) {
         QList<QStringList> rows;
         double total[schemas] = {0, 0, 0};
-        for (int i = 0; i < items.size(); ++i) {
-            QStringList row{items.at(i).Name};
+        for (int i = 0; i < names.size(); ++i) {
+            QStringList row{names.at(i)};
             for (int schema = 0; schema < schemas; ++schema) {
                 const double value = sums.at(schema).value(first + i);
                 total[schema] += value;
@@ -191,7 +206,7 @@ QByteArray totalsTable(ReportRun& run, const ReportOptions& options) {
         const TComparePeriod earlier =
             EarlierPeriod(mode, fromQDateTime(options.from), fromQDateTime(options.to));
         lines << QString()
-              << table(items.size(), toQDateTime(earlier.from), toQDateTime(earlier.to),
+              << table(names.size(), toQDateTime(earlier.from), toQDateTime(earlier.to),
                        QStringLiteral(": ") + CompareName(mode).toUpper());
     }
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();

@@ -1,5 +1,6 @@
 #include "ReportRun.h"
 
+#include "extraction/ChainExtractor.h"
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "platform/chart/ChartPalette.h"
@@ -124,7 +125,37 @@ ReportRun::~ReportRun() {
     m_extractor.reset();
 }
 
+void ReportRun::ResolveStations() {
+    const TChainStations catalogue = readChainStations(m_options.statServer);
+    m_stations.clear();
+    for (const QString& name : m_options.stations)
+        if (std::none_of(catalogue.begin(), catalogue.end(),
+                         [&](const TChainStation& s) { return s.name == name; }))
+            throw Exception(QStringLiteral("АЗС «%1» нет в каталоге сети на сервере «%2»")
+                                .arg(name, m_options.statServer));
+    for (const TChainStation& station : catalogue)
+        if ((m_options.stations.isEmpty() || m_options.stations.contains(station.name)) &&
+            (m_options.region.isEmpty() || station.region == m_options.region))
+            m_stations.append(station);
+    if (m_stations.isEmpty())
+        throw Exception(m_options.region.isEmpty()
+                            ? QStringLiteral("В каталоге сети на сервере «%1» нет ни одной АЗС")
+                                  .arg(m_options.statServer)
+                            : QStringLiteral("В каталоге сети на сервере «%1» нет выбранных АЗС "
+                                             "региона «%2»")
+                                  .arg(m_options.statServer, m_options.region));
+    if (m_options.splitByStation && m_stations.size() > kMaxSplitItems)
+        throw Exception(QStringLiteral("Разбить по АЗС можно не больше %1 АЗС, а выбрано %2")
+                            .arg(kMaxSplitItems)
+                            .arg(m_stations.size()));
+    // The first station names the grades or categories, as in the chain window.
+    m_options.fuelDb = m_stations.first().fuelDb;
+    m_options.goodsDb = m_stations.first().goodsDb;
+}
+
 void ReportRun::ResolveItems() {
+    if (m_options.chain)
+        ResolveStations();
     const bool fuel = m_options.subject == ReportOptions::Subject::Fuel;
     if (fuel) {
         const QList<TListed> grades = listOf(m_listConnection, QStringLiteral("dspGSM"), QString());
@@ -179,6 +210,12 @@ QString ReportRun::SchemaCaption(int schema) const {
 }
 
 QString ReportRun::ReportSubject() const {
+    if (m_options.chain) {
+        QStringList names;
+        for (const TChainStation& station : m_stations)
+            names << station.name;
+        return TChainExtractor::ChainTitle(names);
+    }
     return m_options.subject == ReportOptions::Subject::Fuel ? QStringLiteral("Отчет по ГСМ")
                                                              : QStringLiteral("Отчет по товарам");
 }
@@ -187,11 +224,17 @@ void ReportRun::Build(const Progress& progress, int schema, int split) {
     if (schema < 0)
         schema = m_options.schema;
     if (split < 0)
-        split = m_options.split ? 1 : 0;
+        split = m_options.split || m_options.splitByStation ? 1 : 0;
     const TDateTime from = fromQDateTime(m_options.from);
     const TDateTime to = fromQDateTime(m_options.to);
     if (!m_extractor) {
-        if (m_options.subject == ReportOptions::Subject::Fuel) {
+        if (m_options.chain) {
+            auto chain =
+                std::make_unique<TChainExtractor>(0, from, to, 0, &m_chart, nullptr, nullptr);
+            chain->SetServer(m_options.statServer, chooseStatServer);
+            chain->SetStations(m_stations);
+            m_extractor = std::move(chain);
+        } else if (m_options.subject == ReportOptions::Subject::Fuel) {
             auto fuel = std::make_unique<TGSMExtractor>(0, from, to, 0, &m_runSet, &m_chart,
                                                         nullptr, m_colors, nullptr);
             fuel->SetLiterLow(m_options.literLow);
@@ -271,6 +314,14 @@ void appendCompanions(const ChartModel& chart, QList<TChartColumn>& columns) {
 
 QList<TChartColumn> ReportRun::Columns() const {
     QList<TChartColumn> columns;
+    if (m_extractor && m_extractor->MultiGraph() && m_options.chain) {
+        // A line per station the run could read, named by the run.
+        for (int i = 0; i < m_chart.seriesCount(); ++i)
+            if (!m_chart.series(i)->isCompanion() && !m_chart.series(i)->title().isEmpty())
+                columns.append({m_chart.series(i)->title(), m_chart.series(i)});
+        appendCompanions(m_chart, columns);
+        return columns;
+    }
     if (m_extractor && m_extractor->MultiGraph()) {
         for (int i = 0; i < m_items.size(); ++i)
             columns.append({m_items.at(i).Name, m_chart.series(i)});

@@ -6,6 +6,7 @@
 #include "extraction/QueryItems.h"
 #include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
+#include "platform/data/ChainStation.h"
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/DCOMConnection.h"
 
@@ -28,6 +29,8 @@ public:
     // offer them. Throws an Exception with a Russian message for an unknown or ambiguous item.
     void ResolveItems();
     const TQueryItems& Items() const { return m_items; }
+    // The chain's stations the run reads, in the catalogue's order; empty outside a chain.
+    const TChainStations& Stations() const { return m_stations; }
 
     // Builds the chart under `schema`, one line per item when `split` (both the options' by
     // default). Throws with the run's message when the extractor reports an error.
@@ -49,6 +52,7 @@ public:
 
 private:
     void RunExtractor(const Progress& progress);
+    void ResolveStations();
 
     ReportOptions m_options;
     TDCOMConnection m_listConnection;
@@ -56,6 +60,7 @@ private:
     TClientDataSet m_runSet;
     ChartModel m_chart;
     TQueryItems m_items;
+    TChainStations m_stations;
     TGSMColor m_colors;
     std::unique_ptr<TGraphExtractor> m_extractor;
     bool m_cancelled = false;

@@ -7,6 +7,7 @@
 
 #include "platform/core/DaraPaths.h"
 #include "platform/core/Exceptions.h"
+#include "platform/data/postgres/ChainCatalogue.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,7 +21,8 @@ namespace {
 const char kUsage[] =
     "Использование: torvi-stationdb [--root ПАПКА] [--start ГГГГ-ММ-ДД] [--days N]\n"
     "                               [--fillings N] [--seed N] [--force]\n"
-    "       torvi-stationdb --postgres СЕРВЕР[:ПОРТ] --fuel-db ИМЯ --goods-db ИМЯ [...]\n"
+    "       torvi-stationdb --postgres СЕРВЕР[:ПОРТ] --fuel-db ИМЯ --goods-db ИМЯ\n"
+    "                       [--station ИМЯ [--region РЕГИОН]] [...]\n"
     "Создаёт базы данных станции ПАПКА/DB/fuel.sqlite и ПАПКА/DB/TradeDB/goods.sqlite\n"
     "(или две базы на сервере PostgreSQL сети станций) с созданной по правилам историей\n"
     "продаж (одинаковые параметры дают одинаковые базы).\n"
@@ -30,6 +32,10 @@ const char kUsage[] =
     "                   основной сервер, не список с резервными\n"
     "  --fuel-db ИМЯ    имя базы данных топлива на сервере PostgreSQL\n"
     "  --goods-db ИМЯ   имя базы данных товаров на сервере PostgreSQL\n"
+    "  --station ИМЯ    внести АЗС под этим именем в каталог сети torvi_chain на сервере\n"
+    "                   (создаётся, если его нет) после того, как её базы на месте;\n"
+    "                   АЗС с тем же именем в каталоге заменяется\n"
+    "  --region РЕГИОН  регион АЗС в каталоге сети (с --station)\n"
     "  --start ДАТА     первый день истории (по умолчанию 2009-01-01)\n"
     "  --days N         число дней истории, от 1 до 36500 (по умолчанию 365)\n"
     "  --fillings N     заправок в обычный день, от 1 до 100000 (по умолчанию 1000)\n"
@@ -62,7 +68,8 @@ int main(int argc, char** argv) {
     StationSettings settings;
     settings.root = daraRoot();
     bool rootGiven = false;
-    QString postgres, fuelDb, goodsDb;
+    QString postgres, fuelDb, goodsDb, station, region;
+    bool regionGiven = false;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args[i];
@@ -91,7 +98,8 @@ int main(int argc, char** argv) {
         if (option != QLatin1String("--root") && option != QLatin1String("--start") &&
             option != QLatin1String("--days") && option != QLatin1String("--fillings") &&
             option != QLatin1String("--seed") && option != QLatin1String("--postgres") &&
-            option != QLatin1String("--fuel-db") && option != QLatin1String("--goods-db"))
+            option != QLatin1String("--fuel-db") && option != QLatin1String("--goods-db") &&
+            option != QLatin1String("--station") && option != QLatin1String("--region"))
             return usageError(QStringLiteral("неизвестный параметр «%1»").arg(args[i]));
         const std::optional<QString> given = takeValue();
         if (!given)
@@ -107,6 +115,13 @@ int main(int argc, char** argv) {
             fuelDb = *given;
         } else if (option == QLatin1String("--goods-db")) {
             goodsDb = *given;
+        } else if (option == QLatin1String("--station")) {
+            station = given->trimmed();
+            if (station.isEmpty())
+                return usageError(QStringLiteral("имя АЗС --station не может быть пустым"));
+        } else if (option == QLatin1String("--region")) {
+            region = given->trimmed();
+            regionGiven = true;
         } else if (option == QLatin1String("--start")) {
             settings.start = QDate::fromString(*given, QStringLiteral("yyyy-MM-dd"));
             if (!settings.start.isValid() || settings.start.year() < 1900)
@@ -139,6 +154,11 @@ int main(int argc, char** argv) {
                                          "--postgres"));
     if (!postgres.isEmpty() && (fuelDb.isEmpty() || goodsDb.isEmpty()))
         return usageError(QStringLiteral("с ключом --postgres нужны --fuel-db и --goods-db"));
+    if (postgres.isEmpty() && !station.isEmpty())
+        return usageError(QStringLiteral("каталог сети АЗС (--station) ведётся только на сервере "
+                                         "PostgreSQL: нужен ключ --postgres"));
+    if (regionGiven && station.isEmpty())
+        return usageError(QStringLiteral("ключ --region действует только с --station"));
     if (!postgres.isEmpty() && rootGiven)
         return usageError(QStringLiteral("ключ --root не сочетается с --postgres"));
 
@@ -156,6 +176,20 @@ int main(int argc, char** argv) {
             sink = std::make_unique<PostgresStationSink>(postgres, fuelDb, goodsDb, settings.force);
         const StationSummary s = generator.run(*sink);
         std::fputs("\n", stderr);
+        // Only now: the pair carries its names, so the catalogue never lists a half-loaded one.
+        if (!station.isEmpty()) {
+            try {
+                ChainCatalogue::registerStation(postgres, {station, region, fuelDb, goodsDb, {}});
+            } catch (const Exception& e) {
+                print(stderr, QStringLiteral("torvi-stationdb: базы данных «%1» и «%2» загружены, "
+                                             "но АЗС «%3» не внесена в каталог сети: %4. "
+                                             "Повторите запуск с ключом --force\n")
+                                  .arg(fuelDb, goodsDb, station, e.message()));
+                return 1;
+            }
+            print(stdout, QStringLiteral("АЗС «%1» внесена в каталог сети «%2»\n")
+                              .arg(station, QLatin1String(ChainCatalogue::kDatabase)));
+        }
         print(stdout, QStringLiteral("%1: %2 заправок, %3 смен\n%4: %5 документов, %6 строк\n"
                                      "Время: %7 с\n")
                           .arg(s.fuelFile, QString::number(s.fillings), QString::number(s.shifts),

@@ -1,5 +1,7 @@
 #include "platform/data/servers/StatServerChoice.h"
 
+#include "platform/core/Exceptions.h"
+#include "platform/data/postgres/ChainCatalogue.h"
 #include "platform/data/postgres/PostgresStatServer.h"
 #include "platform/data/sqlite/EmbeddedStatServer.h"
 
@@ -9,4 +11,15 @@ std::unique_ptr<TStatServer> chooseStatServer(const QString& computerName) {
     if (computerName.trimmed().isEmpty())
         return std::make_unique<TEmbeddedStatServer>();
     return std::make_unique<TPostgresStatServer>(computerName);
+}
+
+bool hasChainCatalogue(const QString& computerName) {
+    return !computerName.trimmed().isEmpty();
+}
+
+TChainStations readChainStations(const QString& computerName) {
+    if (!hasChainCatalogue(computerName))
+        throw EDatabaseError(QStringLiteral("Каталог сети АЗС есть только на центральном сервере "
+                                            "статистики PostgreSQL, а сервер статистики не задан"));
+    return ChainCatalogue::readStations(computerName);
 }

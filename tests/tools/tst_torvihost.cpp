@@ -266,6 +266,37 @@ private slots:
         QVERIFY2(error.startsWith(message), qPrintable(error));
     }
 
+    // Where the host looks for the plug-in without --plugin, in an installed tree laid out as
+    // the package lays it out under a temporary root.
+    void defaultPlugin_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("installed") << QStringList{"installed"} << "installed";
+        QTest::newRow("installed before one beside the program")
+            << QStringList{"beside", "installed"} << "installed";
+        QTest::newRow("beside the program") << QStringList{"beside"} << "beside";
+        QTest::newRow("none: the installed place is named") << QStringList{} << "installed";
+    }
+    void defaultPlugin() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, chosen);
+        const QTemporaryDir root;
+        const QString bin = root.path() + QStringLiteral(INSTALL_BINDIR);
+        const QHash<QString, QString> places{
+            {"installed", root.path() + QStringLiteral(INSTALLED_PLUGIN)},
+            {"beside", bin + "/libtorvistat9.so"}};
+        QVERIFY(QDir().mkpath(bin));
+        for (const QString& place : present) {
+            QVERIFY(QDir().mkpath(QFileInfo(places[place]).path()));
+            QFile file(places[place]);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(defaultPluginPath(bin), places[chosen]);
+        // And in this build tree, the plug-in built with the host.
+        QCOMPARE(defaultPluginPath(QFileInfo(QStringLiteral(HOST_PROGRAM)).path()),
+                 QFileInfo(QStringLiteral(PLUGIN_LIBRARY)).absoluteFilePath());
+    }
+
     // The folder is made, the picture readable by all, and what cannot be written is refused with
     // its reason; the job's test plants links at its names.
     void screenshot() {

@@ -95,11 +95,13 @@ grep -qx "ExecStart=/usr/bin/torvi-report .*" "$tree/usr/lib/systemd/user/torvi-
 for program in torvi-host torvi-report torvi-stationdb; do
     shown=$("$tree/usr/bin/$program" --version 2>&1 || true)
     [ "$shown" = "$program $version" ] || fail "$program --version says «$shown», not «$program $version»"
-    # In roff an option's dashes are written \-\-.
-    page=$(zcat "$tree/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
+    # The tags of the page's option entries (the line after .TP or .TQ); in roff an option's
+    # dashes are written \-\-.
+    page=$(zcat "$tree/usr/share/man/man1/$program.1.gz" |
+        awk 'tag { print } { tag = ($1 == ".TP" || $1 == ".TQ") }' | sed 's/\\-/-/g')
     for option in $("$tree/usr/bin/$program" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
         grep -qE -- "(^|[^a-z0-9-])$option([^a-z0-9-]|$)" <<<"$page" ||
-            fail "$program --help lists $option, its manual page (tools/$program/$program.1) does not"
+            fail "$program --help lists $option, its manual page (tools/$program/$program.1) has no entry for it"
     done
 done
 

@@ -111,3 +111,20 @@ void TGSMExtractor::ReportError(const QString& message) {
     MessageBoxes::show(nullptr, QGuiApplication::applicationDisplayName(),
                        message + QLatin1Char(' '), MessageBoxes::Icon::None);
 }
+
+void AddFuelWindowSeries(ChartModel& chart) {
+    const QList<QColor> colors{
+        QColor(0, 0, 255),    QColor(),           QColor(0, 255, 0),   QColor(255, 255, 0),
+        QColor(64, 128, 128), QColor(64, 0, 128), QColor(255, 0, 255), QColor(64, 0, 0)};
+    for (const QColor& color : colors) {
+        ChartSeries* series = chart.addSeries();
+        series->setLineWidth(3);
+        series->setMarkerShape(ChartMarkerShape::Circle);
+        series->setMarkerSize(6);
+        series->setMarkerVisible(true);
+        series->setMarksVisible(false);
+        series->setShownInLegend(false);
+        if (color.isValid())
+            series->setColor(color);
+    }
+}

@@ -38,3 +38,8 @@ private:
     TGSMColor m_colors;
     quint32 m_currentColor = 0;
 };
+
+// The fuel window's chart comes with eight series of its own (the second keeps the chart's
+// automatic colour); they take part in the smallest value of a split run, so whatever draws the
+// fuel chart without the window adds them too, for the same numbers.
+void AddFuelWindowSeries(ChartModel& chart);

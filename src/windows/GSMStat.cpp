@@ -51,7 +51,7 @@ TfmGSMStat::TfmGSMStat(TdmStatistic& dm, QWidget* parent)
                    .storedValues = {QStringLiteral("cbLiter_Hi.ItemIndex"),
                                     QStringLiteral("cbLiter_Low.ItemIndex")}}) {
     buildControls();
-    buildSeries();
+    AddFuelWindowSeries(*Chart());
     finishCreation({gbGSM, gbLitre});
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(cbSchema, &QComboBox::currentTextChanged, this, [this] { cbSchemaChange(); });
@@ -103,24 +103,6 @@ void TfmGSMStat::buildControls() {
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(10);
     Timer1->setSingleShot(true);
-}
-
-void TfmGSMStat::buildSeries() {
-    // Series11 to Series18; the second keeps the chart's automatic colour.
-    const QList<QColor> colors{
-        QColor(0, 0, 255),    QColor(),           QColor(0, 255, 0),   QColor(255, 255, 0),
-        QColor(64, 128, 128), QColor(64, 0, 128), QColor(255, 0, 255), QColor(64, 0, 0)};
-    for (const QColor& color : colors) {
-        ChartSeries* series = Chart()->addSeries();
-        series->setLineWidth(3);
-        series->setMarkerShape(ChartMarkerShape::Circle);
-        series->setMarkerSize(6);
-        series->setMarkerVisible(true);
-        series->setMarksVisible(false);
-        series->setShownInLegend(false);
-        if (color.isValid())
-            series->setColor(color);
-    }
 }
 
 void TfmGSMStat::FormShow() {

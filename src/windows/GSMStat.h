@@ -46,7 +46,6 @@ public:
 
 private:
     void buildControls();
-    void buildSeries();
 
     TGSMColor m_colors;
 };

@@ -104,4 +104,18 @@ inline QStringList clippedAtSmallest(QWidget* window) {
     return clippedCaptions(window);
 }
 
+// What the windows of one case cut, each measured at its smallest size as it is shown; `report`
+// says what went wrong, empty when nothing did.
+struct Survey {
+    QStringList clipped;
+    bool measured = false;
+    void operator()(QWidget* shown) {
+        measured = true;
+        clipped << clippedAtSmallest(shown);
+    }
+    QString report() const {
+        return measured ? clipped.join(QLatin1Char('\n')) : QStringLiteral("no window was shown");
+    }
+};
+
 } // namespace CaptionFit

@@ -1,4 +1,5 @@
 #include "common/CaptionFit.h"
+#include "common/CompareCase.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
@@ -662,7 +663,8 @@ private slots:
         QTest::newRow("fuel") << QList<double>{20, 109.99, 15, 49.99, 0};
     }
     void compare() {
-        compareIn(open(), [this] { return open(); });
+        const auto grades = [this] { check({"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"}); };
+        compareCase(m_env, open(), grades, [this] { return open(); });
     }
 
     // Every caption whole in Debian's fonts, at each window's smallest size: the windows were
@@ -674,12 +676,7 @@ private slots:
     }
     void captionsWhole() {
         QFETCH(QString, window);
-        QStringList clipped;
-        bool measured = false;
-        const auto measure = [&](QWidget* shown) {
-            measured = true;
-            clipped << CaptionFit::clippedAtSmallest(shown);
-        };
+        CaptionFit::Survey measure;
         if (window == "fuel window") {
             TfmGSMStat* fuel = open();
             // The shift's labels and the wider caption of the select-all button as well.
@@ -688,7 +685,7 @@ private slots:
             measure(fuel);
             fuel->bbtSelectAll->click();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            clipped << CaptionFit::clippedCaptions(fuel);
+            measure.clipped << CaptionFit::clippedCaptions(fuel);
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {
@@ -703,76 +700,11 @@ private slots:
             });
             emit m_window->Chart1->pointClicked(0, 1);
         }
-        QVERIFY2(measured && m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+        QVERIFY2(m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
+        QVERIFY2(measure.report().isEmpty(), qPrintable(measure.report()));
     }
 
 private:
-    template <class W, class Reopen>
-    void compareIn(W* window, Reopen reopen) {
-        if constexpr (std::is_same_v<W, TfmGSMStat>)
-            check({"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"});
-        window->dtpDateFrom->setDate(QDate(2009, 8, 25));
-        window->dtpDateTo->setDate(QDate(2009, 8, 26));
-        window->cbMult->setCurrentIndex(5);
-        window->cbDim->setCurrentIndex(1);
-        window->miComparePrevious->trigger();
-        QVERIFY(window->miComparePrevious->isChecked() && !window->miCompareYear->isChecked());
-        window->bbtGo->click();
-        QVERIFY(runFinished(window, 20000));
-        QCOMPARE(m_env.boxes.size(), 0);
-        const ChartModel* chart = window->Chart();
-        const int last = chart->seriesCount() - 1;
-        QCOMPARE(chart->series(last)->partner(), 0);
-        QTEST(centValues(chart->series(last)), "earlier");
-        QCOMPARE(chart->series(last)->title(), QStringLiteral("прошлый период"));
-        QVERIFY(window->lbCompare->text().startsWith(QStringLiteral("к прошлому периоду: ")));
-        QString shownDate;
-        whenModalShown<TfmValue>([&](TfmValue* value) {
-            shownDate = value->lbXValue->text();
-            value->close();
-        });
-        emit window->Chart1->pointClicked(last, 1);
-        QCOMPARE(shownDate, QStringLiteral("24.08.2009 06:00:00, Понедельник"));
-
-        // Two points a page: the data files still hold all five rows of both lines.
-        window->SpinEdit1->setValue(2);
-        QTemporaryDir dir;
-        window->SaveData(dir.filePath("d.csv"), TStatWindow::TDataFormat::SpreadsheetCsv);
-        const QStringList rows =
-            QString::fromUtf8(readBytes(dir.filePath("d.csv"))).split("\r\n", Qt::SkipEmptyParts);
-        QCOMPARE(rows.size(), 6);
-        QVERIFY2(rows[0].endsWith(";прошлый период") && rows[2].startsWith("25.08.2009 06:00;"),
-                 qPrintable(rows.join('|')));
-        window->SaveData(dir.filePath("d.xlsx"), TStatWindow::TDataFormat::Xlsx);
-        QVERIFY(readBytes(dir.filePath("d.xlsx")).startsWith("PK"));
-
-        QByteArray report;
-        SetReportViewerEntry(
-            [&](const QString&, const QByteArray& html, const QString&) { report = html; });
-        window->bbtPrint->click();
-        QVERIFY(CodePage1251::decode(report).contains("<b>ПРОШЛЫЙ ПЕРИОД:<br><nobr>всего : "));
-
-        // Another choice on a shown chart builds it again at once; it is there after reopening.
-        window->miCompareYear->trigger();
-        QVERIFY(runFinished(window, 20000));
-        QCOMPARE(chart->series(chart->seriesCount() - 1)->title(), QStringLiteral("год назад"));
-        window->close();
-        window = reopen();
-        QVERIFY(window->miCompareYear->isChecked() && !window->miComparePrevious->isChecked());
-        if constexpr (std::is_same_v<W, TfmGSMStat>)
-            check({"АИ-92"});
-        window->miCompareNone->trigger();
-        QVERIFY(!window->miCompareYear->isChecked());
-        window->bbtGo->click();
-        QVERIFY(runFinished(window, 20000));
-        QVERIFY(!window->Chart()->series(window->Chart()->seriesCount() - 1)->isCompanion());
-        QVERIFY(window->lbCompare->isHidden());
-        window->bbtPrint->click();
-        SetReportViewerEntry({});
-        QVERIFY(!CodePage1251::decode(report).contains("ПЕРИОД:"));
-    }
-
     TfmGSMStat* open() {
         m_window = std::make_unique<TfmGSMStat>(m_dm);
         m_window->show();

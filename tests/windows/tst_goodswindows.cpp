@@ -1,4 +1,5 @@
 #include "common/CaptionFit.h"
+#include "common/CompareCase.h"
 #include "common/Errors.h"
 #include "common/StationFixture.h"
 #include "common/WindowTestSupport.h"
@@ -294,6 +295,17 @@ private slots:
         QCOMPARE(window->RecordCountLabel->text(), QStringLiteral("2"));
     }
 
+    // The comparison of the shared frame, through the goods window: every line as the window
+    // starts, summed.
+    void compare_data() {
+        QTest::addColumn<QList<double>>("earlier"); // the 24th in 6-hour steps
+        QTest::newRow("goods") << QList<double>{180, 0, 120, 360, 0};
+    }
+    void compare() {
+        compareCase(
+            m_env, openWindow(), [] {}, [this] { return openWindow(); });
+    }
+
     // Every caption whole in Debian's fonts, at each window's smallest size: the windows were
     // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
     void captionsWhole_data() {
@@ -303,12 +315,7 @@ private slots:
     }
     void captionsWhole() {
         QFETCH(QString, window);
-        QStringList clipped;
-        bool measured = false;
-        const auto measure = [&](QWidget* shown) {
-            measured = true;
-            clipped << CaptionFit::clippedAtSmallest(shown);
-        };
+        CaptionFit::Survey measure;
         if (window == "goods window") {
             measure(openWindow());
         } else {
@@ -319,8 +326,8 @@ private slots:
             TQueryItems selection;
             SelectGoods(true, selection, m_dm.cdsCategory, m_dm.cdsGoods);
         }
-        QVERIFY2(measured && m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
-        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+        QVERIFY2(m_env.boxes.isEmpty(), qPrintable(m_env.boxes.value(0).text));
+        QVERIFY2(measure.report().isEmpty(), qPrintable(measure.report()));
     }
 
 private:

@@ -4,6 +4,7 @@
 #include "ScreenshotFile.h"
 
 #include "platform/core/CodePage1251.h"
+#include "platform/core/TextTable.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -125,38 +126,8 @@ QStringList fuelTable(const QStringList& grades, const QHash<QString, QStringLis
     }
     const QStringList total{QStringLiteral("Итого"), number(sum[0], 2), number(sum[1], 2),
                             number(sum[2], 0)};
-    QList<int> widths;
-    for (int column = 0; column < header.size(); ++column) {
-        qsizetype width = std::max(header.at(column).size(), total.at(column).size());
-        for (const QStringList& row : rows)
-            width = std::max(width, row.at(column).size());
-        widths << int(width);
-    }
-    const auto rule = [&] {
-        QString line = QStringLiteral("+");
-        for (const int width : widths)
-            line += QString(width + 2, QLatin1Char('-')) + QLatin1Char('+');
-        return line;
-    };
-    const auto line = [&](const QStringList& cells) {
-        QString text = QStringLiteral("|");
-        for (int column = 0; column < cells.size(); ++column)
-            text += QLatin1Char(' ') +
-                    (column == 0 ? cells.at(column).leftJustified(widths.at(column))
-                                 : cells.at(column).rightJustified(widths.at(column))) +
-                    QStringLiteral(" |");
-        return text;
-    };
-    QStringList table{QStringLiteral("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА"),
-                      QStringLiteral("Период: %1 - %2").arg(from, to),
-                      QString(),
-                      rule(),
-                      line(header),
-                      rule()};
-    for (const QStringList& row : rows)
-        table << line(row);
-    table << rule() << line(total) << rule();
-    return table;
+    return ItemTotalsTable(QStringLiteral("ПРОДАЖИ ГСМ ПО ВИДАМ ТОПЛИВА"),
+                           QStringLiteral("Период: %1 - %2").arg(from, to), header, rows, total);
 }
 
 } // namespace

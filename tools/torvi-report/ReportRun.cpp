@@ -29,25 +29,6 @@ quint32 gradeColorValue(int index) {
     return 0x01000000u | (quint32(19 - index) & 0xFFFFu);
 }
 
-// The fuel window's chart comes with eight series of its own; they take part in the smallest
-// value of a split run, so the report's numbers are the window's only with them.
-void addFuelWindowSeries(ChartModel& chart) {
-    const QList<QColor> colors{
-        QColor(0, 0, 255),    QColor(),           QColor(0, 255, 0),   QColor(255, 255, 0),
-        QColor(64, 128, 128), QColor(64, 0, 128), QColor(255, 0, 255), QColor(64, 0, 0)};
-    for (const QColor& color : colors) {
-        ChartSeries* series = chart.addSeries();
-        series->setLineWidth(3);
-        series->setMarkerShape(ChartMarkerShape::Circle);
-        series->setMarkerSize(6);
-        series->setMarkerVisible(true);
-        series->setMarksVisible(false);
-        series->setShownInLegend(false);
-        if (color.isValid())
-            series->setColor(color);
-    }
-}
-
 struct TListed {
     QString name;
     qint32 id = 0;
@@ -135,7 +116,7 @@ ReportRun::ReportRun(const ReportOptions& options)
     m_chart.setLegendVisible(false);
     m_chart.setPointsPerPage(30);
     if (fuel)
-        addFuelWindowSeries(m_chart);
+        AddFuelWindowSeries(m_chart);
 }
 
 ReportRun::~ReportRun() {

@@ -5,11 +5,11 @@
 # no error in it, and, from its unpacked files, each program's version and that each manual page
 # describes every option the program's --help lists.
 #
-# Exits 77 (skipped) without dpkg-deb or lintian, except under CI=true, where that fails.
+# Exits 77 (skipped) without dpkg-deb, dpkg-dev or lintian, except under CI=true, where that fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for tool in dpkg-deb lintian; do
+for tool in dpkg-deb dpkg-buildflags lintian; do
     if ! command -v "$tool" >/dev/null; then
         if [ "${CI:-}" = "true" ]; then
             echo "check-package: $tool is missing; run scripts/setup.sh" >&2

@@ -221,6 +221,9 @@ void TStatWindow::buildSharedControls() {
     Label8 = label(gbStat, "Label8", QStringLiteral("максимальное значение"));
     MaxValueLabel = valueLabel(gbStat, "MaxValueLabel");
     lbCompare = valueLabel(gbStat, "lbCompare");
+    // "к году назад: +12,3 %" is wider than the box's values: it goes on to a second line
+    // rather than losing its beginning.
+    lbCompare->setWordWrap(true);
     lbCompare->hide();
     auto* stat = new QVBoxLayout(gbStat);
     stat->setContentsMargins(2, 2, 2, 2);

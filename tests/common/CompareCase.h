@@ -6,6 +6,7 @@
 // report's block and the box's line only with it, every page in the saved data through the save
 // dialog too, the choice back after reopening.
 
+#include "common/CaptionFit.h"
 #include "common/TestFiles.h"
 #include "common/WindowTestSupport.h"
 
@@ -39,6 +40,9 @@ void compareCase(WindowTestEnvironment& env, W* window, Pick pick, Reopen reopen
     QTEST(centValues(chart->series(last)), "earlier");
     QCOMPARE(chart->series(last)->title(), QStringLiteral("прошлый период"));
     QVERIFY(window->lbCompare->text().startsWith(QStringLiteral("к прошлому периоду: ")));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QStringList clipped = CaptionFit::clippedCaptions(window);
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join('\n')));
     QString shownDate;
     whenModalShown<TfmValue>([&](TfmValue* value) {
         shownDate = value->lbXValue->text();

@@ -426,8 +426,6 @@ private slots:
         QTest::newRow("series 1: magenta") << 16777216u + 17u << QColor(255, 0, 255);
         QTest::newRow("series 5: red") << 16777216u + 13u << QColor(255, 0, 0);
         QTest::newRow("series 18: cyan") << 16777216u + 18u << entry(18);
-        QTest::newRow("series 19 cycles")
-            << 16777216u + quint32(18 - 19 % 18) << QColor(255, 0, 255);
         QTest::newRow("grade 0: white's stand-in") << grade(0) << entry(19);
         QTest::newRow("grade 19: black") << grade(19) << QColor(0, 0, 0);
         QTest::newRow("grade 20 wraps to 65535") << grade(20) << QColor(0, 0, 0);

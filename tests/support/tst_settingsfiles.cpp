@@ -37,11 +37,6 @@ QByteArray cp(const QString& text) {
     return CodePage1251::encode(text);
 }
 
-// The value exactly as stored under a key, for checks of the stored form.
-QString stored(const QString& path, const QString& key) {
-    return IniDocument::fromBytes(readBytes(path)).value("S", key).value_or("<none>");
-}
-
 QString longText(qsizetype size, quint32 seed) {
     static const QString alphabet = QStringLiteral("abcdefghijАБВГДежзий0123456789 .,;");
     QString text;
@@ -170,6 +165,7 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
+        static const char binary[] = "\x00\xff[\x01\x02\r\x98=\n\x00=\x00\n";
         // clang-format off
         QTest::newRow("Cyrillic names without regard to case")
             << cp(QStringLiteral("[Отчёт]\r\nШрифт=Курьер\r\n")) << "ОТЧЁТ" << "шрифт" << "Курьер";
@@ -186,9 +182,6 @@ private slots:
             << "<default>";
         QTest::newRow("LF line ends, equals sign in value") << QByteArray("[S]\nA=1\nB=x=y") << "S"
             << "B" << "x=y";
-        // clang-format on
-        static const char binary[] = "\x00\xff[\x01\x02\r\x98=\n\x00=\x00\n";
-        // clang-format off
         QTest::newRow("binary bytes") << QByteArray(binary, sizeof binary - 1) << "S" << "A"
             << "<default>";
         // clang-format on
@@ -215,44 +208,10 @@ private slots:
         QVERIFY2(!QFile::exists(path()), "a deletion must not create the file");
         ini.writeString(QStringLiteral("Секция"), "K", QStringLiteral("Значение"));
         QCOMPARE(readBytes(path()), cp(QStringLiteral("[Секция]\r\nK=Значение\r\n")));
-    }
-
-    // Everything a change does not touch stays byte for byte, comments and odd bytes included.
-    void changesKeepTheRest_data() {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("operation");
-        QTest::addColumn<QByteArray>("after");
-        const QByteArray base(
-            "; head\r\n[A]\r\nx=1\r\n\r\n[B]\r\n;note\r\nY = 2\r\nz=3\r\n\xff\x98\r\n");
-        // clang-format off
-        QTest::newRow("replace keeps stored key spelling") << base << 0
-            << QByteArray("; head\r\n[A]\r\nx=1\r\n\r\n[B]\r\n;note\r\nY=new\r\nz=3\r\n"
-                          "\xff\x98\r\n");
-        QTest::newRow("new key after the section's last key") << base << 1
-            << QByteArray("; head\r\n[A]\r\nx=1\r\nn=v\r\n\r\n[B]\r\n;note\r\nY = 2\r\nz=3\r\n"
-                          "\xff\x98\r\n");
-        QTest::newRow("new section at the end") << QByteArray("[A]\nx=1") << 2
-            << QByteArray("[A]\r\nx=1\r\n[C]\r\nk=v\r\n");
-        QTest::newRow("delete key") << base << 3
-            << QByteArray("; head\r\n[A]\r\nx=1\r\n\r\n[B]\r\n;note\r\n" "z=3\r\n\xff\x98\r\n");
-        QTest::newRow("erase section with its comments") << base << 4
-            << QByteArray("; head\r\n[A]\r\nx=1\r\n\r\n");
-        // clang-format on
-    }
-    void changesKeepTheRest() {
-        QFETCH(QByteArray, before);
-        QFETCH(int, operation);
-        QVERIFY(writeBytes(path(), before));
-        ProfileIniFile ini(path());
-        if (operation == 0)
-            ini.writeString("b", "y", "new");
-        else if (operation < 3)
-            ini.writeString(operation == 1 ? "a" : "C", operation == 1 ? "n" : "k", "v");
-        else if (operation == 3)
-            ini.deleteKey("B", "y");
-        else
-            ini.eraseSection("b");
-        QTEST(readBytes(path()), "after");
+        ini.deleteKey(QStringLiteral("СЕКЦИЯ"), "k");
+        QCOMPARE(readBytes(path()), cp(QStringLiteral("[Секция]\r\n")));
+        ini.eraseSection(QStringLiteral("секция"));
+        QCOMPARE(readBytes(path()), QByteArray());
     }
 
     // What the file could not give back unchanged is refused, and the file stays as it was.
@@ -334,40 +293,14 @@ private slots:
     void hash_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected");
-        // clang-format off
         QTest::newRow("abc") << "abc" << 397824173;
         QTest::newRow("empty") << "" << 0;
         // One byte 0xFF in code page 1251, two in UTF-8.
         QTest::newRow("Cyrillic ya") << QStringLiteral("я") << -2088705;
-        // clang-format on
     }
     void hash() {
         QFETCH(QString, text);
         QTEST(IniValueHash(text), "expected");
-    }
-
-    void roundTrip_data() {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("storedForm");
-        QTest::addColumn<QString>("readBack");
-        // clang-format off
-        QTest::newRow("CR LF") << "A\r\nB" << "A<@\\n@>B" << "A\r\nB";
-        QTest::newRow("lone LF comes back as CR LF") << "A\nB" << "A<@\\n@>B" << "A\r\nB";
-        QTest::newRow("lone CR is dropped") << "A\rB" << "AB" << "AB";
-        QTest::newRow("outer blanks quoted") << " a\t" << "\" a\t\"" << " a\t";
-        QTest::newRow("quotes kept") << "\"q\"" << "\"\"q\"\"" << "\"q\"";
-        QTest::newRow("Cyrillic") << "Отчёт №5" << "Отчёт №5" << "Отчёт №5";
-        // clang-format on
-    }
-    void roundTrip() {
-        QFETCH(QString, value);
-        QFETCH(QString, storedForm);
-        TSafeIniFile ini(path());
-        ini.WriteString("S", "K", value);
-        QCOMPARE(readBytes(path()).count("K"), 1); // one key, no companions
-        const QByteArray line = "K=" + CodePage1251::encode(storedForm) + "\r\n";
-        QVERIFY2(readBytes(path()).contains(line), readBytes(path()).constData());
-        QTEST(ini.ReadString("S", "K", "<default>"), "readBack");
     }
 
     // Cuts at 65532 characters, never inside a line-break marker, and back.
@@ -453,8 +386,9 @@ private slots:
                                                                        : expected);
     }
 
-    // Written in the fixed formats whatever the workstation's locale (also run under ru_RU).
-    void typedValues_data() {
+    // Written in the fixed formats whatever the workstation's locale (also run under ru_RU), each
+    // as one key without companions, and read back.
+    void values_data() {
         QTest::addColumn<Op>("write");
         QTest::addColumn<QString>("storedForm");
         QTest::addColumn<Read>("read");
@@ -462,7 +396,19 @@ private slots:
         const TDateTime dt = encodeDateTime(2009, 8, 24, 13, 5, 7, 45);
         const TDateTime day = encodeDateTime(2009, 8, 24);
         const auto text = [](const QString& v) { return WRITE(WriteString("S", "K", v)); };
+        const Read string = READ(ReadString("S", "K", "<default>"));
         // clang-format off
+        QTest::newRow("CR LF") << text("A\r\nB") << "A<@\\n@>B" << string << QVariant("A\r\nB");
+        QTest::newRow("lone LF comes back as CR LF") << text("A\nB") << "A<@\\n@>B" << string
+            << QVariant("A\r\nB");
+        QTest::newRow("lone CR is dropped") << text("A\rB") << "AB" << string << QVariant("AB");
+        QTest::newRow("leading blank quoted") << text(" a") << "\" a\"" << string << QVariant(" a");
+        QTest::newRow("trailing blank quoted") << text("a\t") << "\"a\t\"" << string
+            << QVariant("a\t");
+        QTest::newRow("quotes kept") << text("\"q\"") << "\"\"q\"\"" << string
+            << QVariant("\"q\"");
+        QTest::newRow("Cyrillic") << text("Отчёт №5") << "Отчёт №5" << string
+            << QVariant("Отчёт №5");
         QTest::newRow("date") << WRITE(WriteDate("S", "K", dt)) << "24.08.2009"
             << READ(ReadDate("S", "K", -1)) << QVariant(day);
         QTest::newRow("time") << WRITE(WriteTime("S", "K", dt)) << "13:05:07.045"
@@ -489,13 +435,16 @@ private slots:
             << READ(ValueExists("s", "k") && !i.ValueExists("S", "Missing")) << QVariant(true);
         // clang-format on
     }
-    void typedValues() {
+    void values() {
         QFETCH(Op, write);
+        QFETCH(QString, storedForm);
         QFETCH(Read, read);
         QFETCH(QVariant, expected);
         TSafeIniFile ini(path());
         write(ini);
-        QTEST(stored(path(), "K"), "storedForm");
+        const QByteArray bytes = readBytes(path());
+        QVERIFY2(bytes.count("K") == 1 && bytes.contains("K=" + cp(storedForm) + "\r\n"),
+                 bytes.constData());
         const QVariant got = read(ini);
         if (got.typeId() == QMetaType::Double)
             QCOMPARE(qRound64(got.toDouble() * kMsecPerDay),
@@ -539,12 +488,10 @@ private slots:
         QTest::addColumn<QString>("relativePath");
         QTest::addColumn<int>("osError");
         QTest::addColumn<bool>("retried");
-        // clang-format off
         QTest::newRow("folder is a file") << "file/cnf.INI" << int(ENOTDIR) << false;
         QTest::newRow("missing folder") << "missing/cnf.INI" << int(ENOENT) << false;
         QTest::newRow("file is a folder") << "folder" << int(EISDIR) << true;
         QTest::newRow("read-only folder") << "readonly/cnf.INI" << int(EACCES) << true;
-        // clang-format on
     }
     void unwritableFile() {
         QFETCH(QString, relativePath);
@@ -622,56 +569,70 @@ private slots:
     }
 
     // Big and odd files read the key asked for; a change keeps every other line as it was (line
-    // ends become CR LF) and removes every copy of a duplicated name, so none comes back.
+    // ends become CR LF, comments and odd bytes stay), a key keeps its stored spelling, and every
+    // copy of a duplicated name goes, so none comes back.
     void content_data() {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("change"); // write Z, delete S/K, erase S
-        QTest::addColumn<QString>("value");  // of S/K after the change
+        QTest::addColumn<Op>("change");
+        QTest::addColumn<QString>("value"); // of S/K after the change
         QTest::addColumn<QByteArray>("expected");
         const QByteArray blank = lines("[S]\r\nK=1\r\n", "\r\n", 1 << 20);
         const QByteArray shortLines = lines("[S]\r\nK=1\r\n", "x\n", 1 << 20);
         const QByteArray keys = lines("[S]\r\n", "k#=v\r\n", 200000) + "K=1\r\n";
         const QByteArray sections = lines("[S]\r\nK=1\r\n", "[s#]\r\n", 200000);
+        const Op writeZ = WRITE(WriteString("Z", "V", "1"));
+        const Op deleteK = WRITE(DeleteKey("S", "K"));
         for (const auto& [name, bytes] :
              {std::pair{"2 MB of blank lines", blank}, std::pair{"2 MB of short lines", shortLines},
               std::pair{"200 000 keys", keys}, std::pair{"200 000 sections", sections}})
-            QTest::newRow(name) << bytes << "write"
-                                << "1"
+            QTest::newRow(name) << bytes << writeZ << "1"
                                 << QByteArray(bytes).replace("x\n", "x\r\n") + "[Z]\r\nV=1\r\n";
-        QTest::newRow("CR-only line ends")
-            << QByteArray("[S]\rJ=0\rK=1\r") << "write"
-            << "1" << QByteArray("[S]\r\nJ=0\r\nK=1\r\n[Z]\r\nV=1\r\n");
-        QTest::newRow("empty quotes") << QByteArray("[S]\r\nK=\"\"\r\n") << ""
-                                      << "" << QByteArray();
-        QTest::newRow("key twice") << QByteArray("[S]\r\nK=1\r\n;c\r\nk=2\r\nL=3\r\n") << "delete"
-                                   << "<none>" << QByteArray("[S]\r\n;c\r\nL=3\r\n");
+        const QByteArray base(
+            "; head\r\n[A]\r\nx=1\r\n\r\n[B]\r\n;note\r\nY = 2\r\nz=3\r\n\xff\x98\r\n");
+        // clang-format off
+        QTest::newRow("replace keeps stored key spelling") << base
+            << WRITE(WriteString("b", "y", "new")) << "<none>"
+            << QByteArray("; head\r\n[A]\r\nx=1\r\n\r\n[B]\r\n;note\r\nY=new\r\nz=3\r\n"
+                          "\xff\x98\r\n");
+        QTest::newRow("new key after the section's last key") << base
+            << WRITE(WriteString("a", "n", "v")) << "<none>"
+            << QByteArray("; head\r\n[A]\r\nx=1\r\nn=v\r\n\r\n[B]\r\n;note\r\nY = 2\r\nz=3\r\n"
+                          "\xff\x98\r\n");
+        QTest::newRow("new section at the end") << QByteArray("[A]\nx=1")
+            << WRITE(WriteString("C", "k", "v")) << "<none>"
+            << QByteArray("[A]\r\nx=1\r\n[C]\r\nk=v\r\n");
+        QTest::newRow("delete key") << base << WRITE(DeleteKey("B", "y")) << "<none>"
+            << QByteArray("; head\r\n[A]\r\nx=1\r\n\r\n[B]\r\n;note\r\n" "z=3\r\n\xff\x98\r\n");
+        QTest::newRow("erase section with its comments") << base << WRITE(EraseSection("b"))
+            << "<none>" << QByteArray("; head\r\n[A]\r\nx=1\r\n\r\n");
+        QTest::newRow("CR-only line ends") << QByteArray("[S]\rJ=0\rK=1\r") << writeZ << "1"
+            << QByteArray("[S]\r\nJ=0\r\nK=1\r\n[Z]\r\nV=1\r\n");
+        QTest::newRow("empty quotes") << QByteArray("[S]\r\nK=\"\"\r\n") << Op() << ""
+            << QByteArray("[S]\r\nK=\"\"\r\n");
+        QTest::newRow("key twice") << QByteArray("[S]\r\nK=1\r\n;c\r\nk=2\r\nL=3\r\n") << deleteK
+            << "<none>" << QByteArray("[S]\r\n;c\r\nL=3\r\n");
         QTest::newRow("key in a section twice")
-            << QByteArray("[S]\r\nK=1\r\n[T]\r\nK=9\r\n[s]\r\nK=2\r\n") << "delete"
+            << QByteArray("[S]\r\nK=1\r\n[T]\r\nK=9\r\n[s]\r\nK=2\r\n") << deleteK
             << "<none>" << QByteArray("[S]\r\n[T]\r\nK=9\r\n[s]\r\n");
         QTest::newRow("long value twice")
             << QByteArray("[S]\r\nK=a\r\nK__$Count=2\r\nK__$Line2=b\r\nK__$Count=2\r\n"
                           "K__$Line2=c\r\n")
-            << "delete"
-            << "<none>" << QByteArray("[S]\r\n");
+            << deleteK << "<none>" << QByteArray("[S]\r\n");
         QTest::newRow("section twice")
-            << QByteArray("[S]\r\nK=1\r\n\r\n[T]\r\nA=1\r\n[s]\r\nK=2\r\n") << "erase"
-            << "<none>" << QByteArray("[T]\r\nA=1\r\n");
+            << QByteArray("[S]\r\nK=1\r\n\r\n[T]\r\nA=1\r\n[s]\r\nK=2\r\n")
+            << WRITE(EraseSection("S")) << "<none>" << QByteArray("[T]\r\nA=1\r\n");
+        // clang-format on
     }
     void content() {
         QFETCH(QByteArray, content);
-        QFETCH(QString, change);
+        QFETCH(Op, change);
         QFETCH(QByteArray, expected);
         QVERIFY(writeBytes(path(), content));
         TSafeIniFile ini(path());
-        if (change == "write")
-            ini.WriteString("Z", "V", "1");
-        else if (change == "delete")
-            ini.DeleteKey("S", "K");
-        else if (change == "erase")
-            ini.EraseSection("S");
+        if (change)
+            change(ini);
         QTEST(ini.ReadString("S", "K", "<none> "), "value");
-        if (!change.isEmpty())
-            QVERIFY(readBytes(path()) == expected);
+        QVERIFY(readBytes(path()) == expected);
     }
 
     // Refused before it is read: the file is sparse, reading it would cost time and memory.
@@ -680,20 +641,18 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(40) << 20));
         f.close();
         TSafeIniFile ini(path());
+        const QString tooBig = "TSafeIniFile.WriteString -> Файл настроек " + path() +
+                               " слишком велик (%1 МБ, допустимо не более 32.0 МБ); проверьте, тот "
+                               "ли это файл";
         QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.ReadString("S", "K", {}));
-        QCOMPARE(errorOf([&] { ini.WriteString("S", "K", "v"); }),
-                 "TSafeIniFile.WriteString -> Файл настроек " + path() +
-                     " слишком велик (40.0 МБ, допустимо не более 32.0 МБ); проверьте, тот ли это "
-                     "файл");
+        QCOMPARE(errorOf([&] { ini.WriteString("S", "K", "v"); }), tooBig.arg("40.0"));
         QCOMPARE(QFileInfo(path()).size(), qint64(40) << 20);
 
         // Nor does a write make a file under the limit cross it.
         const QByteArray full = "[S]\r\nK=" + QByteArray((32 << 20) - 100, 'x') + "\r\n";
         QVERIFY(writeBytes(path(), full));
         QCOMPARE(errorOf([&] { ini.WriteString("S", "L", QString(200, 'y')); }),
-                 "TSafeIniFile.WriteString -> Файл настроек " + path() +
-                     " слишком велик (32.0 МБ, допустимо не более 32.0 МБ); проверьте, тот ли это "
-                     "файл");
+                 tooBig.arg("32.0"));
         QVERIFY(readBytes(path()) == full);
     }
 

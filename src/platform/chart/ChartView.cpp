@@ -262,6 +262,9 @@ ChartView::ChartView(ChartModel* model, QWidget* parent)
     m_chart->setLocale(QLocale());
     m_chart->legend()->setAlignment(Qt::AlignBottom);
     m_chart->legend()->setVisible(false);
+    // Many lines share one row of legend, and their names are shortened to fit: the whole name
+    // is under the pointer.
+    m_chart->legend()->setShowToolTips(true);
     m_axisX->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     m_axisX->setGridLineVisible(true);
     m_axisY->setLabelFormat(QStringLiteral("%.10g"));

@@ -1,6 +1,8 @@
 #include "extraction/Extractor.h"
 
+#include "platform/core/Exceptions.h"
 #include "platform/data/ClientDataSet.h"
+#include "platform/data/DCOMConnection.h"
 
 TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime dateTo,
                        QWidget* ownerWindow)
@@ -12,11 +14,13 @@ TExtractor::TExtractor(TClientDataSet* dataSet, TDateTime dateFrom, TDateTime da
     // parent would disable the progress window with it.
     , m_progress(std::make_unique<TfmProgress>()) {
     m_progress->SetOwnerWindow(ownerWindow);
+    QObject::connect(m_progress.get(), &TfmProgress::CancelRequested, m_progress.get(),
+                     [this] { Cancel(); });
 }
 
 TExtractor::~TExtractor() {
     // The body still uses the data set and the progress window; both must outlive it.
-    StopThread();
+    StopRun();
     if (m_dataSet)
         m_dataSet->close();
     m_dataSet = nullptr;
@@ -42,4 +46,30 @@ void TExtractor::SetDateTo(TDateTime value) {
 void TExtractor::SetSchema(int value) {
     if (m_schema != value)
         m_schema = value;
+}
+
+void TExtractor::Cancel() {
+    m_cancelRequested = true;
+    if (m_dataSet)
+        if (TDCOMConnection* connection = m_dataSet->remoteServer())
+            connection->cancel();
+}
+
+void TExtractor::StopRun() {
+    // A run waiting on a stopped server would otherwise hold the window's closing for ever.
+    Cancel();
+    StopThread();
+    ResetCancel();
+}
+
+void TExtractor::ResetCancel() {
+    m_cancelRequested = false;
+    if (m_dataSet)
+        if (TDCOMConnection* connection = m_dataSet->remoteServer())
+            connection->resetCancel();
+}
+
+void TExtractor::CheckCancelled() const {
+    if (m_cancelRequested.load())
+        throw EOperationCancelled();
 }

@@ -7,6 +7,7 @@
 
 #include <QPointer>
 
+#include <atomic>
 #include <memory>
 
 class TClientDataSet;
@@ -34,6 +35,21 @@ public:
     QWidget* OwnerWindow() const { return m_ownerWindow; }
     TfmProgress* Progress() const { return m_progress.get(); }
 
+    // Stops the run under way promptly, from any thread: the worker gives up at its next check
+    // and the data set's server cancels the statement it is running. The progress window's
+    // "Отмена" calls it. A run ends a cancel's effect; the next one starts afresh.
+    void Cancel();
+    bool CancelRequested() const { return m_cancelRequested.load(); }
+
+protected:
+    // Ends the worker as StopThread does, a run under way included: what subclasses call first
+    // thing in their destructor.
+    void StopRun();
+    // The worker, at the start of a run.
+    void ResetCancel();
+    // The worker, between steps: EOperationCancelled once Cancel was called.
+    void CheckCancelled() const;
+
 private:
     TQueryItems m_items;
     TDateTime m_dateFrom;
@@ -43,4 +59,5 @@ private:
     // The window may go before the extractor when a host tears everything down at once.
     QPointer<QWidget> m_ownerWindow;
     std::unique_ptr<TfmProgress> m_progress;
+    std::atomic<bool> m_cancelRequested{false};
 };

@@ -15,7 +15,7 @@ TFoodExtractor::TFoodExtractor(int stepUnit, TDateTime dateFrom, TDateTime dateT
                       pageBar) {}
 
 TFoodExtractor::~TFoodExtractor() {
-    StopThread();
+    StopRun();
 }
 
 void TFoodExtractor::SetByCategory(bool value) {

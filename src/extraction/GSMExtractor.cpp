@@ -16,7 +16,7 @@ TGSMExtractor::TGSMExtractor(int stepUnit, TDateTime dateFrom, TDateTime dateTo,
     , m_colors(colors) {}
 
 TGSMExtractor::~TGSMExtractor() {
-    StopThread();
+    StopRun();
 }
 
 void TGSMExtractor::SetLiterLow(double value) {

@@ -64,7 +64,7 @@ TGraphExtractor::TGraphExtractor(int stepUnit, TDateTime dateFrom, TDateTime dat
     , m_settings(TFormatSettings::workstation()) {}
 
 TGraphExtractor::~TGraphExtractor() {
-    StopThread();
+    StopRun();
     m_chart = nullptr;
     m_minLabel = nullptr;
     m_maxLabel = nullptr;
@@ -461,6 +461,7 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
             [&](TDateTime start, double sum, int consumed) {
                 if (Terminated())
                     throw TRunAbandoned();
+                CheckCancelled();
                 batch.append(ChartPoint{place, sum, PointLabelText(start, m_settings), color});
                 place += m_stepLength;
                 batchRows += consumed;
@@ -469,6 +470,9 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
                     handOver();
             });
     } catch (const TRunAbandoned&) {
+        throw;
+    } catch (const EOperationCancelled&) {
+        // The run's chart is cleared: a part of it would read as the whole.
         throw;
     } catch (...) {
         // The chart keeps the points of the buckets before the failing row, as it would have
@@ -484,7 +488,10 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
 void TGraphExtractor::RunOnce() {
     bool failed = false;
     bool abandoned = false;
+    bool cancelled = false;
     QString error;
+    // Before the progress window shows: its "Отмена" belongs to this run from then on.
+    ResetCancel();
     try {
         Synchronize([this] { Progress()->ProgressStart(); });
         Synchronize([this] { ClearChart(); });
@@ -497,6 +504,7 @@ void TGraphExtractor::RunOnce() {
             throw EDatabaseError(QStringLiteral("Построителю статистики не передан набор данных"));
         OpenConnection();
         const int rows = OpenPeriod(m_passFrom, m_passTo);
+        CheckCancelled();
         Progress()->SetMaxValue(rows + 1);
         Synchronize([this] {
             // Taken once per run: the companions' names and the box's line follow the run,
@@ -512,6 +520,7 @@ void TGraphExtractor::RunOnce() {
             const TComparePeriod earlier = EarlierPeriod(m_shownCompareMode, DateFrom(), DateTo());
             CheckBucketStep(earlier.from, earlier.to, m_stepLength);
             const int earlierRows = OpenPeriod(earlier.from, earlier.to);
+            CheckCancelled();
             Progress()->SetMaxValue(rows + earlierRows + 1);
             Synchronize([this] {
                 m_companionBase = m_chart ? m_chart->seriesCount() : 0;
@@ -524,12 +533,32 @@ void TGraphExtractor::RunOnce() {
         Synchronize([this] { FinishChart(); });
     } catch (const TRunAbandoned&) {
         abandoned = true;
+    } catch (const EOperationCancelled&) {
+        cancelled = true;
     } catch (const std::exception& e) {
         failed = true;
         error = ExceptionMessage(e);
     }
+    // Whatever a cancel made the server say (a closed connection, a cancelled statement) is the
+    // operator's own doing, not a fault to show.
+    cancelled = cancelled || CancelRequested();
+    abandoned = abandoned || Terminated();
+    if (cancelled && !abandoned) {
+        Attempt(failed, error, [this] {
+            Synchronize([this] {
+                ClearChart();
+                for (QLabel* label : {m_minLabel.data(), m_maxLabel.data(), m_countLabel.data(),
+                                      m_compareLabel.data()})
+                    if (label)
+                        label->clear();
+                if (m_compareLabel)
+                    m_compareLabel->setVisible(false);
+            });
+        });
+        m_retiredPoints.clear();
+    }
     CleanUp(failed, error);
-    if (failed && !abandoned)
+    if (failed && !abandoned && !cancelled)
         ReportError(error);
 }
 
@@ -553,5 +582,12 @@ void TGraphExtractor::CleanUp(bool& failed, QString& error) {
                 connection->close();
         });
     }
-    Attempt(failed, error, [this] { Synchronize([this] { Progress()->ProgressFinish(); }); });
+    Attempt(failed, error, [this] {
+        Synchronize([this] {
+            Progress()->ProgressFinish();
+            // Here, where no "Отмена" can come any more: a cancel must not outlive its run in the
+            // connection the window's other data sets share.
+            ResetCancel();
+        });
+    });
 }

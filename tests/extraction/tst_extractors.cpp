@@ -8,12 +8,19 @@
 #include "extraction/StatTexts.h"
 #include "platform/chart/ChartPalette.h"
 
+#include "platform/data/postgres/PostgresSchema.h"
+
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTimer>
 
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -486,6 +493,97 @@ private slots:
         QVERIFY(timer.elapsed() < 5000);
         QVERIFY(h.chart.series(0)->count() < 43201);
         QVERIFY(h.owner.isEnabled() && !h.connection.connected() && h.boxes.isEmpty());
+    }
+
+    // "Отмена" or Escape ends a run wherever it is: in the bucket pass, in the earlier period's
+    // pass, or in a query a stopped server never answers. No box, an empty chart and labels, and
+    // the next run works.
+    void cancelEndsRun_data() {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("bucket pass, button") << "bucket pass";
+        QTest::newRow("bucket pass, Escape") << "escape";
+        QTest::newRow("earlier period's pass") << "earlier";
+        QTest::newRow("query of a stopped backend") << "stopped";
+    }
+    void cancelEndsRun() {
+        QFETCH(QString, where);
+        if (where == "stopped" &&
+            StationFixture::kindFromEnvironment() != StationServerKind::Postgres)
+            QSKIP("runs in the PostgreSQL variant of this test");
+        ExtractorHarness h(QStringLiteral("dspLogtran"));
+        auto e = fuelExtractor(h, {"АИ-92"}, day24() + 30);
+        e->SetStepUnit(0);
+        e->SetCompareMode(where == "earlier" ? TCompareMode::Previous : TCompareMode::None);
+        // The run's query waits for the table a transaction of the test holds; its backend is
+        // then stopped, so that neither the query nor a cancel request gets an answer.
+        QSqlDatabase locker;
+        pid_t backend = 0;
+        // However the test ends, the backend goes on and the table is free.
+        const auto release = [&] {
+            if (backend)
+                ::kill(std::exchange(backend, 0), SIGCONT);
+            if (locker.isValid()) {
+                locker.close();
+                locker = QSqlDatabase();
+                QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+            }
+        };
+        const auto released = qScopeGuard(release);
+        const auto waitingBackend = [&] {
+            // The activity a transaction sees is taken once, at its first look.
+            QSqlQuery(QStringLiteral("SELECT pg_stat_clear_snapshot()"), locker);
+            QSqlQuery query(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE "
+                                           "application_name = 'torvistat' AND "
+                                           "wait_event_type = 'Lock'"),
+                            locker);
+            return query.next() ? pid_t(query.value(0).toInt()) : pid_t(0);
+        };
+        if (where == "stopped") {
+            locker = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("locker"));
+            QString host;
+            int port = -1;
+            QVERIFY(PostgresSchema::splitServerName(h.station.computerName(), host, port));
+            locker.setHostName(host);
+            locker.setPort(port);
+            locker.setDatabaseName(h.station.fuelParameter());
+            QVERIFY2(locker.open(), qPrintable(locker.lastError().text()));
+            QVERIFY(locker.transaction());
+            QVERIFY(QSqlQuery(locker).exec(
+                QStringLiteral("LOCK TABLE LogTran IN ACCESS EXCLUSIVE MODE")));
+        }
+        e->Resume();
+        if (where == "stopped") {
+            QTRY_VERIFY_WITH_TIMEOUT((backend = waitingBackend()) != 0, 20000);
+            QCOMPARE(::kill(backend, SIGSTOP), 0);
+        } else {
+            const int series = where == "earlier" ? 1 : 0;
+            QTRY_VERIFY_WITH_TIMEOUT(h.chart.series(series) && h.chart.series(series)->count() > 2,
+                                     20000);
+        }
+        QVERIFY(e->Progress()->isVisible() && e->Progress()->CancelButton()->isEnabled());
+        if (where == "escape")
+            QTest::keyClick(e->Progress()->CancelButton(), Qt::Key_Escape);
+        else
+            e->Progress()->CancelButton()->click();
+        // Ends at all while the backend is still stopped.
+        QTRY_VERIFY_WITH_TIMEOUT(e->Suspended(), 120000);
+        release();
+        QVERIFY2(h.boxes.isEmpty(), qPrintable(h.boxes.value(0).text));
+        QVERIFY(h.owner.isEnabled() && !e->Progress()->isVisible() && !h.connection.connected());
+        // Stopped, not finished: a finished chart would have its titles.
+        QVERIFY(!h.chart.isVisible() && h.chart.titleLines().isEmpty() &&
+                h.chart.seriesCount() <= 1);
+        QVERIFY(!h.chart.series(0) || h.chart.series(0)->count() == 0);
+        QVERIFY(h.minLabel.text().isEmpty() && h.maxLabel.text().isEmpty() &&
+                h.countLabel.text().isEmpty());
+
+        e->SetDateTo(day24() + 1);
+        e->SetStepUnit(2);
+        e->SetCompareMode(TCompareMode::None);
+        ExtractorHarness::run(*e);
+        QVERIFY(h.boxes.isEmpty());
+        QCOMPARE(h.cents(0), (QList<double>{79.99, 0}));
+        QVERIFY(h.chart.isVisible() && !h.countLabel.text().isEmpty());
     }
 
     void longRunLeavesUiResponsive() {

@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <sys/stat.h>
 
@@ -756,6 +757,50 @@ private slots:
     // Values as the server holds them, a result of several batches and the session's limits.
     // A row's limits hold for its connection; "stopped backend" stops the server's process of the
     // connection before the request, as a frozen server would be.
+    // A cancel from another thread ends the statement under way, or the next request, with the
+    // run's own error; after resetCancel the same server reads on.
+    void requestCancelled_data() {
+        QTest::addColumn<bool>("underWay");
+        QTest::newRow("statement under way") << true;
+        QTest::newRow("before the request") << false;
+    }
+    void requestCancelled() {
+        QFETCH(bool, underWay);
+        // Runs until cancelled, or for minutes until the statement limit.
+        const QString endless =
+            StationFixture::kindFromEnvironment() == StationServerKind::Postgres
+                ? QStringLiteral("SELECT pg_sleep(600)::text AS v")
+                : QStringLiteral("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+                                 "FROM c) SELECT count(*) AS v FROM c");
+        std::atomic<TStatServer*> published{nullptr};
+        QString message;
+        qsizetype rowsAfter = -1;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            // A server answers only the thread that made it.
+            auto server = serverFor(m_station);
+            const auto provide = [&](const QString& text) {
+                return server->provide(QStringLiteral("dspLogtran"), text, {});
+            };
+            if (!underWay)
+                server->cancel();
+            published = server.get();
+            try {
+                message = errorOf<EOperationCancelled>([&] { provide(endless); });
+                server->resetCancel();
+                rowsAfter = provide(QStringLiteral("SELECT * FROM LogTran"))->rowCount;
+            } catch (const std::exception& e) {
+                message = ExceptionMessage(e);
+            }
+        }));
+        worker->start();
+        QTRY_VERIFY(published.load() != nullptr);
+        if (underWay)
+            published.load()->cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 120000);
+        QCOMPARE(message, QStringLiteral("Построение прервано"));
+        QCOMPARE(rowsAfter, 10);
+    }
+
     void postgresValues_data() {
         QTest::addColumn<QString>("sql");
         QTest::addColumn<int>("timeoutMs");

@@ -108,6 +108,9 @@ public:
         packet->rowCount = 1;
         return packet;
     }
+    // Its answer is immediate: nothing is ever under way to stop.
+    void cancel() override {}
+    void resetCancel() override {}
 
 private:
     QList<Put>* m_puts;

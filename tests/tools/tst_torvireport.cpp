@@ -365,6 +365,57 @@ private slots:
         }
     }
 
+    // SIGINT and SIGTERM stop a long run: the Russian line, the shell's code for the signal and
+    // no output file.
+    void interrupted_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void interrupted() {
+        QFETCH(int, signal);
+        StationFixture station(StationServerKind::Embedded);
+        QTemporaryDir out;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        p.setProcessEnvironment(env);
+        // Decades at one-minute steps: more work than the test waits for, unless stopped.
+        p.start(QStringLiteral(REPORT_PROGRAM),
+                stationArgs(station) + QStringList{"fuel", "--all", "--from", "1980-01-01", "--to",
+                                                   "2030-01-01", "--step", "1", "минута", "--out",
+                                                   out.filePath("d.csv")});
+        QVERIFY(p.waitForStarted());
+        // Only once the program has its handlers and its worker (made for the run itself, so
+        // that the run is under way): before that the signal would just end it.
+        const auto running = [&] {
+            const QString tasks = QStringLiteral("/proc/%1/task").arg(p.processId());
+            for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (readBytes(tasks + "/" + task + "/comm").trimmed() == "QThread")
+                    return true;
+            return false;
+        };
+        const auto catches = [&] {
+            const QByteArray status =
+                readBytes(QStringLiteral("/proc/%1/status").arg(p.processId()));
+            const qsizetype at = status.indexOf("SigCgt:");
+            return at >= 0 && (status.mid(at + 7, status.indexOf('\n', at) - at - 7)
+                                   .trimmed()
+                                   .toULongLong(nullptr, 16) >>
+                               (signal - 1)) &
+                                  1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catches() && running(), 60000);
+        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
+        QVERIFY(p.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 128 + signal);
+        QVERIFY2(err.contains(QStringLiteral("Построение прервано")), qPrintable(err));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList());
+    }
+
     void systemdUnits() {
         const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
         if (analyze.isEmpty())

@@ -5,6 +5,7 @@
 #include "common/WindowTestSupport.h"
 
 #include "extraction/GSMExtractor.h"
+#include "extraction/Progress.h"
 #include "extraction/StatReport.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
@@ -671,7 +672,7 @@ private slots:
     // drawn for an 8-point Windows font, and a wider one cuts what was measured for it.
     void captionsWhole_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window : {"fuel window", "shift list", "value window"})
+        for (const char* window : {"fuel window", "shift list", "value window", "progress window"})
             QTest::newRow(window) << QString::fromLatin1(window);
     }
     void captionsWhole() {
@@ -686,6 +687,10 @@ private slots:
             fuel->bbtSelectAll->click();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             measure.clipped << CaptionFit::clippedCaptions(fuel);
+        } else if (window == "progress window") {
+            TfmProgress progress;
+            progress.show();
+            measure(&progress);
         } else if (window == "shift list") {
             shiftList();
             select([&](TSmenaListFrm* form) {

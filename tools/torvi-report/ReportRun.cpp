@@ -219,7 +219,15 @@ void ReportRun::Build(const Progress& progress, int schema, int split) {
     RunExtractor(progress);
 }
 
+void ReportRun::Cancel() {
+    m_cancelled = true;
+    if (m_extractor)
+        m_extractor->Cancel();
+}
+
 void ReportRun::RunExtractor(const Progress& progress) {
+    if (m_cancelled)
+        throw EOperationCancelled();
     // Nobody is there to answer a box: the run's error is taken from it and raised here.
     QString failure;
     const auto previous = MessageBoxes::setHandler([&failure](const MessageBoxes::Shown& box) {
@@ -242,6 +250,9 @@ void ReportRun::RunExtractor(const Progress& progress) {
     m_extractor->Resume();
     poll.start();
     loop.exec();
+    // A cancelled run leaves an empty chart, which no output may be made of.
+    if (m_cancelled)
+        throw EOperationCancelled();
     if (!failure.isEmpty())
         throw Exception(failure);
 }

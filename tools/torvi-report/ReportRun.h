@@ -32,6 +32,8 @@ public:
     // Builds the chart under `schema`, one line per item when `split` (both the options' by
     // default). Throws with the run's message when the extractor reports an error.
     void Build(const Progress& progress, int schema = -1, int split = -1);
+    // Stops the run under way and every later one: Build then raises EOperationCancelled.
+    void Cancel();
 
     ChartModel& Chart() { return m_chart; }
     TGraphExtractor& Extractor() { return *m_extractor; }
@@ -56,4 +58,5 @@ private:
     TQueryItems m_items;
     TGSMColor m_colors;
     std::unique_ptr<TGraphExtractor> m_extractor;
+    bool m_cancelled = false;
 };

@@ -8,9 +8,13 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QSocketNotifier>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -37,11 +41,42 @@ QString messageOf(const std::exception& e) {
     return QString::fromLocal8Bit(e.what());
 }
 
-// The step and what it failed on, in the same line.
+// SIGINT and SIGTERM stop the run as the progress window's "Отмена" does: the handler only
+// notes the signal and wakes the event loop through the pipe, where the run is cancelled.
+int stopPipe[2] = {-1, -1};
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal) {
+    stopSignal = signal;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+}
+
+// Without the pipe the signals keep their default action, which also ends the program without
+// a partial file: every output is written aside and put in place whole.
+void catchStopSignals() {
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void raiseIfStopped() {
+    if (stopSignal)
+        throw EOperationCancelled();
+}
+
+// The step and what it failed on, in the same line; a stop stays a stop.
 template <class Step>
 auto step(const QString& what, Step&& body) -> decltype(body()) {
     try {
         return body();
+    } catch (const EOperationCancelled&) {
+        throw;
     } catch (const std::exception& e) {
         throw Exception(what + QStringLiteral(": ") + messageOf(e));
     }
@@ -79,6 +114,7 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("torvi-report"));
     QApplication::setQuitOnLastWindowClosed(false);
+    catchStopSignals();
 
     const bool showProgress = !options.quiet && ::isatty(STDERR_FILENO);
     int shown = -1;
@@ -99,10 +135,21 @@ int main(int argc, char** argv) {
 
     try {
         ReportRun run(options);
+        std::unique_ptr<QSocketNotifier> stopNotifier;
+        if (stopPipe[0] >= 0) {
+            stopNotifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
+            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&run] {
+                char bytes[16];
+                while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
+                }
+                run.Cancel();
+            });
+        }
         const bool fuel = options.subject == ReportOptions::Subject::Fuel;
         step(fuel ? QStringLiteral("список видов топлива не прочитан")
                   : QStringLiteral("список категорий и товаров не прочитан"),
              [&] { run.ResolveItems(); });
+        raiseIfStopped();
         try {
             step(QStringLiteral("статистика не построена"), [&] {
                 run.Build(showProgress ? ReportRun::Progress(progress) : ReportRun::Progress());
@@ -112,11 +159,16 @@ int main(int argc, char** argv) {
             throw;
         }
         endProgress();
+        raiseIfStopped();
         const QStringList written = step(QStringLiteral("результат не записан"),
                                          [&] { return WriteReportOutputs(run, options); });
         if (!options.quiet)
             for (const QString& path : written)
                 std::printf("%s\n", path.toLocal8Bit().constData());
+    } catch (const EOperationCancelled& e) {
+        complain(e.message());
+        // As a shell reports a program its signal ended.
+        return 128 + (stopSignal ? int(stopSignal) : SIGINT);
     } catch (const std::exception& e) {
         complain(messageOf(e));
         return 1;

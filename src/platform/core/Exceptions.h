@@ -69,6 +69,16 @@ public:
     QString className() const override { return QStringLiteral("EOSError"); }
 };
 
+// The operator stopped a run: not a failure, so nobody is shown it as one; whoever started the
+// run ends it quietly.
+class EOperationCancelled : public ExceptionClass<EOperationCancelled, Exception> {
+public:
+    using ExceptionClass::ExceptionClass;
+    EOperationCancelled()
+        : ExceptionClass(QStringLiteral("Построение прервано")) {}
+    QString className() const override { return QStringLiteral("EOperationCancelled"); }
+};
+
 // A new error of the class of `error` whose message is "<context> -> <message>", with
 // " <# ClassName #>" appended once when `appendClassName` is set. `error` is left unchanged.
 std::unique_ptr<Exception> ExceptionWithContext(const Exception& error, const QString& context,

@@ -24,7 +24,13 @@ void TDCOMConnection::open() {
         m_beforeConnect(*this);
     if (!m_factory)
         throw EDatabaseError(QStringLiteral("Для соединения не задан выбор сервера статистики"));
-    m_server = m_factory(m_computerName);
+    std::unique_ptr<TStatServer> server = m_factory(m_computerName);
+    {
+        const std::lock_guard lock(m_serverMutex);
+        m_server = std::move(server);
+        if (m_server && m_cancelled)
+            m_server->cancel();
+    }
     if (!m_server)
         throw EDatabaseError(
             QStringLiteral("Сервер статистики на компьютере «%1» не создан").arg(m_computerName));
@@ -33,7 +39,27 @@ void TDCOMConnection::open() {
 }
 
 void TDCOMConnection::close() {
-    m_server.reset();
+    std::unique_ptr<TStatServer> closing;
+    {
+        const std::lock_guard lock(m_serverMutex);
+        closing = std::move(m_server);
+    }
+    // Closing may take a while (a server's goodbye); a cancel meanwhile must not wait for it.
+    closing.reset();
+}
+
+void TDCOMConnection::cancel() {
+    const std::lock_guard lock(m_serverMutex);
+    m_cancelled = true;
+    if (m_server)
+        m_server->cancel();
+}
+
+void TDCOMConnection::resetCancel() {
+    const std::lock_guard lock(m_serverMutex);
+    m_cancelled = false;
+    if (m_server)
+        m_server->resetCancel();
 }
 
 TStatServer& TDCOMConnection::server() const {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // A connection to the statistics server. The factory it is given turns the computer name into a
 // server when it connects.
@@ -14,7 +15,7 @@
 // Connecting runs BeforeConnect (which may still change the computer name), creates the server and
 // runs AfterConnect (which pushes the database locations through StatParameter); both get the
 // connection as sender and run on the thread that connects. A connection is connected, used and
-// closed by one thread at a time.
+// closed by one thread at a time; only cancel() may come from any other thread meanwhile.
 class TDCOMConnection : public QObject {
     Q_OBJECT
 
@@ -45,10 +46,21 @@ public:
     // The connected server; EDatabaseError when not connected.
     TStatServer& server() const;
 
+    // Passed on to the connected server (see TStatServer). A cancel also holds for a server the
+    // connection makes later, until resetCancel(): a run cancelled before its connection opened
+    // must not start its query. cancel() is safe from any thread, also while the connecting
+    // thread opens or closes the connection.
+    void cancel();
+    void resetCancel();
+
 private:
     QString m_computerName;
     Event m_beforeConnect;
     Event m_afterConnect;
     ServerFactory m_factory;
     std::unique_ptr<TStatServer> m_server;
+    // Guards m_server against cancel() from another thread; the connecting thread reads it
+    // without the lock, since only it changes it.
+    std::mutex m_serverMutex;
+    bool m_cancelled = false; // under m_serverMutex
 };

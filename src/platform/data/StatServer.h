@@ -23,4 +23,11 @@ public:
     virtual std::shared_ptr<const TDataPacket>
     provide(const QString& providerName, const QString& commandText,
             const QHash<QString, TFieldType>& declaredTypes) = 0;
+
+    // Callable from any thread while provide() runs on another: the request under way ends
+    // promptly with EOperationCancelled in the thread that runs it, the statement on the server
+    // is stopped, and so is every later request until resetCancel(). A run calls resetCancel()
+    // at its start, so that a cancel arriving between two of its requests still ends it.
+    virtual void cancel() = 0;
+    virtual void resetCancel() = 0;
 };

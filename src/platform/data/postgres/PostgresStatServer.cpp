@@ -18,10 +18,12 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -314,21 +316,34 @@ int clientWaitMs() {
 
 // Sends one statement and waits for its result at most clientWaitMs(): the server's timeout
 // cannot fire in a stopped backend, nor reach a client over a silent network. Null and timedOut
-// when the wait ran out, with the statement still pending on the connection.
-PGresult* exchange(PGconn* conn, const char* sql, int resultFormat, bool& timedOut) {
+// when the wait ran out, with the statement still pending on the connection. Null as well when
+// `cancelled` is set, before the statement is sent or when wakeFd wakes the wait.
+PGresult* exchange(PGconn* conn, const char* sql, int resultFormat, bool& timedOut, int wakeFd,
+                   const std::atomic<bool>& cancelled) {
     timedOut = false;
+    if (cancelled.load())
+        return nullptr;
     if (!PQsendQueryParams(conn, sql, 0, nullptr, nullptr, nullptr, nullptr, resultFormat))
         return nullptr;
     const QDeadlineTimer deadline(clientWaitMs());
     while (PQisBusy(conn)) {
-        pollfd p{PQsocket(conn), POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(deadline.remainingTime()));
+        pollfd p[2] = {{PQsocket(conn), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = ::poll(p, wakeFd >= 0 ? 2 : 1, int(deadline.remainingTime()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready == 0) {
             timedOut = true;
             return nullptr;
         }
+        if (cancelled.load())
+            return nullptr;
+        if (p[1].revents & POLLIN) {
+            // The wake-up of a cancel already taken back: read, so that it wakes nobody again.
+            quint64 count = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wakeFd, &count, sizeof count);
+        }
+        if (!(p[0].revents & (POLLIN | POLLERR | POLLHUP)))
+            continue;
         if (!PQconsumeInput(conn))
             break;
     }
@@ -362,12 +377,17 @@ TPostgresStatServer::TPostgresStatServer(const QString& computerName)
     // unreachable one fails here and the connection stays closed. The databases are opened on
     // the first request, once StatParameter has named them.
     const QString missing = listenerMissing(m_host, m_port);
-    if (missing.isEmpty())
-        return;
-    throw EDatabaseError(
-        QStringLiteral("Не удалось подключиться к серверу статистики на компьютере «%1»: сервер "
-                       "PostgreSQL не отвечает (компьютер недоступен, имя или порт неверны: %2)")
-            .arg(m_computerName, missing));
+    if (!missing.isEmpty())
+        throw EDatabaseError(QStringLiteral("Не удалось подключиться к серверу статистики на "
+                                            "компьютере «%1»: сервер PostgreSQL не отвечает "
+                                            "(компьютер недоступен, имя или порт неверны: %2)")
+                                 .arg(m_computerName, missing));
+    // Last, so that no failure above leaves it open.
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd < 0)
+        throw EOSError(QStringLiteral("Не удалось подготовить прерывание запросов сервера "
+                                      "статистики: %1")
+                           .arg(SysErrorMessage(errno)));
 }
 
 void TPostgresStatServer::setStatementLimits(int timeoutMs, qint64 temporaryKilobytes) {
@@ -379,6 +399,7 @@ TPostgresStatServer::~TPostgresStatServer() {
     // As with the embedded server: a connection closed from another thread is idle by then.
     closeHandle(m_goods);
     closeHandle(m_fuel);
+    ::close(m_wakeFd);
 }
 
 void TPostgresStatServer::setStatParameter(int index, const QString& value) {
@@ -404,6 +425,12 @@ QString TPostgresStatServer::where(Database which) const {
 void TPostgresStatServer::closeHandle(Handle& h) {
     if (h.connectionName.isEmpty())
         return;
+    PGcancel* cancel = nullptr;
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        cancel = static_cast<PGcancel*>(std::exchange(h.cancel, nullptr));
+    }
+    PQfreeCancel(cancel);
     h.pg = nullptr;
     h.db.close();
     h.db = QSqlDatabase();
@@ -492,6 +519,11 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
     }
     // Every transaction of this session reads only, whatever a command text asks for.
     auto* conn = static_cast<PGconn*>(h.pg);
+    {
+        PGcancel* cancel = PQgetCancel(conn);
+        const std::lock_guard lock(m_cancelMutex);
+        h.cancel = cancel;
+    }
     const QByteArray setup = QByteArrayLiteral("SET default_transaction_read_only = on; "
                                                "SET cursor_tuple_fraction = 1; "
                                                "SET statement_timeout = ") +
@@ -531,7 +563,7 @@ TPostgresStatServer::Handle& TPostgresStatServer::handle(Database which) {
 
 bool TPostgresStatServer::begin(Handle& h, QString& reason, bool& timedOut) {
     auto* conn = static_cast<PGconn*>(h.pg);
-    Result res(exchange(conn, "BEGIN TRANSACTION READ ONLY", 0, timedOut));
+    Result res(exchange(conn, "BEGIN TRANSACTION READ ONLY", 0, timedOut, m_wakeFd, m_cancelled));
     if (res.status() == PGRES_COMMAND_OK)
         return true;
     reason = serverText(PQerrorMessage(conn));
@@ -546,12 +578,42 @@ void TPostgresStatServer::raiseNoAnswer(Handle& h, Database which) {
                              .arg(m_computerName, seconds(clientWaitMs()), where(which)));
 }
 
+void TPostgresStatServer::raiseCancelled(Handle& h) {
+    // The statement may still be under way (a stopped backend answers nothing, not even the
+    // cancel request): the connection is given up rather than waited for.
+    closeHandle(h);
+    throw EOperationCancelled();
+}
+
+void TPostgresStatServer::cancel() {
+    m_cancelled = true;
+    if (m_wakeFd >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    }
+    const std::lock_guard lock(m_cancelMutex);
+    char reason[256];
+    for (Handle* h : {&m_goods, &m_fuel})
+        if (h->cancel)
+            PQcancel(static_cast<PGcancel*>(h->cancel), reason, int(sizeof reason));
+}
+
+void TPostgresStatServer::resetCancel() {
+    m_cancelled = false;
+    quint64 count = 0;
+    if (m_wakeFd >= 0)
+        while (::read(m_wakeFd, &count, sizeof count) > 0) {
+        }
+}
+
 std::shared_ptr<const TDataPacket>
 TPostgresStatServer::provide(const QString& providerName, const QString& commandText,
                              const QHash<QString, TFieldType>& declaredTypes) {
     if (QThread::currentThread() != m_owner)
         throw EDatabaseError(QStringLiteral("Соединение с сервером статистики открыто другим "
                                             "потоком; из этого потока его использовать нельзя"));
+    if (m_cancelled.load())
+        throw EOperationCancelled();
     const StationProviders::Provider& provider = StationProviders::find(providerName);
     return run(provider.database, StationProviders::statement(provider, providerName, commandText),
                declaredTypes);
@@ -564,6 +626,8 @@ TPostgresStatServer::run(Database which, const QString& sql,
     QString reason;
     bool timedOut = false;
     if (!begin(*h, reason, timedOut)) {
+        if (m_cancelled.load())
+            raiseCancelled(*h);
         if (timedOut)
             raiseNoAnswer(*h, which);
         if (PQstatus(static_cast<PGconn*>(h->pg)) == CONNECTION_OK)
@@ -574,6 +638,8 @@ TPostgresStatServer::run(Database which, const QString& sql,
         closeHandle(*h);
         h = &handle(which);
         if (!begin(*h, reason, timedOut)) {
+            if (m_cancelled.load())
+                raiseCancelled(*h);
             if (timedOut)
                 raiseNoAnswer(*h, which);
             closeHandle(*h);
@@ -587,6 +653,12 @@ TPostgresStatServer::run(Database which, const QString& sql,
 
     // Classifies a failed step; a lost connection is closed so the next request opens a new one.
     const auto fail = [&](const Result& res) {
+        // A cancelled statement ends as cancelled, whether the wait was woken or the server's
+        // answer to the cancel request came first.
+        if (m_cancelled.load()) {
+            transaction.open = false;
+            raiseCancelled(*h);
+        }
         if (timedOut) {
             transaction.open = false;
             raiseNoAnswer(*h, which);
@@ -625,7 +697,7 @@ TPostgresStatServer::run(Database which, const QString& sql,
     const QByteArray declare =
         QByteArrayLiteral("DECLARE torvi_rows NO SCROLL CURSOR FOR ") + sql.toUtf8();
     {
-        Result res(exchange(conn, declare.constData(), 0, timedOut));
+        Result res(exchange(conn, declare.constData(), 0, timedOut, m_wakeFd, m_cancelled));
         if (res.status() != PGRES_COMMAND_OK)
             fail(res);
     }
@@ -638,7 +710,7 @@ TPostgresStatServer::run(Database which, const QString& sql,
     qsizetype rows = 0;
     for (bool first = true;; first = false) {
         // Binary results: numbers and time stamps arrive as the server holds them.
-        Result res(exchange(conn, fetch.constData(), 1, timedOut));
+        Result res(exchange(conn, fetch.constData(), 1, timedOut, m_wakeFd, m_cancelled));
         if (res.status() != PGRES_TUPLES_OK)
             fail(res);
         const int columns = PQnfields(res.res);

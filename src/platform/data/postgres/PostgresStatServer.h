@@ -6,6 +6,9 @@
 #include <QSqlDatabase>
 #include <QThread>
 
+#include <atomic>
+#include <mutex>
+
 // The statistics server of a chain: a PostgreSQL server holding each station's goods and fuel
 // databases, named by StatParameter 1 and 2. A parameter given as a folder, as the plug-in sends
 // the suite's default goods folder, names the database after its last folder ("TradeDB"). The
@@ -31,6 +34,10 @@ public:
     std::shared_ptr<const TDataPacket>
     provide(const QString& providerName, const QString& commandText,
             const QHash<QString, TFieldType>& declaredTypes) override;
+    // The statement under way is cancelled on the server and the wait for it woken; its
+    // connection is closed, so that a stopped backend holds nobody.
+    void cancel() override;
+    void resetCancel() override;
 
     // How long one statement may run before the server cancels it; the client waits as long
     // again at most for the answer, so that a frozen server or a silent network ends a run too.
@@ -45,7 +52,8 @@ private:
     struct Handle {
         QString connectionName;
         QSqlDatabase db;
-        void* pg = nullptr; // PGconn*, owned by db
+        void* pg = nullptr;     // PGconn*, owned by db
+        void* cancel = nullptr; // PGcancel* of pg, under m_cancelMutex
     };
 
     Handle& handle(Database which);
@@ -53,6 +61,7 @@ private:
     [[noreturn]] void raiseOpenError(Database which, const QString& reason) const;
     bool begin(Handle& handle, QString& reason, bool& timedOut);
     [[noreturn]] void raiseNoAnswer(Handle& handle, Database which);
+    [[noreturn]] void raiseCancelled(Handle& handle);
     std::shared_ptr<const TDataPacket> run(Database which, const QString& sql,
                                            const QHash<QString, TFieldType>& declaredTypes);
     QString databaseName(Database which) const;
@@ -65,4 +74,10 @@ private:
     Handle m_goods;
     Handle m_fuel;
     QThread* m_owner;
+    // cancel() comes from another thread: it sets the flag, wakes the wait through the event
+    // descriptor and sends the cancel requests under the mutex, which closeHandle takes to free
+    // them.
+    std::atomic<bool> m_cancelled{false};
+    std::mutex m_cancelMutex;
+    int m_wakeFd = -1;
 };

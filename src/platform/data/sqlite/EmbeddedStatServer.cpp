@@ -204,8 +204,10 @@ void registerBoundedVfs() {
     });
 }
 
-int checkDeadline(void* deadline) {
-    return static_cast<QDeadlineTimer*>(deadline)->hasExpired() ? 1 : 0;
+// SQLite's progress handler: a non-zero answer interrupts the statement.
+int checkLimits(void* limits) {
+    const auto* l = static_cast<const TEmbeddedStatServer::StatementLimits*>(limits);
+    return l->cancelled->load(std::memory_order_relaxed) || l->deadline.hasExpired() ? 1 : 0;
 }
 
 // ---- Messages ------------------------------------------------------------------------------
@@ -339,6 +341,10 @@ QString TEmbeddedStatServer::statParameter(int index) const {
 void TEmbeddedStatServer::closeHandle(Handle& h) {
     if (h.connectionName.isEmpty())
         return;
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        h.interruptible = nullptr;
+    }
     h.sqlite = nullptr;
     h.db.close();
     h.db = QSqlDatabase();
@@ -422,9 +428,26 @@ TEmbeddedStatServer::Handle& TEmbeddedStatServer::handle(Database which) {
         throw EDatabaseError(
             QStringLiteral("Не удалось прочитать базу данных %1 «%2»: %3").arg(word, file, reason));
     }
-    sqlite3_progress_handler(db, 1000, checkDeadline, &h.deadline);
+    h.limits.cancelled = &m_cancelled;
+    sqlite3_progress_handler(db, 1000, checkLimits, &h.limits);
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        h.interruptible = db;
+    }
     sqlite3_set_authorizer(db, authorize, nullptr);
     return h;
+}
+
+void TEmbeddedStatServer::cancel() {
+    m_cancelled = true;
+    const std::lock_guard lock(m_cancelMutex);
+    for (const Handle* h : {&m_goods, &m_fuel})
+        if (h->interruptible)
+            sqlite3_interrupt(static_cast<sqlite3*>(h->interruptible));
+}
+
+void TEmbeddedStatServer::resetCancel() {
+    m_cancelled = false;
 }
 
 std::shared_ptr<const TDataPacket>
@@ -433,6 +456,8 @@ TEmbeddedStatServer::provide(const QString& providerName, const QString& command
     if (QThread::currentThread() != m_owner)
         throw EDatabaseError(QStringLiteral("Соединение с сервером статистики открыто другим "
                                             "потоком; из этого потока его использовать нельзя"));
+    if (m_cancelled.load())
+        throw EOperationCancelled();
     const StationProviders::Provider& provider = StationProviders::find(providerName);
     const QString sql = StationProviders::statement(provider, providerName, commandText);
     return run(handle(provider.database), sql, declaredTypes);
@@ -442,7 +467,7 @@ std::shared_ptr<const TDataPacket>
 TEmbeddedStatServer::run(Handle& h, const QString& sql,
                          const QHash<QString, TFieldType>& declaredTypes) {
     auto* db = static_cast<sqlite3*>(h.sqlite);
-    h.deadline.setRemainingTime(statementTimeLimitMs.load());
+    h.limits.deadline.setRemainingTime(statementTimeLimitMs.load());
     temporaryLimitHit = false;
     const QByteArray text = sql.toUtf8();
     StatementGuard guard;
@@ -450,6 +475,8 @@ TEmbeddedStatServer::run(Handle& h, const QString& sql,
     const int rc =
         sqlite3_prepare_v2(db, text.constData(), int(text.size()) + 1, &guard.stmt, &tail);
     if (rc != SQLITE_OK) {
+        if (m_cancelled.load())
+            throw EOperationCancelled();
         const QString reason = errorText(db);
         static const QString deniedFunction = QStringLiteral("not authorized to use function: ");
         const QString native = QString::fromUtf8(sqlite3_errmsg(db));
@@ -494,6 +521,8 @@ TEmbeddedStatServer::run(Handle& h, const QString& sql,
         if (step == SQLITE_DONE)
             break;
         if (step != SQLITE_ROW) {
+            if (m_cancelled.load())
+                throw EOperationCancelled();
             const QString limit = limitReason(sqlite3_extended_errcode(db));
             throw EDatabaseError(
                 QStringLiteral("Ошибка сервера статистики при чтении базы «%1»: %2")

@@ -7,6 +7,9 @@
 #include <QSqlDatabase>
 #include <QThread>
 
+#include <atomic>
+#include <mutex>
+
 // The statistics server of the local computer, run inside the process over the station's SQLite
 // files: fuel.sqlite in the fuel database folder and goods.sqlite in the goods one. The files are
 // opened read-only and every statement is checked by SQLite's authorizer, so no command text can
@@ -27,6 +30,10 @@ public:
     std::shared_ptr<const TDataPacket>
     provide(const QString& providerName, const QString& commandText,
             const QHash<QString, TFieldType>& declaredTypes) override;
+    // Interrupts the statement under way on either database; the flag stops the rows' loop and
+    // every later request until resetCancel().
+    void cancel() override;
+    void resetCancel() override;
 
     // Every statement ends with an error when it runs longer than the time limit (the statement
     // timeout of the PostgreSQL server too) or when one of its temporary files would outgrow the
@@ -40,14 +47,23 @@ public:
     static QString fuelFileName() { return QStringLiteral("fuel.sqlite"); }
     static QString goodsFileName() { return QStringLiteral("goods.sqlite"); }
 
+    // What SQLite's progress handler checks while a statement runs.
+    struct StatementLimits {
+        QDeadlineTimer deadline; // of the running statement
+        const std::atomic<bool>* cancelled = nullptr;
+    };
+
 private:
     using Database = StationProviders::Database;
     struct Handle {
         QString connectionName;
         QString filePath;
         QSqlDatabase db;
-        void* sqlite = nullptr;  // sqlite3*, owned by db
-        QDeadlineTimer deadline; // of the running statement, read by SQLite's progress handler
+        void* sqlite = nullptr; // sqlite3*, owned by db
+        // The same handle for cancel() from another thread, under m_cancelMutex: set once the
+        // connection is ready, cleared before it closes.
+        void* interruptible = nullptr;
+        StatementLimits limits;
     };
 
     Handle& handle(Database which);
@@ -59,4 +75,6 @@ private:
     Handle m_goods;
     Handle m_fuel;
     QThread* m_owner;
+    std::atomic<bool> m_cancelled{false};
+    std::mutex m_cancelMutex;
 };

@@ -274,6 +274,31 @@ private slots:
         QVERIFY2(error.startsWith(message), qPrintable(error));
     }
 
+    // Where the host looks for the plug-in without --plugin: in a tree laid out as the package
+    // lays it out under a temporary root, and in this build tree.
+    void defaultPlugin_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("installed first") << QStringList{"beside", "installed"} << "installed";
+        QTest::newRow("beside the program") << QStringList{"beside"} << "beside";
+        QTest::newRow("none: the installed place is named") << QStringList{} << "installed";
+    }
+    void defaultPlugin() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, chosen);
+        const QTemporaryDir root;
+        const QString bin = root.path() + QStringLiteral(INSTALL_BINDIR);
+        const QHash<QString, QString> places{
+            {"installed", root.path() + QStringLiteral(INSTALLED_PLUGIN)},
+            {"beside", bin + "/libtorvistat9.so"}};
+        for (const QString& place : present)
+            QVERIFY(QDir().mkpath(QFileInfo(places[place]).path()) &&
+                    QFile(places[place]).open(QIODevice::WriteOnly));
+        QCOMPARE(defaultPluginPath(bin), places[chosen]);
+        QCOMPARE(defaultPluginPath(QFileInfo(QStringLiteral(HOST_PROGRAM)).path()),
+                 QFileInfo(QStringLiteral(PLUGIN_LIBRARY)).absoluteFilePath());
+    }
+
     // The folder is made, the picture readable by all, and what cannot be written is refused with
     // its reason; the job's test plants links at its names.
     void screenshot() {

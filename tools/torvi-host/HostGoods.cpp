@@ -30,7 +30,9 @@ bool linksTo(const QString& name, const QString& target) {
 
 QString defaultLibraryPath(const QString& applicationDir) {
     const QDir dir(applicationDir);
+    // Installed first, as the plug-in.
     const QStringList candidates{
+        QDir::cleanPath(dir.filePath(QStringLiteral(TORVI_HOST_INSTALLED_GOODS_RELATIVE))),
         QDir::cleanPath(dir.filePath(QStringLiteral(TORVI_HOST_GOODS_RELATIVE))),
         dir.filePath(QStringLiteral("libtorvi-host-goods.so")),
         QDir::cleanPath(dir.filePath(QStringLiteral("../lib/libtorvi-host-goods.so"))),

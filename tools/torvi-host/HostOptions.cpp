@@ -60,6 +60,7 @@ QString hostUsage() {
         "                         до --job-end, сохранить снимки окон в $DARA_ROOT/EXPORT/\n"
         "                         и завершить работу\n"
         "  --job-end <ГГГГ-ММ-ДД> день после периода --offscreen-job (по умолчанию сегодня)\n"
+        "  --version              версия программы\n"
         "  -h, --help             эта справка\n");
 }
 
@@ -73,7 +74,10 @@ QString defaultExportFolder() {
 
 QString defaultPluginPath(const QString& applicationDir) {
     const QDir dir(applicationDir);
+    // Installed first: an installed host must not take up a plug-in that merely lies where a
+    // build tree would have put it.
     const QStringList candidates{
+        QDir::cleanPath(dir.filePath(QStringLiteral(TORVI_HOST_INSTALLED_PLUGIN_RELATIVE))),
         QDir::cleanPath(dir.filePath(QStringLiteral(TORVI_HOST_PLUGIN_RELATIVE))),
         dir.filePath(kPluginFile),
         QDir::cleanPath(dir.filePath(QStringLiteral("../lib/") + kPluginFile)),
@@ -92,6 +96,7 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption plugin(QStringLiteral("plugin"), QString(), QStringLiteral("file"));
     const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("number"));
     const QCommandLineOption fuelDb(QStringLiteral("fuel-db"), QString(), QStringLiteral("dir"));
@@ -102,7 +107,7 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
     const QCommandLineOption offscreenJob(QStringLiteral("offscreen-job"));
     const QCommandLineOption jobEnd(QStringLiteral("job-end"), QString(), QStringLiteral("date"));
     parser.addOptions(
-        {help, plugin, mode, fuelDb, goodsDb, statServer, caption, offscreenJob, jobEnd});
+        {help, version, plugin, mode, fuelDb, goodsDb, statServer, caption, offscreenJob, jobEnd});
     QList<QCommandLineOption> toolkitOptions;
     for (const QString& name : kToolkitOptionsWithValue)
         toolkitOptions << QCommandLineOption(name, QString(), QStringLiteral("value"));
@@ -126,6 +131,10 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
     }
     if (parser.isSet(help)) {
         result.helpRequested = true;
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.versionRequested = true;
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -28,6 +28,7 @@ struct HostOptionsParse {
     std::optional<HostOptions> options; // empty when the command line is refused or help asked
     QString error;                      // why it was refused, in Russian
     bool helpRequested = false;
+    bool versionRequested = false;
 };
 
 // The whole command line, the program name first. It is read before QApplication exists, so
@@ -38,8 +39,9 @@ HostOptionsParse parseHostOptions(const QStringList& arguments, const QString& d
 // The Russian usage text.
 QString hostUsage();
 
-// Where the plug-in is when --plugin is not given: built beside the host in the build tree,
-// else next to the executable, else in ../lib.
+// Where the plug-in is when --plugin is not given: where the installed package puts it
+// (libtorvistat9.so in the torvistat folder of the library folder), else built beside the host in
+// the build tree, else next to the executable, else in ../lib.
 QString defaultPluginPath(const QString& applicationDir);
 // The folder of the running executable, before QApplication can tell it.
 QString executableDir();

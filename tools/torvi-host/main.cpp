@@ -120,6 +120,10 @@ int main(int argc, char** argv) {
         std::fputs(hostUsage().toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (parsed.versionRequested) {
+        std::fputs("torvi-host " TORVI_VERSION "\n", stdout);
+        return 0;
+    }
     if (!parsed.options) {
         std::fprintf(stderr, "torvi-host: %s\n\n%s", parsed.error.toLocal8Bit().constData(),
                      hostUsage().toLocal8Bit().constData());

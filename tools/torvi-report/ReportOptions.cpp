@@ -32,9 +32,10 @@ const QStringList kValued{
     QStringLiteral("fuel-db"),  QStringLiteral("goods-db"),    QStringLiteral("stat-server"),
     QStringLiteral("out"),      QStringLiteral("size"),        QStringLiteral("compare"),
     QStringLiteral("stations"), QStringLiteral("region"),      QStringLiteral("split-by")};
-const QStringList kFlags{QStringLiteral("all"),   QStringLiteral("all-items"),
-                         QStringLiteral("split"), QStringLiteral("csv-c"),
-                         QStringLiteral("quiet"), QStringLiteral("help")};
+const QStringList kFlags{QStringLiteral("all"),    QStringLiteral("all-items"),
+                         QStringLiteral("split"),  QStringLiteral("csv-c"),
+                         QStringLiteral("quiet"),  QStringLiteral("help"),
+                         QStringLiteral("version")};
 
 struct TRefused {
     QString message;
@@ -191,6 +192,10 @@ ReportOptionsParse parseReportOptions(const QStringList& arguments, const QDateT
                     refuse(QStringLiteral("Параметр --%1 не принимает значения").arg(name));
                 if (name == QLatin1String("help")) {
                     result.helpRequested = true;
+                    return result;
+                }
+                if (name == QLatin1String("version")) {
+                    result.versionRequested = true;
                     return result;
                 }
                 if (name == QLatin1String("all"))
@@ -450,6 +455,7 @@ QString reportUsage() {
         "  --csv-c                CSV в машинном виде: «,», «.» в числах, даты ISO 8601, без BOM\n"
         "  --size ШxВ             размер рисунка .png (по умолчанию 1200x700)\n"
         "  --quiet                не показывать ход построения\n"
+        "  --version              версия программы\n"
         "  -h, --help             эта справка\n"
         "\n"
         "Пример: продажи ГСМ за вчера по часам, по видам топлива:\n"

@@ -51,6 +51,7 @@ struct ReportOptionsParse {
     std::optional<ReportOptions> options; // empty when refused or help asked
     QString error;                        // why it was refused, in Russian
     bool helpRequested = false;
+    bool versionRequested = false;
 };
 
 // The command line without the program name. `now` is the workstation's local time, from which

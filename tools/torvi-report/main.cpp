@@ -94,6 +94,10 @@ int main(int argc, char** argv) {
         std::fputs(reportUsage().toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (parsed.versionRequested) {
+        std::fputs("torvi-report " TORVI_VERSION "\n", stdout);
+        return 0;
+    }
     if (!parsed.options) {
         complain(parsed.error);
         complain(QStringLiteral("справка: torvi-report --help"));

@@ -41,6 +41,7 @@ const char kUsage[] =
     "  --fillings N     заправок в обычный день, от 1 до 100000 (по умолчанию 1000)\n"
     "  --seed N         начальное значение генератора (по умолчанию 1)\n"
     "  --force          заменить существующие базы данных\n"
+    "  --version        показать версию программы\n"
     "  --help           показать эту справку\n";
 
 void print(FILE* stream, const QString& text) {
@@ -89,6 +90,10 @@ int main(int argc, char** argv) {
         };
         if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (option == QLatin1String("--version")) {
+            std::fputs("torvi-stationdb " TORVI_VERSION "\n", stdout);
             return 0;
         }
         if (option == QLatin1String("--force")) {

@@ -18,7 +18,8 @@ LDFLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
 export CXXFLAGS LDFLAGS
 echo "== configure ($build_dir)" >&2
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DTORVI_BUILD_TESTS=OFF -DTORVI_BUILD_BENCH=OFF >&2
+    -DTORVI_BUILD_TESTS=OFF -DTORVI_BUILD_BENCH=OFF \
+    ${TORVI_PACKAGE_MAINTAINER:+"-DTORVI_PACKAGE_MAINTAINER=$TORVI_PACKAGE_MAINTAINER"} >&2
 echo "== build" >&2
 cmake --build "$build_dir" >&2
 echo "== package" >&2

@@ -122,53 +122,40 @@ int boundedShmUnmap(sqlite3_file* f, int deleteFlag) {
 }
 
 // Temporary files get version 1 methods only: without shared memory and memory mapping, SQLite
-// reads and writes them through xRead and xWrite, so every byte passes the bound.
-const sqlite3_io_methods boundedMethods = {
-    1,
-    boundedClose,
-    boundedRead,
-    boundedWrite,
-    boundedTruncate,
-    boundedSync,
-    boundedFileSize,
-    boundedLock,
-    boundedUnlock,
-    boundedCheckReservedLock,
-    boundedFileControl,
-    boundedSectorSize,
-    boundedDeviceCharacteristics,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
-
-// The station's own files (the database, and its -wal and -shm files when the program that keeps
-// it writes in WAL mode) also get the shared memory, without which SQLite cannot read a database
-// in WAL mode at all. Memory mapping (version 3) stays off: reads go through xRead.
-const sqlite3_io_methods stationMethods = {
-    2,
-    boundedClose,
-    boundedRead,
-    boundedWrite,
-    boundedTruncate,
-    boundedSync,
-    boundedFileSize,
-    boundedLock,
-    boundedUnlock,
-    boundedCheckReservedLock,
-    boundedFileControl,
-    boundedSectorSize,
-    boundedDeviceCharacteristics,
-    boundedShmMap,
-    boundedShmLock,
-    boundedShmBarrier,
-    boundedShmUnmap,
-    nullptr,
-    nullptr,
-};
+// reads and writes them through xRead and xWrite, so every byte passes the bound. The station's
+// own files (the database, and its -wal and -shm files when the program that keeps it writes in
+// WAL mode) get version 2, the shared memory, without which SQLite cannot read a database in WAL
+// mode at all. Memory mapping (version 3) stays off: reads go through xRead.
+constexpr sqlite3_io_methods boundedMethodsOf(int version) {
+    sqlite3_io_methods methods{version,
+                               boundedClose,
+                               boundedRead,
+                               boundedWrite,
+                               boundedTruncate,
+                               boundedSync,
+                               boundedFileSize,
+                               boundedLock,
+                               boundedUnlock,
+                               boundedCheckReservedLock,
+                               boundedFileControl,
+                               boundedSectorSize,
+                               boundedDeviceCharacteristics,
+                               nullptr,
+                               nullptr,
+                               nullptr,
+                               nullptr,
+                               nullptr,
+                               nullptr};
+    if (version >= 2) {
+        methods.xShmMap = boundedShmMap;
+        methods.xShmLock = boundedShmLock;
+        methods.xShmBarrier = boundedShmBarrier;
+        methods.xShmUnmap = boundedShmUnmap;
+    }
+    return methods;
+}
+const sqlite3_io_methods boundedMethods = boundedMethodsOf(1);
+const sqlite3_io_methods stationMethods = boundedMethodsOf(2);
 
 sqlite3_vfs boundedVfs;
 const char* const kBoundedVfsName = "torvi-bounded-temp";

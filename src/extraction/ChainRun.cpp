@@ -125,6 +125,15 @@ QList<TChainStationSums> TChainRun::Run(const TChainStations& stations, const TC
     return results;
 }
 
+void ConnectToStation(TDCOMConnection& connection, const QString& computerName,
+                      const TChainStation& station) {
+    connection.setComputerName(computerName);
+    connection.setAfterConnect([station](TDCOMConnection& sender) {
+        sender.setStatParameter(1, station.goodsDb);
+        sender.setStatParameter(2, station.fuelDb);
+    });
+}
+
 TChainStationSums TChainRun::RunStation(const TChainStation& station, const TChainQuery& query) {
     TChainStationSums result;
     result.station = station.name;
@@ -132,11 +141,7 @@ TChainStationSums TChainRun::RunStation(const TChainStation& station, const TCha
         // Made, used and closed on this thread, as the station windows' connections are on
         // their workers.
         TDCOMConnection connection(m_factory);
-        connection.setComputerName(m_computerName);
-        connection.setAfterConnect([&station](TDCOMConnection& sender) {
-            sender.setStatParameter(1, station.goodsDb);
-            sender.setStatParameter(2, station.fuelDb);
-        });
+        ConnectToStation(connection, m_computerName, station);
         {
             std::lock_guard lock(m_mutex);
             m_active.append(&connection);

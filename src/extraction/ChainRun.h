@@ -31,6 +31,12 @@ struct TChainStationSums {
     bool failed() const { return !error.isEmpty(); }
 };
 
+// Points `connection` at the chain's statistics server and, once it connects, at the station's
+// pair of databases (goods as StatParameter 1, fuel as 2), as the plug-in points a station
+// window's connection at its folders.
+void ConnectToStation(TDCOMConnection& connection, const QString& computerName,
+                      const TChainStation& station);
+
 // Reads the stations of a chain, each over a connection of its own on a thread of its own, at
 // most `connections` of them at a time, and cuts each station's rows into buckets as a station
 // window does. A station that fails (its database missing, say) fails alone: the others run.

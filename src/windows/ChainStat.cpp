@@ -183,11 +183,7 @@ void TfmChainStat::loadItems(bool quiet) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         TDCOMConnection connection(chooseStatServer);
-        connection.setComputerName(m_server);
-        connection.setAfterConnect([&station](TDCOMConnection& sender) {
-            sender.setStatParameter(1, station.goodsDb);
-            sender.setStatParameter(2, station.fuelDb);
-        });
+        ConnectToStation(connection, m_server, station);
         TClientDataSet set;
         set.setRemoteServer(&connection);
         set.setProviderName(fuel ? QStringLiteral("dspGSM") : QStringLiteral("dspCategory"));

@@ -309,7 +309,17 @@ void ChartView::markDirty() {
     if (m_refreshQueued || !isVisible())
         return;
     m_refreshQueued = true;
-    QMetaObject::invokeMethod(this, &ChartView::refresh, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            // Hidden since it was queued, as a run hides the chart it has just cleared: the
+            // change stays marked for showEvent.
+            if (isVisible())
+                refresh();
+            else
+                m_refreshQueued = false;
+        },
+        Qt::QueuedConnection);
 }
 
 void ChartView::onPointAdded(int /*seriesIndex*/, int /*pointIndex*/) {

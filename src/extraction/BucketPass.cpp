@@ -29,6 +29,15 @@ void CheckBucketStep(TDateTime dateFrom, TDateTime dateTo, double stepLength) {
         throw EConvertError(problem);
 }
 
+qsizetype BucketCount(TDateTime dateFrom, TDateTime dateTo, double stepLength, qsizetype limit) {
+    if (!BucketStepProblem(dateFrom, dateTo, stepLength).isEmpty())
+        return 0;
+    qsizetype count = 0;
+    for (TDateTime start = dateFrom; start <= dateTo && count < limit; start += stepLength)
+        ++count;
+    return count;
+}
+
 void RaiseSumOutOfRange(TDateTime bucketStart, bool total) {
     const QString bucket = PointLabelText(bucketStart, TFormatSettings::workstation());
     if (total)

@@ -18,6 +18,10 @@ QString BucketStepProblem(TDateTime dateFrom, TDateTime dateTo, double stepLengt
 // Raises EConvertError with BucketStepProblem's reason, if any.
 void CheckBucketStep(TDateTime dateFrom, TDateTime dateTo, double stepLength);
 
+// How many buckets RunBucketPass emits between these bounds, stepped as it steps them, but no
+// more than `limit`; 0 for a step it would refuse.
+qsizetype BucketCount(TDateTime dateFrom, TDateTime dateTo, double stepLength, qsizetype limit);
+
 // The largest sum, either sign, that a bucket or a series' running total may reach. No station
 // sells that much in a period; a sum beyond it comes from a broken value in the data, and beyond
 // about 1E308 it would be infinite and shown as «INF» on the value axis and in the report. Every

@@ -22,6 +22,9 @@ namespace {
 // loop within a few milliseconds.
 constexpr auto kBatchInterval = std::chrono::milliseconds(16);
 constexpr std::size_t kBatchBuckets = 4096;
+// Beyond so many buckets a pass's series grows as it goes instead of being made whole up front: a
+// period that long is more likely to be cancelled than looked at.
+constexpr qsizetype kLargestReserve = qsizetype(1) << 22;
 
 // Thrown inside the bucket pass when the extractor is being destroyed: nobody will look at the
 // chart any more, so the run stops at the next bucket and only cleans up.
@@ -407,13 +410,14 @@ void TGraphExtractor::Aggregate(int seriesIndex, const TRowAmount& amount) {
     const TField& data = set.fieldByName(QStringLiteral("Data"));
     set.first();
     TDataSetRows<TRowAmount> rows{set, data, amount};
-    FillPoints(seriesIndex, [&](const TBucketSink& sink) {
+    const qsizetype buckets = BucketCount(m_passFrom, m_passTo, m_stepLength, kLargestReserve);
+    FillPoints(seriesIndex, buckets, [&](const TBucketSink& sink) {
         RunBucketPass(m_passFrom, m_passTo, m_stepLength, rows, sink);
     });
 }
 
 void TGraphExtractor::AddBucketSums(int seriesIndex, const QList<double>& sums) {
-    FillPoints(seriesIndex, [&](const TBucketSink& sink) {
+    FillPoints(seriesIndex, std::min(sums.size(), kLargestReserve), [&](const TBucketSink& sink) {
         // The starts step as the bucket pass steps them, so the points fall where the pass's own
         // would.
         TDateTime start = m_passFrom;
@@ -424,7 +428,7 @@ void TGraphExtractor::AddBucketSums(int seriesIndex, const QList<double>& sums) 
     });
 }
 
-void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
+void TGraphExtractor::FillPoints(int seriesIndex, qsizetype buckets, const TBucketPass& pass) {
     const bool companion = m_companionBase >= 0;
     m_seriesIndex = seriesIndex;
     // The colour AddPoint would give each point: the series' own, which nothing changes during
@@ -447,12 +451,17 @@ void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
 
     // The buckets travel to the user interface thread in batches: a thread round trip per bucket
     // would cost more than the bucket itself. The worker, which would otherwise only wait, builds
-    // the points whole, labels and colour included; the user interface thread appends them to the
-    // series in order and advances the bar by the rows they consumed, which leaves the chart and
-    // the bar as AddPoint and ProgressApplyStep bucket by bucket would. Its share of a run at
-    // one-minute steps is then little more than the list's move.
+    // the points whole, labels and colour included; the user interface thread moves them onto
+    // the end of the series in order and advances the bar by the rows they consumed, which leaves
+    // the chart and the bar as AddPoint and ProgressApplyStep bucket by bucket would.
+    //
+    // An empty series takes its first batch over whole, storage included, so that batch is made
+    // here as large as the whole pass and its pages are touched here: otherwise the user
+    // interface thread would spend most of its share of a run growing the series and faulting in
+    // its fresh memory. Later batches reuse one list of their own, emptied by each hand-over.
     QList<ChartPoint> batch;
-    batch.reserve(kBatchBuckets);
+    batch.resize(buckets > 0 ? buckets : qsizetype(kBatchBuckets));
+    batch.resize(0);
     int batchRows = 0;
     auto batchStart = std::chrono::steady_clock::now();
     const auto handOver = [&] {
@@ -467,8 +476,11 @@ void TGraphExtractor::FillPoints(int seriesIndex, const TBucketPass& pass) {
                 series->addPoints(std::move(batch));
             progress.ProgressApplyStep();
         });
-        batch = QList<ChartPoint>();
-        batch.reserve(kBatchBuckets);
+        // Without a series the batch is still full; a series that took the storage over left
+        // none behind.
+        batch.clear();
+        if (batch.capacity() == 0)
+            batch.reserve(kBatchBuckets);
         batchRows = 0;
         m_pointValue = 0;
         progress.SetStepValue(0);

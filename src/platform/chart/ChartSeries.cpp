@@ -117,11 +117,13 @@ void ChartSeries::addPoints(QList<ChartPoint>&& points) {
         m_maxY = std::max(m_maxY, p.y);
         m_minY = std::min(m_minY, p.y);
     }
-    if (m_points.isEmpty())
+    if (m_points.isEmpty()) {
         m_points = std::move(points);
-    else
+        points = QList<ChartPoint>();
+    } else {
         m_points.append(std::move(points));
-    points = QList<ChartPoint>();
+        points.clear();
+    }
     m_owner->seriesPointsAdded(m_index, first, int(m_points.size()));
 }
 

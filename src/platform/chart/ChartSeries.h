@@ -91,7 +91,9 @@ public:
     // Amortised O(1): the extraction adds one point per bucket, tens of thousands per run.
     void addPoint(double x, double y, QString label = QString(), const QColor& color = QColor());
     // The same as addPoint for each of `points` in order, for a caller that built the points
-    // elsewhere: an empty series takes the list over whole.
+    // elsewhere. An empty series takes the list over whole, its spare capacity included, so a
+    // caller that knows how many points will follow can make room for them all in its first
+    // list; otherwise `points` is left empty with its storage, for the caller's next batch.
     void addPoints(QList<ChartPoint>&& points);
     void clear();
     // Empties the series as clear() does, but hands the points over, so that a caller on another

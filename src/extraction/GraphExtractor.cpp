@@ -461,7 +461,10 @@ void TGraphExtractor::FillPoints(int seriesIndex, qsizetype buckets, const TBuck
     // interface thread would spend most of its share of a run growing the series and faulting in
     // its fresh memory. Later batches reuse one list of their own, emptied by each hand-over.
     QList<ChartPoint> batch;
-    batch.resize(buckets > 0 ? buckets : qsizetype(kBatchBuckets));
+    const qsizetype room = buckets > 0 ? buckets : qsizetype(kBatchBuckets);
+    // Reserved first: growing by resize alone would round the room up by more than half.
+    batch.reserve(room);
+    batch.resize(room);
     batch.resize(0);
     int batchRows = 0;
     auto batchStart = std::chrono::steady_clock::now();

@@ -461,10 +461,9 @@ void TGraphExtractor::FillPoints(int seriesIndex, qsizetype buckets, const TBuck
     // interface thread would spend most of its share of a run growing the series and faulting in
     // its fresh memory. Later batches reuse one list of their own, emptied by each hand-over.
     QList<ChartPoint> batch;
-    const qsizetype room = buckets > 0 ? buckets : qsizetype(kBatchBuckets);
     // Reserved first: growing by resize alone would round the room up by more than half.
-    batch.reserve(room);
-    batch.resize(room);
+    batch.reserve(buckets);
+    batch.resize(buckets);
     batch.resize(0);
     int batchRows = 0;
     auto batchStart = std::chrono::steady_clock::now();

@@ -129,7 +129,8 @@ private:
     using TBucketSink = std::function<void(TDateTime start, double sum, int rowsConsumed)>;
     using TBucketPass = std::function<void(const TBucketSink&)>;
     // Puts the buckets `pass` emits into series `seriesIndex` or its companion, batch by batch.
-    // `buckets` is how many the pass will emit, as far as known: the room made for them at once.
+    // `buckets` is how many the pass will emit, or fewer when that many are too many to make room
+    // for at once.
     void FillPoints(int seriesIndex, qsizetype buckets, const TBucketPass& pass);
     void CleanUp(bool& failed, QString& error);
     // The companion of series `partner` for the earlier period's pass, made when missing:

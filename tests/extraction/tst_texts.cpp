@@ -1,3 +1,4 @@
+#include "extraction/ChainRun.h"
 #include "extraction/ComparePeriod.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/QueryLiterals.h"
@@ -38,6 +39,14 @@ private slots:
         const double kHalfMsec = 0.5 / kMsecPerDay;
         const double withTime = encodeDateTime(2009, 8, 1, 13, 5, 7);
         const auto label = [this](double value) { return PointLabelText(value, m_ru); };
+        // The chain's pool for TORVI_CHAIN_CONNECTIONS (none when null).
+        const auto pool = [](const char* value) {
+            if (value)
+                qputenv("TORVI_CHAIN_CONNECTIONS", value);
+            else
+                qunsetenv("TORVI_CHAIN_CONNECTIONS");
+            return QString::number(TChainRun::ConnectionsFromEnvironment());
+        };
         TFormatSettings dotted = m_ru;
         dotted.timeSeparator = QLatin1Char('.');
         // clang-format off
@@ -111,6 +120,14 @@ private slots:
         QTest::newRow("comma text, plain and quoted")
             << CommaText({"a", "b c", "say \"x\"", "1,5"})
             << "a,\"b c\",\"say \"\"x\"\"\",\"1,5\"";
+        QTest::newRow("chain pool, unset") << pool(nullptr) << "4";
+        QTest::newRow("chain pool, least") << pool("1") << "1";
+        QTest::newRow("chain pool, most") << pool("64") << "64";
+        QTest::newRow("chain pool, none") << pool("0") << "4";
+        QTest::newRow("chain pool, over the most") << pool("65") << "4";
+        QTest::newRow("chain pool, not a number") << pool("abc") << "4";
+        QTest::newRow("chain pool, blanks") << pool(" 8 ") << "8";
+        qunsetenv("TORVI_CHAIN_CONNECTIONS");
         // clang-format on
     }
     void texts() {

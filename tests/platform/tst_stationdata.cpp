@@ -970,6 +970,11 @@ private slots:
             reader->setStatParameter(2, fuel);
             return fuelFingerprint(*reader);
         };
+        // A load goes to the primary alone: a list of servers is refused before it connects.
+        QString result = load({"--postgres", server + ',' + server}, {});
+        QVERIFY2(result.startsWith("1 ") && result.contains("только на основной сервер"),
+                 qPrintable(result));
+        QCOMPARE(found(ours), QStringList());
         // What killed loads left: this version's name and an earlier version's.
         QVERIFY(m_station.exec(m_station.fuelFile(),
                                {PostgresSchema::createDatabase(fuel + "_torvi_new"),
@@ -982,7 +987,7 @@ private slots:
                     return QStringList{s.region, s.fuelDb, s.goodsDb};
             return QStringList();
         };
-        QString result = load({"--station", name, "--region", "Юг"}, {});
+        result = load({"--station", name, "--region", "Юг"}, {});
         QVERIFY2(result.startsWith("0 "), qPrintable(result));
         QCOMPARE(found(ours + " ORDER BY 1"), (QStringList{fuel, goods}));
         QCOMPARE(registered(name), (QStringList{"Юг", fuel, goods}));

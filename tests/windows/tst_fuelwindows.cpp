@@ -671,6 +671,35 @@ private slots:
     }
     void compare() {
         if (QByteArray(QTest::currentDataTag()) == "chain") {
+            // Stations by region: a region lists only its own, "все" checks every listed one and
+            // leaves the hidden ones alone, a station unchecked clears "все".
+            const QString own = chainStation(), north = own + " Север";
+            m_station.registerInChain(north, QStringLiteral("Север"));
+            TfmChainStat* chain = openChain();
+            const auto listed = [chain] { // ours, shown, "+" when checked
+                QStringList names;
+                for (int i = 0; i < chain->clbStations->count(); ++i) {
+                    const QListWidgetItem* item = chain->clbStations->item(i);
+                    if (!item->isHidden() && item->text().startsWith(chainStation()))
+                        names << item->text() + (item->checkState() == Qt::Checked ? "+" : "-");
+                }
+                return names;
+            };
+            chain->cbRegion->setCurrentText(QStringLiteral("Север"));
+            QCOMPARE(listed(), QStringList{north + "-"});
+            QVERIFY(!chain->chbAllStations->isChecked());
+            chain->chbAllStations->click();
+            QCOMPARE(listed(), QStringList{north + "+"});
+            chain->cbRegion->setCurrentText(QStringLiteral("Все регионы"));
+            QCOMPARE(listed(), (QStringList{own + "+", north + "+"}));
+            chain->clbStations->findItems(own, Qt::MatchExactly)[0]->setCheckState(Qt::Unchecked);
+            QVERIFY(!chain->chbAllStations->isChecked());
+            chain->cbRegion->setCurrentText(QStringLiteral("Тест"));
+            chain->chbAllStations->click();
+            QVERIFY(chain->chbAllStations->isChecked());
+            chain->chbAllStations->click();
+            chain->cbRegion->setCurrentIndex(0);
+            QCOMPARE(listed(), (QStringList{own + "-", north + "+"}));
             const auto station = [this] { checkLines(m_chain->clbStations, {chainStation()}); };
             compareCase(m_env, openChain(), station, [this] { return openChain(); });
             // The report names the chain's stations.

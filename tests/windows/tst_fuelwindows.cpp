@@ -372,6 +372,11 @@ private slots:
         QTest::newRow("doubling 1000 stops at 1500")
             << 100 << QStringList{"SpinEdit1=1000", "sbtMult2"} << 1 << 1500 << 1;
         QTest::newRow("page bar") << 100 << QStringList{"TrackBar1=3"} << 3 << 30 << 4;
+        // Paging undoes a zoom, the first-page button even on the page already shown.
+        QTest::newRow("first page undoes a zoom")
+            << 100 << QStringList{"zoom", "sbtBegin"} << 1 << 30 << 4;
+        // Typed, and even reaching the handler, a value below the minimum changes nothing.
+        QTest::newRow("1 per page is ignored") << 100 << QStringList{"typed=1"} << 1 << 30 << 4;
     }
     void navigate() {
         QFETCH(int, points);
@@ -379,15 +384,27 @@ private slots:
         QFETCH(int, page);
         QFETCH(int, pageBarMaximum);
         fill(points);
+        ChartModel* chart = m_window->Chart();
         for (const QString& action : actions) {
-            if (action.startsWith("SpinEdit1="))
-                m_window->SpinEdit1->setValue(action.section('=', 1).toInt());
-            else if (action.startsWith("TrackBar1="))
-                m_window->TrackBar1->setValue(action.section('=', 1).toInt());
-            else
+            const int value = action.section('=', 1).toInt();
+            if (action.startsWith("SpinEdit1=")) {
+                m_window->SpinEdit1->setValue(value);
+            } else if (action.startsWith("TrackBar1=")) {
+                m_window->TrackBar1->setValue(value);
+            } else if (action.startsWith("typed=")) {
+                m_window->SpinEdit1->setFocus();
+                m_window->SpinEdit1->selectAll();
+                QTest::keyClicks(m_window->SpinEdit1, QString::number(value));
+                TChartPager(chart, m_window->TrackBar1, m_window->SpinEdit1)
+                    .PointsPerPageChanged(value);
+            } else if (action == "zoom") {
+                chart->zoomIn(QRectF(chart->series(0)->point(2).x, 0, 0.2, 10));
+                QVERIFY(chart->isZoomed());
+            } else {
                 m_window->findChild<QToolButton*>(action)->click();
+            }
         }
-        const ChartModel* chart = m_window->Chart();
+        QVERIFY(!chart->isZoomed());
         QCOMPARE(chart->currentPage(), page);
         QTEST(chart->pointsPerPage(), "perPage");
         QTEST(m_window->SpinEdit1->value(), "perPage");
@@ -395,29 +412,6 @@ private slots:
                  QStringList({kFirstTitleLine, PageIndicatorText(page, pageBarMaximum)}));
         QCOMPARE(m_window->TrackBar1->value(), page);
         QCOMPARE(m_window->TrackBar1->maximum(), pageBarMaximum);
-    }
-
-    void pointsBelowMinimumIgnored() {
-        fill(100);
-        m_window->SpinEdit1->setFocus();
-        m_window->SpinEdit1->selectAll();
-        QTest::keyClicks(m_window->SpinEdit1, QStringLiteral("1"));
-        // Even a value below the minimum that reached the handler would change nothing.
-        TChartPager(m_window->Chart(), m_window->TrackBar1, m_window->SpinEdit1)
-            .PointsPerPageChanged(1);
-        QCOMPARE(m_window->Chart()->pointsPerPage(), 30);
-        QCOMPARE(m_window->TrackBar1->maximum(), 4);
-    }
-
-    // Paging undoes a zoom, and the first-page button does so even on the page already shown.
-    void zoomUndoneBeforePaging() {
-        fill(100);
-        ChartModel* chart = m_window->Chart();
-        chart->zoomIn(QRectF(chart->series(0)->point(2).x, 0, 0.2, 10));
-        QVERIFY(chart->isZoomed());
-        m_window->sbtBegin->click();
-        QVERIFY(!chart->isZoomed());
-        QCOMPARE(chart->currentPage(), 1);
     }
 
     void showLabels() {

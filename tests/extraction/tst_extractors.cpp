@@ -18,13 +18,11 @@
 #include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTimer>
 
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <limits>
-#include <numeric>
 #include <vector>
 
 namespace {
@@ -609,38 +607,6 @@ private slots:
         QVERIFY(h.boxes.isEmpty());
         QCOMPARE(h.cents(0), (QList<double>{79.99, 0}));
         QVERIFY(h.chart.isVisible() && !h.countLabel.text().isEmpty());
-    }
-
-    void longRunLeavesUiResponsive() {
-        // 3 × 43 201 buckets reach the user interface thread in batches; between them its event
-        // loop runs, and the bar never looks finished before the run is.
-        ExtractorHarness h(QStringLiteral("dspLogtran"));
-        auto e = fuelExtractor(h, {"АИ-92", "АИ-95", "ДТ"}, day24() + 30);
-        e->SetMultiGraph(true);
-        e->SetStepUnit(0);
-        const QProgressBar* bar = e->Progress()->ProgressBar1();
-        int fullWhileRunning = 0;
-        int fullAfterFinish = 0;
-        connect(bar, &QProgressBar::valueChanged, [&](int value) {
-            // ProgressFinish enables the window first, then fills the bar.
-            if (value == bar->maximum())
-                ++(h.owner.isEnabled() ? fullAfterFinish : fullWhileRunning);
-        });
-        int ticksWhileRunning = 0;
-        QTimer timer;
-        connect(&timer, &QTimer::timeout, [&] { ticksWhileRunning += !h.owner.isEnabled(); });
-        timer.start(0);
-        ExtractorHarness::run(*e);
-        QCOMPARE(h.boxes.size(), 0);
-        // Whether the start landing on the period's end is reached depends on the double rounding.
-        QVERIFY(h.chart.series(0)->count() >= 43200);
-        for (int i = 1; i < 3; ++i)
-            QCOMPARE(h.chart.series(i)->count(), h.chart.series(0)->count());
-        const QList<double> first = h.values(0);
-        QCOMPARE(std::accumulate(first.begin(), first.end(), 0.0), 109.99);
-        QCOMPARE(fullWhileRunning, 0);
-        QCOMPARE(fullAfterFinish, 1);
-        QVERIFY2(ticksWhileRunning >= 10, qPrintable(QString::number(ticksWhileRunning)));
     }
 
     // Fillings 4 321 one-minute buckets apart: a batch holds at most 4 096 buckets, so each

@@ -447,8 +447,6 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("database missing") << "database"
                                           << "не найден";
-        QTest::newRow("step never set") << "step"
-                                        << "больше нуля";
         QTest::newRow("a grade's litres overflow")
             << "overflow"
             << "Сумма за шаг с 24.08.09 00:00 не является числом";
@@ -461,9 +459,6 @@ private slots:
         auto e = fuelExtractor(h, {"АИ-92"});
         if (fault == QLatin1String("database")) {
             h.fuelFolder = h.station.root() + QStringLiteral("/нет такой папки");
-        } else if (fault == QLatin1String("step")) {
-            e->SetStepMultiplier(0);
-            e->SetStepUnit(2);
         } else {
             QVERIFY(h.station.exec(h.station.fuelFile(),
                                    {"INSERT INTO LogTran (ID_LogTran, Data, GsmName, Liter, Summa) "
@@ -481,8 +476,6 @@ private slots:
         QVERIFY(!e->Progress()->isVisible() && !h.chart.isVisible() && !h.connection.connected());
 
         h.fuelFolder = h.station.fuelFolder();
-        e->SetStepMultiplier(1);
-        e->SetStepUnit(2);
         e->SetItems(grades({"АИ-92"}));
         ExtractorHarness::run(*e);
         QCOMPARE(h.boxes.size(), 1);

@@ -303,8 +303,6 @@ private slots:
         QTest::newRow("one grade, six-hour steps, 23:59:59.999 in the last quarter")
             << QStringList{"ДТ"} << 0 << 6.0 << 1 << 0.0 << 0.0
             << QList<double>{0, 10, 0, 49.99, 0} << "49,99  |Литры";
-        QTest::newRow("apostrophe in a grade") << QStringList{"АИ-95 'Премиум'"} << 1 << 1.0 << 2
-            << 0.0 << 0.0 << QList<double>{520, 0} << "520,00  |Продажа";
         // clang-format on
     }
     void summedRun() {

@@ -170,9 +170,6 @@ private slots:
         QTest::addColumn<QList<QList<double>>>("series");
         QTest::addColumn<QString>("maxLabel");
         const QStringList all{"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
-        QTest::newRow("litres of all grades by day")
-            << 0 << 0 << 2 << all << false << false << QList<QList<double>>{{194.98, 0}}
-            << "194,98  ";
         QTest::newRow("litre bounds restored from the last session still filter")
             << 0 << 0 << 2 << all << false << true << QList<QList<double>>{{134.99, 0}}
             << "134,99  ";

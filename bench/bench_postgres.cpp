@@ -9,7 +9,7 @@
 // The stations are loaded once (torvi-stationdb, some minutes) and reused by later runs.
 // Run by hand:
 //   eval "$(scripts/pg-test-cluster.sh start /tmp/torvi-pg 55432)"
-//   QT_QPA_PLATFORM=offscreen ./bench_postgres [HOST:PORT] [SQLITE-ROOT]
+//   QT_QPA_PLATFORM=offscreen ./bench_postgres [HOST:PORT] [SQLITE-ROOT] [--chain-only]
 #include "extraction/ChainExtractor.h"
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
@@ -173,13 +173,15 @@ struct Station {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    const QString server =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : qEnvironmentVariable("TORVI_TEST_PGHOST");
-    const QString root = argc > 2 ? QString::fromLocal8Bit(argv[2])
-                                  : QDir::tempPath() + QStringLiteral("/torvi-bench-station");
+    // --chain-only skips the one-station cases, for a quick look at the chain alone.
+    QStringList positional = QCoreApplication::arguments().mid(1);
+    const bool chainOnly = positional.removeAll(QStringLiteral("--chain-only")) > 0;
+    const QString server = positional.value(0, qEnvironmentVariable("TORVI_TEST_PGHOST"));
+    const QString root =
+        positional.value(1, QDir::tempPath() + QStringLiteral("/torvi-bench-station"));
     if (server.isEmpty())
-        fail(
-            QStringLiteral("usage: bench_postgres HOST:PORT [SQLITE-ROOT] (or TORVI_TEST_PGHOST)"));
+        fail(QStringLiteral("usage: bench_postgres HOST:PORT [SQLITE-ROOT] [--chain-only] (or "
+                            "TORVI_TEST_PGHOST)"));
     MessageBoxes::setHandler([](const MessageBoxes::Shown& box) -> QMessageBox::StandardButton {
         fail(QStringLiteral("Сообщение во время прогона: ") + box.text);
     });
@@ -256,6 +258,8 @@ int main(int argc, char** argv) {
     std::printf("%-42s %10s %10s %10s %8s %8s\n", "case", "embedded", "postgres", "pg SQL",
                 "pg/emb", "pg/SQL");
     for (const Case& c : cases) {
+        if (chainOnly)
+            break;
         double ms[2];
         int points[2];
         for (int k = 0; k < 2; ++k) {

@@ -3,11 +3,17 @@
 #include "extraction/BucketPass.h"
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
+#include "extraction/QueryLiterals.h"
 #include "platform/core/Exceptions.h"
 #include "platform/data/ClientDataSet.h"
+#include "platform/data/StationDateTime.h"
 
+#include <QDate>
+
+#include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -25,6 +31,90 @@ struct TStationRows {
     double Amount() const { return amount(); }
     void Next() { set.next(); }
 };
+
+// The server's sums, one row per bucket in bucket order, as rows the pass reads: each at its
+// bucket's start, so that it falls into that bucket and no other.
+struct TServerSums {
+    TClientDataSet& set;
+    const TField& bucket;
+    const TField& amount;
+    const QList<TDateTime>& starts;
+
+    bool AtEnd() const { return set.eof(); }
+    TDateTime Time() const {
+        // The rows past the last bucket's end: the pass never reaches them, as it never reaches
+        // the fetched rows there.
+        const qint64 k = bucket.isNull() ? -1 : bucket.asLargeInt();
+        return k >= 0 && k < starts.size() ? starts[k] : std::numeric_limits<double>::infinity();
+    }
+    double Amount() const { return amount.asFloat(); }
+    void Next() { set.next(); }
+};
+
+constexpr qint64 kMsecInDay = 86400000;
+// Days from the calendar's day zero, 1899-12-30, to 1970-01-01.
+constexpr qint64 kUnixEpochDay = 25569;
+// The days a time stamp's text can name, 0001-01-01 to 9999-12-31, from 1970-01-01.
+constexpr qint64 kFirstUnixDay = -719162;
+constexpr qint64 kLastUnixDay = 2932896;
+
+qint64 FloorDiv(qint64 a, qint64 b) {
+    return a / b - (a % b != 0 && (a < 0) != (b < 0));
+}
+
+// A time stamp of the server read as the pass reads a fetched row's date-time.
+TDateTime MsecDateTime(qint64 unixMsec) {
+    const qint64 day = FloorDiv(unixMsec, kMsecInDay);
+    return StationDateTime::fromUnixDay(day, unixMsec - day * kMsecInDay);
+}
+
+QString MsecText(qint64 unixMsec) {
+    const qint64 day = FloorDiv(unixMsec, kMsecInDay);
+    const qint64 msec = unixMsec - day * kMsecInDay;
+    const QDate date = QDate::fromJulianDay(day + 2440588);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", date.year(),
+                  date.month(), date.day(), int(msec / 3600000), int(msec / 60000 % 60),
+                  int(msec / 1000 % 60), int(msec % 1000));
+    return QString::fromLatin1(text);
+}
+
+// The station statement's rows cut into the buckets ending at `ends` and summed, on the server:
+// the station windows' own statement, unchanged but for its order, is the source, so the rows are
+// the same; the amount is the one the pass adds per row, a null adding nothing as it does there.
+QString ServerSumsText(const TChainQuery& query, const QList<qint64>& ends) {
+    QString rows = query.fuel ? TGSMExtractor::QueryText(query.from, query.to, 0, 0)
+                              : TFoodExtractor::QueryText(query.items, true, query.from, query.to);
+    // The order is the statement's last clause; the buckets need none.
+    rows.truncate(rows.lastIndexOf(QLatin1String("ORDER BY")));
+    QString amount;
+    switch (query.schema) {
+    case 0:
+        amount = query.fuel ? QStringLiteral("r.Liter") : QStringLiteral("r.RPrice * r.\"COUNT\"");
+        break;
+    case 1:
+        amount = query.fuel ? QStringLiteral("r.Summa") : QStringLiteral("r.\"COUNT\"");
+        break;
+    default:
+        amount = QStringLiteral("1");
+        break;
+    }
+    QStringList bounds;
+    bounds.reserve(ends.size());
+    for (qint64 end : ends)
+        bounds << QLatin1Char('"') + MsecText(end) + QLatin1Char('"');
+    QString sql = QStringLiteral("SELECT width_bucket(r.Data, '{") + bounds.join(QLatin1Char(',')) +
+                  QStringLiteral("}'::timestamp[]) AS Bucket, SUM(") + amount +
+                  QStringLiteral(") AS Amount FROM (") + rows + QStringLiteral(") AS r");
+    if (query.fuel) {
+        QStringList grades;
+        for (const TQueryItem& item : query.items)
+            grades << QuotedSqlString(item.Name);
+        sql += QStringLiteral(" WHERE r.GsmName IN (") + grades.join(QLatin1Char(',')) +
+               QLatin1Char(')');
+    }
+    return sql + QStringLiteral(" GROUP BY 1 ORDER BY 1");
+}
 
 } // namespace
 
@@ -55,6 +145,31 @@ int TChainRun::BucketCount(const TChainQuery& query) {
     for (TDateTime start = query.from; start <= query.to; start += query.stepLength)
         ++count;
     return count;
+}
+
+QList<qint64> TChainRun::ServerBucketEnds(const TChainQuery& query) {
+    const int count = BucketCount(query);
+    if (count == 0 || count > kMostServerBuckets || !(query.from >= 0))
+        return {};
+    QList<qint64> ends;
+    ends.reserve(count);
+    // The ends as the pass makes them: each start plus the step, in double precision.
+    for (TDateTime start = query.from; start <= query.to; start += query.stepLength) {
+        const TDateTime end = start + query.stepLength;
+        const double day = std::floor(end);
+        qint64 msec =
+            (qint64(day) - kUnixEpochDay) * kMsecInDay + std::llround((end - day) * kMsecPerDay);
+        // The estimate is off by a rounding at most; the date-time of a millisecond grows with
+        // it, so a step either way finds the first one not before the end.
+        while (MsecDateTime(msec) < end)
+            ++msec;
+        while (MsecDateTime(msec - 1) >= end)
+            --msec;
+        if (FloorDiv(msec, kMsecInDay) > kLastUnixDay || FloorDiv(msec, kMsecInDay) < kFirstUnixDay)
+            return {};
+        ends.append(msec);
+    }
+    return ends;
 }
 
 QList<TChainStationSums> TChainRun::Run(const TChainStations& stations, const TChainQuery& query,
@@ -156,36 +271,18 @@ TChainStationSums TChainRun::RunStation(const TChainStation& station, const TCha
                 run.m_active.removeOne(&connection);
             }
         } leave{*this, connection};
-        TClientDataSet set;
-        set.setRemoteServer(&connection);
-        if (query.fuel) {
-            set.setProviderName(QStringLiteral("dspLogtran"));
-            set.setCommandText(TGSMExtractor::QueryText(query.from, query.to, 0, 0));
-        } else {
-            set.setProviderName(QStringLiteral("dspGoodsStat"));
-            set.setCommandText(TFoodExtractor::QueryText(query.items, true, query.from, query.to));
-        }
-        set.open();
-        if (query.fuel) {
-            // As the fuel window's summed line: the grades are chosen among the fetched rows.
-            QStringList grades;
-            for (const TQueryItem& item : query.items)
-                grades << item.Name;
-            set.setFilter(TGSMExtractor::GradeFilter(grades));
-            set.setFiltered(true);
-        }
-        const TGraphExtractor::TRowAmount amount =
-            query.fuel ? TGSMExtractor::RowAmount(set, query.schema)
-                       : TFoodExtractor::RowAmount(set, query.schema);
-        set.first();
-        TStationRows rows{set, set.fieldByName(QStringLiteral("Data")), amount};
-        RunBucketPass(query.from, query.to, query.stepLength, rows,
-                      [&](TDateTime, double sum, int) {
-                          if (m_cancelled)
-                              throw TStationCancelled();
-                          result.sums.append(sum);
-                      });
-        set.close();
+        connection.open();
+        // The fuel statement of a station with no grade chosen is refused as the station
+        // windows refuse it, by the fetched rows' filter.
+        const bool summable =
+            query.schema >= 0 && query.schema <= 2 && !(query.fuel && query.items.isEmpty());
+        const QList<qint64> ends = summable && connection.server().bucketsRowsItself()
+                                       ? ServerBucketEnds(query)
+                                       : QList<qint64>();
+        if (ends.isEmpty())
+            SumRows(connection, query, result.sums);
+        else
+            SumOnServer(connection, query, ends, result.sums);
         connection.close();
     } catch (const TStationCancelled&) {
         result.sums.clear();
@@ -194,4 +291,60 @@ TChainStationSums TChainRun::RunStation(const TChainStation& station, const TCha
         result.error = QStringLiteral("АЗС «%1»: %2").arg(station.name, ExceptionMessage(e));
     }
     return result;
+}
+
+void TChainRun::SumRows(TDCOMConnection& connection, const TChainQuery& query,
+                        QList<double>& sums) {
+    TClientDataSet set;
+    set.setRemoteServer(&connection);
+    if (query.fuel) {
+        set.setProviderName(QStringLiteral("dspLogtran"));
+        set.setCommandText(TGSMExtractor::QueryText(query.from, query.to, 0, 0));
+    } else {
+        set.setProviderName(QStringLiteral("dspGoodsStat"));
+        set.setCommandText(TFoodExtractor::QueryText(query.items, true, query.from, query.to));
+    }
+    set.open();
+    if (query.fuel) {
+        // As the fuel window's summed line: the grades are chosen among the fetched rows.
+        QStringList grades;
+        for (const TQueryItem& item : query.items)
+            grades << item.Name;
+        set.setFilter(TGSMExtractor::GradeFilter(grades));
+        set.setFiltered(true);
+    }
+    const TGraphExtractor::TRowAmount amount = query.fuel
+                                                   ? TGSMExtractor::RowAmount(set, query.schema)
+                                                   : TFoodExtractor::RowAmount(set, query.schema);
+    set.first();
+    TStationRows rows{set, set.fieldByName(QStringLiteral("Data")), amount};
+    RunBucketPass(query.from, query.to, query.stepLength, rows, [&](TDateTime, double sum, int) {
+        if (m_cancelled)
+            throw TStationCancelled();
+        sums.append(sum);
+    });
+    set.close();
+}
+
+void TChainRun::SumOnServer(TDCOMConnection& connection, const TChainQuery& query,
+                            const QList<qint64>& ends, QList<double>& sums) {
+    TClientDataSet set;
+    set.setRemoteServer(&connection);
+    set.setProviderName(query.fuel ? QStringLiteral("dspLogtran") : QStringLiteral("dspGoodsStat"));
+    set.setCommandText(ServerSumsText(query, ends));
+    set.open();
+    QList<TDateTime> starts;
+    starts.reserve(ends.size());
+    for (TDateTime start = query.from; start <= query.to; start += query.stepLength)
+        starts.append(start);
+    set.first();
+    TServerSums rows{set, set.fieldByName(QStringLiteral("Bucket")),
+                     set.fieldByName(QStringLiteral("Amount")), starts};
+    // The same pass over the sums keeps its checks of every bucket and of the running total.
+    RunBucketPass(query.from, query.to, query.stepLength, rows, [&](TDateTime, double sum, int) {
+        if (m_cancelled)
+            throw TStationCancelled();
+        sums.append(sum);
+    });
+    set.close();
 }

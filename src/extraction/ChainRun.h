@@ -64,9 +64,23 @@ public:
     bool Cancelled() const { return m_cancelled.load(); }
     // How many buckets each station's pass gives for the query.
     static int BucketCount(const TChainQuery& query);
+    // The most buckets a station is asked to sum on its server; a longer list of bounds would
+    // make one statement of megabytes, and at that size the rows are about as few as the buckets.
+    static constexpr int kMostServerBuckets = 100000;
+    // The end of each bucket of the query's pass as the first millisecond since 1970-01-01 whose
+    // date-time, read as the pass reads a row's, is not before the bucket's end: a row belongs to
+    // bucket k exactly when its time stamp is at least end k-1 and before end k, so the server
+    // can cut the rows into the very buckets of the pass. Empty when it cannot: a period before
+    // the calendar's day zero (where date-times and time run in opposite directions within a
+    // day) or more than kMostServerBuckets buckets.
+    static QList<qint64> ServerBucketEnds(const TChainQuery& query);
 
 private:
     TChainStationSums RunStation(const TChainStation& station, const TChainQuery& query);
+    // The station's pass over its own rows, fetched, or over its server's sums per bucket.
+    void SumRows(TDCOMConnection& connection, const TChainQuery& query, QList<double>& sums);
+    void SumOnServer(TDCOMConnection& connection, const TChainQuery& query,
+                     const QList<qint64>& ends, QList<double>& sums);
 
     QString m_computerName;
     TDCOMConnection::ServerFactory m_factory;

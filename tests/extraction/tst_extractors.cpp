@@ -9,6 +9,7 @@
 #include "extraction/StatTexts.h"
 #include "platform/chart/ChartPalette.h"
 
+#include "platform/data/StationDateTime.h"
 #include "platform/data/postgres/PostgresSchema.h"
 
 #include <QElapsedTimer>
@@ -784,6 +785,49 @@ private slots:
         QVERIFY(!h.dataSet.active());
         QVERIFY(!h.dataSet.filtered());
         QVERIFY(h.owner.isEnabled());
+    }
+
+    // Where the server cuts a chain station's rows: for each bucket of the pass, the first
+    // millisecond whose date-time is not before the bucket's end, also where the ends of minute
+    // and hour steps drift off whole milliseconds, and before 1970.
+    void chainServerBucketEnds_data() {
+        QTest::addColumn<TDateTime>("from");
+        QTest::addColumn<TDateTime>("to");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<bool>("onServer");
+        QTest::newRow("two months of minutes")
+            << encodeDateTime(2009, 1, 1) << encodeDateTime(2009, 3, 1) << 1.0 / 1440 << true;
+        QTest::newRow("two years of hours from an odd start")
+            << encodeDateTime(2009, 1, 1, 10, 17, 23, 456) << encodeDateTime(2011, 1, 1) << 1.0 / 24
+            << true;
+        QTest::newRow("days before 1970")
+            << encodeDateTime(1950, 6, 1) << encodeDateTime(1951, 6, 1) << 1.0 << true;
+        QTest::newRow("a year of minutes: too many")
+            << encodeDateTime(2009, 1, 1) << encodeDateTime(2010, 1, 1) << 1.0 / 1440 << false;
+        QTest::newRow("before day zero")
+            << encodeDateTime(1899, 12, 1) << encodeDateTime(1900, 1, 1) << 1.0 << false;
+    }
+    void chainServerBucketEnds() {
+        QFETCH(TDateTime, from);
+        QFETCH(TDateTime, to);
+        QFETCH(double, step);
+        QFETCH(bool, onServer);
+        TChainQuery query;
+        query.from = from;
+        query.to = to;
+        query.stepLength = step;
+        const QList<qint64> ends = TChainRun::ServerBucketEnds(query);
+        QCOMPARE(ends.size(), onServer ? TChainRun::BucketCount(query) : 0);
+        const auto dateTime = [](qint64 msec) {
+            const auto day = qint64(std::floor(double(msec) / 86400000));
+            return StationDateTime::fromUnixDay(day, msec - day * 86400000);
+        };
+        TDateTime end = from;
+        for (qint64 msec : ends) {
+            end += step;
+            if (!(dateTime(msec) >= end && dateTime(msec - 1) < end))
+                QFAIL(qPrintable(StationDateTime::toText(end)));
+        }
     }
 
     // Two stations and one whose databases are missing, each over its own connection: per

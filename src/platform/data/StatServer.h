@@ -30,4 +30,8 @@ public:
     // at its start, so that a cancel arriving between two of its requests still ends it.
     virtual void cancel() = 0;
     virtual void resetCancel() = 0;
+
+    // Whether the server's SQL has width_bucket over an array of time stamps, so that a caller
+    // may have the rows cut into buckets and summed on the server instead of fetching them.
+    virtual bool bucketsRowsItself() const { return false; }
 };

@@ -41,6 +41,7 @@ public:
     // connection is closed, so that a stopped backend holds nobody.
     void cancel() override;
     void resetCancel() override;
+    bool bucketsRowsItself() const override { return true; }
 
     // How long one statement may run before the server cancels it; the client waits as long
     // again at most for the answer, so that a frozen server or a silent network ends a run too.

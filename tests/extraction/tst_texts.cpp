@@ -1,3 +1,4 @@
+#include "extraction/ChainRun.h"
 #include "extraction/ComparePeriod.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/QueryLiterals.h"
@@ -38,6 +39,27 @@ private slots:
         const double kHalfMsec = 0.5 / kMsecPerDay;
         const double withTime = encodeDateTime(2009, 8, 1, 13, 5, 7);
         const auto label = [this](double value) { return PointLabelText(value, m_ru); };
+        const auto picture = [](int width, int height) {
+            const QSize shown = StatReportPictureSize(QSize(width, height));
+            return QStringLiteral("%1x%2").arg(shown.width()).arg(shown.height());
+        };
+        // The earlier period of [from, to), to the millisecond: its literals are written to it.
+        const auto earlier = [](TCompareMode mode, const QDateTime& from, const QDateTime& to) {
+            const TComparePeriod p = EarlierPeriod(mode, fromQDateTime(from), fromQDateTime(to));
+            return DateTimeToQueryText(true, p.from) + " - " + DateTimeToQueryText(true, p.to);
+        };
+        const auto at = [](int y, int m, int d, int h = 0, int min = 0) {
+            return QDateTime(QDate(y, m, d), QTime(h, min));
+        };
+        const TCompareMode previous = TCompareMode::Previous, yearAgo = TCompareMode::Year;
+        // The chain's pool for TORVI_CHAIN_CONNECTIONS (none when null).
+        const auto pool = [](const char* value) {
+            if (value)
+                qputenv("TORVI_CHAIN_CONNECTIONS", value);
+            else
+                qunsetenv("TORVI_CHAIN_CONNECTIONS");
+            return QString::number(TChainRun::ConnectionsFromEnvironment());
+        };
         TFormatSettings dotted = m_ru;
         dotted.timeSeparator = QLatin1Char('.');
         // clang-format off
@@ -111,6 +133,32 @@ private slots:
         QTest::newRow("comma text, plain and quoted")
             << CommaText({"a", "b c", "say \"x\"", "1,5"})
             << "a,\"b c\",\"say \"\"x\"\"\",\"1,5\"";
+        QTest::newRow("previous month of 31 days") << earlier(previous, at(2009, 8, 1), at(2009, 9, 1))
+            << "2009-07-01 00:00:00.000 - 2009-08-01 00:00:00.000";
+        QTest::newRow("previous minute") << earlier(previous, at(2009, 8, 24), at(2009, 8, 24, 0, 1))
+            << "2009-08-23 23:59:00.000 - 2009-08-24 00:00:00.000";
+        QTest::newRow("previous two years over a leap day")
+            << earlier(previous, at(2024, 1, 1), at(2026, 1, 1))
+            << "2021-12-31 00:00:00.000 - 2024-01-01 00:00:00.000";
+        QTest::newRow("year ago keeps dates and times")
+            << earlier(yearAgo, at(2009, 8, 24, 7, 30), at(2009, 8, 25, 7, 30))
+            << "2008-08-24 07:30:00.000 - 2008-08-25 07:30:00.000";
+        QTest::newRow("year ago: 29 February becomes 28 February")
+            << earlier(yearAgo, at(2024, 2, 29, 12), at(2024, 3, 1))
+            << "2023-02-28 12:00:00.000 - 2023-03-01 00:00:00.000";
+        QTest::newRow("year ago of two years") << earlier(yearAgo, at(2024, 2, 29), at(2026, 2, 28))
+            << "2023-02-28 00:00:00.000 - 2025-02-28 00:00:00.000";
+        QTest::newRow("report picture, square scaled up") << picture(300, 300) << "550x550";
+        QTest::newRow("report picture, wide scaled down") << picture(727, 625) << "550x473";
+        QTest::newRow("report picture, tall") << picture(625, 727) << "473x550";
+        QTest::newRow("chain pool, unset") << pool(nullptr) << "4";
+        QTest::newRow("chain pool, least") << pool("1") << "1";
+        QTest::newRow("chain pool, most") << pool("64") << "64";
+        QTest::newRow("chain pool, none") << pool("0") << "4";
+        QTest::newRow("chain pool, over the most") << pool("65") << "4";
+        QTest::newRow("chain pool, not a number") << pool("abc") << "4";
+        QTest::newRow("chain pool, blanks") << pool(" 8 ") << "8";
+        qunsetenv("TORVI_CHAIN_CONNECTIONS");
         // clang-format on
     }
     void texts() {
@@ -239,45 +287,6 @@ private slots:
         QVERIFY(!bare.join(QString()).contains(QStringLiteral("<img")));
     }
 
-    // The earlier period of [from, to): previous or a year ago.
-    void earlierPeriod_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QDateTime>("from");
-        QTest::addColumn<QDateTime>("to");
-        QTest::addColumn<QDateTime>("earlierFrom");
-        QTest::addColumn<QDateTime>("earlierTo");
-        const auto at = [](int y, int m, int d, int h = 0, int min = 0) {
-            return QDateTime(QDate(y, m, d), QTime(h, min));
-        };
-        QTest::newRow("previous month of 31 days")
-            << 1 << at(2009, 8, 1) << at(2009, 9, 1) << at(2009, 7, 1) << at(2009, 8, 1);
-        QTest::newRow("previous minute") << 1 << at(2009, 8, 24, 0, 0) << at(2009, 8, 24, 0, 1)
-                                         << at(2009, 8, 23, 23, 59) << at(2009, 8, 24);
-        QTest::newRow("previous two years over a leap day")
-            << 1 << at(2024, 1, 1) << at(2026, 1, 1) << at(2021, 12, 31) << at(2024, 1, 1);
-        QTest::newRow("year ago keeps dates and times")
-            << 2 << at(2009, 8, 24, 7, 30) << at(2009, 8, 25, 7, 30) << at(2008, 8, 24, 7, 30)
-            << at(2008, 8, 25, 7, 30);
-        QTest::newRow("year ago: 29 February becomes 28 February")
-            << 2 << at(2024, 2, 29, 12) << at(2024, 3, 1) << at(2023, 2, 28, 12) << at(2023, 3, 1);
-        QTest::newRow("year ago of two years")
-            << 2 << at(2024, 2, 29) << at(2026, 2, 28) << at(2023, 2, 28) << at(2025, 2, 28);
-    }
-    void earlierPeriod() {
-        QFETCH(int, mode);
-        QFETCH(QDateTime, from);
-        QFETCH(QDateTime, to);
-        const TComparePeriod earlier =
-            EarlierPeriod(TCompareMode(mode), fromQDateTime(from), fromQDateTime(to));
-        // To the millisecond: the period's literals are written to it.
-        QFETCH(QDateTime, earlierFrom);
-        QFETCH(QDateTime, earlierTo);
-        QCOMPARE(DateTimeToQueryText(true, earlier.from),
-                 DateTimeToQueryText(true, fromQDateTime(earlierFrom)));
-        QCOMPARE(DateTimeToQueryText(true, earlier.to),
-                 DateTimeToQueryText(true, fromQDateTime(earlierTo)));
-    }
-
     void numbers_data() {
         QTest::addColumn<double>("value");
         QTest::addColumn<int>("digits");
@@ -313,18 +322,6 @@ private slots:
         if (digits == 10)
             QCOMPARE(StatReportTotals(chart, m_ru),
                      QStringLiteral("<nobr> Газ  : %1</nobr><br>").arg(text));
-    }
-
-    void pictureSize_data() {
-        QTest::addColumn<QSize>("bitmap");
-        QTest::addColumn<QSize>("shown");
-        QTest::newRow("square scaled up") << QSize(300, 300) << QSize(550, 550);
-        QTest::newRow("wide scaled down") << QSize(727, 625) << QSize(550, 473);
-        QTest::newRow("tall") << QSize(625, 727) << QSize(473, 550);
-    }
-    void pictureSize() {
-        QFETCH(QSize, bitmap);
-        QTEST(StatReportPictureSize(bitmap), "shown");
     }
 
     void bytes() {

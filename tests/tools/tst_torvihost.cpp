@@ -332,9 +332,6 @@ private slots:
         QTest::newRow("every file, each over a planted link") << ""
                                                               << ""
                                                               << "";
-        QTest::newRow("a folder at the printed report") << "fuel-report.pdf"
-                                                        << "ошибка: Неожиданное сообщение «Ошибка»"
-                                                        << "";
         QTest::newRow("a folder at the report's page")
             << "fuel-report.html"
             << "fuel-report.html: На месте файла находится папка"

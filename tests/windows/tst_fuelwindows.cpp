@@ -170,9 +170,6 @@ private slots:
         QTest::addColumn<QList<QList<double>>>("series");
         QTest::addColumn<QString>("maxLabel");
         const QStringList all{"АИ-92", "АИ-95", "ДТ", "АИ-95 'Премиум'"};
-        QTest::newRow("litres of all grades by day")
-            << 0 << 0 << 2 << all << false << false << QList<QList<double>>{{194.98, 0}}
-            << "194,98  ";
         QTest::newRow("litre bounds restored from the last session still filter")
             << 0 << 0 << 2 << all << false << true << QList<QList<double>>{{134.99, 0}}
             << "134,99  ";
@@ -372,6 +369,11 @@ private slots:
         QTest::newRow("doubling 1000 stops at 1500")
             << 100 << QStringList{"SpinEdit1=1000", "sbtMult2"} << 1 << 1500 << 1;
         QTest::newRow("page bar") << 100 << QStringList{"TrackBar1=3"} << 3 << 30 << 4;
+        // Paging undoes a zoom, the first-page button even on the page already shown.
+        QTest::newRow("first page undoes a zoom")
+            << 100 << QStringList{"zoom", "sbtBegin"} << 1 << 30 << 4;
+        // Typed, and even reaching the handler, a value below the minimum changes nothing.
+        QTest::newRow("1 per page is ignored") << 100 << QStringList{"typed=1"} << 1 << 30 << 4;
     }
     void navigate() {
         QFETCH(int, points);
@@ -379,15 +381,27 @@ private slots:
         QFETCH(int, page);
         QFETCH(int, pageBarMaximum);
         fill(points);
+        ChartModel* chart = m_window->Chart();
         for (const QString& action : actions) {
-            if (action.startsWith("SpinEdit1="))
-                m_window->SpinEdit1->setValue(action.section('=', 1).toInt());
-            else if (action.startsWith("TrackBar1="))
-                m_window->TrackBar1->setValue(action.section('=', 1).toInt());
-            else
+            const int value = action.section('=', 1).toInt();
+            if (action.startsWith("SpinEdit1=")) {
+                m_window->SpinEdit1->setValue(value);
+            } else if (action.startsWith("TrackBar1=")) {
+                m_window->TrackBar1->setValue(value);
+            } else if (action.startsWith("typed=")) {
+                m_window->SpinEdit1->setFocus();
+                m_window->SpinEdit1->selectAll();
+                QTest::keyClicks(m_window->SpinEdit1, QString::number(value));
+                TChartPager(chart, m_window->TrackBar1, m_window->SpinEdit1)
+                    .PointsPerPageChanged(value);
+            } else if (action == "zoom") {
+                chart->zoomIn(QRectF(chart->series(0)->point(2).x, 0, 0.2, 10));
+                QVERIFY(chart->isZoomed());
+            } else {
                 m_window->findChild<QToolButton*>(action)->click();
+            }
         }
-        const ChartModel* chart = m_window->Chart();
+        QVERIFY(!chart->isZoomed());
         QCOMPARE(chart->currentPage(), page);
         QTEST(chart->pointsPerPage(), "perPage");
         QTEST(m_window->SpinEdit1->value(), "perPage");
@@ -395,29 +409,6 @@ private slots:
                  QStringList({kFirstTitleLine, PageIndicatorText(page, pageBarMaximum)}));
         QCOMPARE(m_window->TrackBar1->value(), page);
         QCOMPARE(m_window->TrackBar1->maximum(), pageBarMaximum);
-    }
-
-    void pointsBelowMinimumIgnored() {
-        fill(100);
-        m_window->SpinEdit1->setFocus();
-        m_window->SpinEdit1->selectAll();
-        QTest::keyClicks(m_window->SpinEdit1, QStringLiteral("1"));
-        // Even a value below the minimum that reached the handler would change nothing.
-        TChartPager(m_window->Chart(), m_window->TrackBar1, m_window->SpinEdit1)
-            .PointsPerPageChanged(1);
-        QCOMPARE(m_window->Chart()->pointsPerPage(), 30);
-        QCOMPARE(m_window->TrackBar1->maximum(), 4);
-    }
-
-    // Paging undoes a zoom, and the first-page button does so even on the page already shown.
-    void zoomUndoneBeforePaging() {
-        fill(100);
-        ChartModel* chart = m_window->Chart();
-        chart->zoomIn(QRectF(chart->series(0)->point(2).x, 0, 0.2, 10));
-        QVERIFY(chart->isZoomed());
-        m_window->sbtBegin->click();
-        QVERIFY(!chart->isZoomed());
-        QCOMPARE(chart->currentPage(), 1);
     }
 
     void showLabels() {
@@ -454,36 +445,16 @@ private slots:
         }
     }
 
-    void valueWindow_data() {
-        QTest::addColumn<TDateTime>("x");
-        QTest::addColumn<double>("y");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("xText");
-        QTest::addColumn<QString>("yText");
-        QTest::newRow("Sunday noon") << encodeDateTime(2009, 8, 23, 12) << 1234.5 << ""
-                                     << "23.08.2009 12:00:00, Воскресение"
-                                     << "1234,50";
-        QTest::newRow("Monday is the first name")
-            << encodeDateTime(2009, 8, 24, 23, 59, 59) << 0.125 << "АИ-92"
-            << "24.08.2009 23:59:59, Понедельник"
-            << "0,13";
-        QTest::newRow("Saturday, a value past 8 digits")
-            << encodeDateTime(2009, 8, 29, 6, 30) << 123456789.0 << "ДТ"
-            << "29.08.2009 06:30:00, Суббота"
-            << "1,2345679E8";
-    }
+    // A point's value window: its series, its date with the day's name as the suite spells it, its
+    // value in the statistics' format; Esc closes and frees it.
     void valueWindow() {
-        QFETCH(TDateTime, x);
-        QFETCH(double, y);
-        QFETCH(QString, title);
-        QFETCH(QString, xText);
-        QFETCH(QString, yText);
         m_window = std::make_unique<TfmGSMStat>(m_dm);
         ChartModel* chart = m_window->Chart();
         chart->setLeftAxisTitle(QStringLiteral("Количество заправок"));
-        chart->series(1)->addPoint(x - 1, 1);
-        chart->series(1)->addPoint(x, y);
-        chart->series(1)->setTitle(title);
+        const TDateTime sundayNoon = encodeDateTime(2009, 8, 23, 12);
+        chart->series(1)->addPoint(sundayNoon - 1, 1);
+        chart->series(1)->addPoint(sundayNoon, 123456789.0);
+        chart->series(1)->setTitle(QStringLiteral("ДТ"));
         QStringList shown;
         bool closedByEsc = false;
         whenModalShown<TfmValue>([&](TfmValue* window) {
@@ -493,8 +464,8 @@ private slots:
             closedByEsc = !window->isVisible();
         });
         emit m_window->Chart1->pointClicked(1, 1);
-        QCOMPARE(shown,
-                 QStringList({"Значение", title, "Дата", "Количество заправок", xText, yText}));
+        QCOMPARE(shown, QStringList({"Значение", "ДТ", "Дата", "Количество заправок",
+                                     "23.08.2009 12:00:00, Воскресение", "1,2345679E8"}));
         QVERIFY2(closedByEsc, "Окно значения не закрылось по Esc");
         QVERIFY2(!fmValue, "Окно значения не освобождено после закрытия");
         // A click that names no point opens nothing.
@@ -506,7 +477,6 @@ private slots:
     void numberColours_data() {
         QTest::addColumn<QString>("kept"); // the shifts left in the list
         QTest::addColumn<QList<int>>("red");
-        QTest::newRow("120, 119, 117, 116: only 119") << "SmNum >= 116" << QList<int>{119};
         QTest::newRow("the station: every gap, never the lowest")
             << "1 = 1" << QList<int>{119, 116, 110, 11};
         QTest::newRow("one shift") << "SmNum = 120" << QList<int>{};
@@ -671,6 +641,36 @@ private slots:
     }
     void compare() {
         if (QByteArray(QTest::currentDataTag()) == "chain") {
+            // Stations by region: a region lists only its own, "все" checks every listed one and
+            // leaves the hidden ones alone, a station unchecked clears "все".
+            const QString own = chainStation(), north = own + " Север";
+            m_station.registerInChain(north, QStringLiteral("Север"));
+            TfmChainStat* chain = openChain();
+            // Ours, shown, "+" when checked; in the catalogue's order, by region first.
+            const auto listed = [chain] {
+                QStringList names;
+                for (int i = 0; i < chain->clbStations->count(); ++i) {
+                    const QListWidgetItem* item = chain->clbStations->item(i);
+                    if (!item->isHidden() && item->text().startsWith(chainStation()))
+                        names << item->text() + (item->checkState() == Qt::Checked ? "+" : "-");
+                }
+                return names;
+            };
+            chain->cbRegion->setCurrentText(QStringLiteral("Север"));
+            QCOMPARE(listed(), QStringList{north + "-"});
+            QVERIFY(!chain->chbAllStations->isChecked());
+            chain->chbAllStations->click();
+            QCOMPARE(listed(), QStringList{north + "+"});
+            chain->cbRegion->setCurrentText(QStringLiteral("Все регионы"));
+            QCOMPARE(listed(), (QStringList{north + "+", own + "+"}));
+            chain->clbStations->findItems(own, Qt::MatchExactly)[0]->setCheckState(Qt::Unchecked);
+            QVERIFY(!chain->chbAllStations->isChecked());
+            chain->cbRegion->setCurrentText(QStringLiteral("Тест"));
+            chain->chbAllStations->click();
+            QVERIFY(chain->chbAllStations->isChecked());
+            chain->chbAllStations->click();
+            chain->cbRegion->setCurrentIndex(0);
+            QCOMPARE(listed(), (QStringList{north + "+", own + "-"}));
             const auto station = [this] { checkLines(m_chain->clbStations, {chainStation()}); };
             compareCase(m_env, openChain(), station, [this] { return openChain(); });
             // The report names the chain's stations.

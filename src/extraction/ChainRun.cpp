@@ -1,6 +1,7 @@
 #include "extraction/ChainRun.h"
 
 #include "extraction/BucketPass.h"
+#include "extraction/DataSetRows.h"
 #include "extraction/FoodExtractor.h"
 #include "extraction/GSMExtractor.h"
 #include "extraction/QueryLiterals.h"
@@ -21,17 +22,6 @@ namespace {
 
 struct TStationCancelled {};
 
-struct TStationRows {
-    TClientDataSet& set;
-    const TField& data;
-    const TGraphExtractor::TRowAmount& amount;
-
-    bool AtEnd() const { return set.eof(); }
-    TDateTime Time() const { return data.asDateTime(); }
-    double Amount() const { return amount(); }
-    void Next() { set.next(); }
-};
-
 // The server's sums, one row per bucket in bucket order, as rows the pass reads: each at its
 // bucket's start, so that it falls into that bucket and no other.
 struct TServerSums {
@@ -50,6 +40,17 @@ struct TServerSums {
     double Amount() const { return amount.asFloat(); }
     void Next() { set.next(); }
 };
+
+// The station's pass over `rows`, its sums in `sums`; a cancel ends it at the next bucket.
+template <class Rows>
+void SumBuckets(const TChainQuery& query, Rows& rows, const std::atomic<bool>& cancelled,
+                QList<double>& sums) {
+    RunBucketPass(query.from, query.to, query.stepLength, rows, [&](TDateTime, double sum, int) {
+        if (cancelled)
+            throw TStationCancelled();
+        sums.append(sum);
+    });
+}
 
 constexpr qint64 kMsecInDay = 86400000;
 // Days from the calendar's day zero, 1899-12-30, to 1970-01-01.
@@ -139,12 +140,8 @@ void TChainRun::Cancel() {
 }
 
 int TChainRun::BucketCount(const TChainQuery& query) {
-    if (!BucketStepProblem(query.from, query.to, query.stepLength).isEmpty())
-        return 0;
-    int count = 0;
-    for (TDateTime start = query.from; start <= query.to; start += query.stepLength)
-        ++count;
-    return count;
+    return int(
+        ::BucketCount(query.from, query.to, query.stepLength, std::numeric_limits<int>::max()));
 }
 
 QList<qint64> TChainRun::ServerBucketEnds(const TChainQuery& query) {
@@ -317,12 +314,9 @@ void TChainRun::SumRows(TDCOMConnection& connection, const TChainQuery& query,
                                                    ? TGSMExtractor::RowAmount(set, query.schema)
                                                    : TFoodExtractor::RowAmount(set, query.schema);
     set.first();
-    TStationRows rows{set, set.fieldByName(QStringLiteral("Data")), amount};
-    RunBucketPass(query.from, query.to, query.stepLength, rows, [&](TDateTime, double sum, int) {
-        if (m_cancelled)
-            throw TStationCancelled();
-        sums.append(sum);
-    });
+    TDataSetRows<TGraphExtractor::TRowAmount> rows{set, set.fieldByName(QStringLiteral("Data")),
+                                                   amount};
+    SumBuckets(query, rows, m_cancelled, sums);
     set.close();
 }
 
@@ -341,10 +335,6 @@ void TChainRun::SumOnServer(TDCOMConnection& connection, const TChainQuery& quer
     TServerSums rows{set, set.fieldByName(QStringLiteral("Bucket")),
                      set.fieldByName(QStringLiteral("Amount")), starts};
     // The same pass over the sums keeps its checks of every bucket and of the running total.
-    RunBucketPass(query.from, query.to, query.stepLength, rows, [&](TDateTime, double sum, int) {
-        if (m_cancelled)
-            throw TStationCancelled();
-        sums.append(sum);
-    });
+    SumBuckets(query, rows, m_cancelled, sums);
     set.close();
 }

@@ -1,6 +1,7 @@
 #include "extraction/GraphExtractor.h"
 
 #include "extraction/BucketPass.h"
+#include "extraction/DataSetRows.h"
 #include "extraction/StatTexts.h"
 #include "platform/chart/ChartModel.h"
 #include "platform/chart/ChartPalette.h"
@@ -30,19 +31,6 @@ constexpr qsizetype kLargestReserve = qsizetype(1) << 22;
 // Thrown inside the bucket pass when the extractor is being destroyed: nobody will look at the
 // chart any more, so the run stops at the next bucket and only cleans up.
 struct TRunAbandoned {};
-
-// The data set's visible rows as the bucket pass reads them.
-template <class AmountOfRow>
-struct TDataSetRows {
-    TClientDataSet& set;
-    const TField& data;
-    const AmountOfRow& amount;
-
-    bool AtEnd() const { return set.eof(); }
-    TDateTime Time() const { return data.asDateTime(); }
-    double Amount() const { return amount(); }
-    void Next() { set.next(); }
-};
 
 template <class Step>
 void Attempt(bool& failed, QString& error, Step&& step) {

@@ -23,24 +23,8 @@ using namespace StatControls;
 
 namespace {
 
-const QString kSelectAll = QStringLiteral("Выбрать все");
-const QString kDeselectAll = QStringLiteral("Сбросить все");
 const QString kCaption = QStringLiteral("Статистика сети АЗС");
 const QString kAllRegions = QStringLiteral("Все регионы");
-
-const QStringList& fuelSchemas() {
-    static const QStringList schemas{QStringLiteral("Время - Литры"),
-                                     QStringLiteral("Время - Суммы"),
-                                     QStringLiteral("Время - Заправок")};
-    return schemas;
-}
-
-const QStringList& goodsSchemas() {
-    static const QStringList schemas{QStringLiteral("Время - Суммы"),
-                                     QStringLiteral("Время - Количество"),
-                                     QStringLiteral("Время - Количество продаж")};
-    return schemas;
-}
 
 QListWidgetItem* checkItem(const QString& text, QListWidget* list) {
     auto* item = new QListWidgetItem(text, list);
@@ -98,7 +82,7 @@ void TfmChainStat::buildControls() {
     cbKind =
         comboBox(gbKind, "cbKind", {QStringLiteral("Топливо"), QStringLiteral("Товары")}, 0, false);
     clbItems = named(new QListWidget(gbKind), "clbItems");
-    bbtSelectAll = named(new QPushButton(kDeselectAll, gbKind), "bbtSelectAll");
+    bbtSelectAll = named(new QPushButton(deselectAllText(), gbKind), "bbtSelectAll");
     bbtSelectAll->setAutoDefault(false);
     chbMultiGraph->setParent(gbKind);
     setGroupLayout(gbKind, {cbKind, clbItems, bbtSelectAll, chbMultiGraph}, 1);
@@ -216,7 +200,7 @@ void TfmChainStat::loadItems(bool quiet) {
     for (const TQueryItem& item : m_items)
         checkItem(item.Name, clbItems)
             ->setCheckState(unchecked.contains(item.Name) ? Qt::Unchecked : Qt::Checked);
-    bbtSelectAll->setText(kDeselectAll);
+    bbtSelectAll->setText(deselectAllText());
 }
 
 void TfmChainStat::cbRegionChange() {
@@ -247,10 +231,7 @@ void TfmChainStat::clbStationsChange() {
 }
 
 void TfmChainStat::bbtSelectAllClick() {
-    const bool selectAll = bbtSelectAll->text() == kSelectAll;
-    for (int i = 0; i < clbItems->count(); ++i)
-        clbItems->item(i)->setCheckState(selectAll ? Qt::Checked : Qt::Unchecked);
-    bbtSelectAll->setText(selectAll ? kDeselectAll : kSelectAll);
+    toggleAllChecked(bbtSelectAll, clbItems);
 }
 
 TChainStations TfmChainStat::checkedStations() const {

@@ -27,8 +27,6 @@ using namespace StatControls;
 
 namespace {
 
-const QString kSelectAll = QStringLiteral("Выбрать все");
-const QString kDeselectAll = QStringLiteral("Сбросить все");
 const QString kCaption = QStringLiteral("Статистика по ГСМ");
 
 } // namespace
@@ -40,8 +38,7 @@ TfmGSMStat::TfmGSMStat(TdmStatistic& dm, QWidget* parent)
                    .schemaCaptionName = QStringLiteral("Label1"),
                    // The smallest window is 926 x 732 with the frame.
                    .clientSize = QSize(918, 698),
-                   .schemas = {QStringLiteral("Время - Литры"), QStringLiteral("Время - Суммы"),
-                               QStringLiteral("Время - Заправок")},
+                   .schemas = fuelSchemas(),
                    .stepGroupName = QStringLiteral("gbDim"),
                    .multiGraphCaption = QStringLiteral("разбить по видам топлива"),
                    .leftAxisTitle = QStringLiteral("Литры"),
@@ -67,7 +64,7 @@ void TfmGSMStat::buildControls() {
 
     gbGSM = groupBox(Panel1, "gbGSM", QStringLiteral("Вид топлива"));
     CheckListBox1 = named(new QListWidget(gbGSM), "CheckListBox1");
-    bbtSelectAll = named(new QPushButton(kSelectAll, gbGSM), "bbtSelectAll");
+    bbtSelectAll = named(new QPushButton(selectAllText(), gbGSM), "bbtSelectAll");
     chbMultiGraph->setParent(gbGSM);
     setGroupLayout(gbGSM, {CheckListBox1, bbtSelectAll, chbMultiGraph}, 0);
 
@@ -143,7 +140,7 @@ void TfmGSMStat::Timer1Timer() {
             &dm.cdsLogtran, Chart(), this, m_colors, TrackBar1));
         clearResults();
         MinValueLabel->setText(QStringLiteral("0"));
-        bbtSelectAll->setText(kSelectAll);
+        bbtSelectAll->setText(selectAllText());
     } catch (const std::exception& e) {
         // Without grades there is nothing to build: the window stays, empty, and says why.
         CheckListBox1->clear();
@@ -164,10 +161,7 @@ void TfmGSMStat::cbSchemaChange() {
 }
 
 void TfmGSMStat::bbtSelectAllClick() {
-    const bool selectAll = bbtSelectAll->text() == kSelectAll;
-    for (int i = 0; i < CheckListBox1->count(); ++i)
-        CheckListBox1->item(i)->setCheckState(selectAll ? Qt::Checked : Qt::Unchecked);
-    bbtSelectAll->setText(selectAll ? kDeselectAll : kSelectAll);
+    toggleAllChecked(bbtSelectAll, CheckListBox1);
 }
 
 void TfmGSMStat::bbtGoClick() {

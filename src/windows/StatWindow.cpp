@@ -32,6 +32,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -68,6 +69,35 @@ void setGroupLayout(QGroupBox* group, const QList<QWidget*>& widgets, int stretc
     layout->setSpacing(3);
     for (int i = 0; i < widgets.size(); ++i)
         layout->addWidget(widgets[i], i == stretchedIndex ? 1 : 0);
+}
+
+const QStringList& fuelSchemas() {
+    static const QStringList schemas{QStringLiteral("Время - Литры"),
+                                     QStringLiteral("Время - Суммы"),
+                                     QStringLiteral("Время - Заправок")};
+    return schemas;
+}
+
+const QStringList& goodsSchemas() {
+    static const QStringList schemas{QStringLiteral("Время - Суммы"),
+                                     QStringLiteral("Время - Количество"),
+                                     QStringLiteral("Время - Количество продаж")};
+    return schemas;
+}
+
+QString selectAllText() {
+    return QStringLiteral("Выбрать все");
+}
+
+QString deselectAllText() {
+    return QStringLiteral("Сбросить все");
+}
+
+void toggleAllChecked(QPushButton* button, QListWidget* list) {
+    const bool selectAll = button->text() == selectAllText();
+    for (int i = 0; i < list->count(); ++i)
+        list->item(i)->setCheckState(selectAll ? Qt::Checked : Qt::Unchecked);
+    button->setText(selectAll ? deselectAllText() : selectAllText());
 }
 
 } // namespace StatControls

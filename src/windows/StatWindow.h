@@ -21,6 +21,7 @@ class QFrame;
 class QGroupBox;
 class QAction;
 class QLabel;
+class QListWidget;
 class QMenu;
 class QPushButton;
 class QSlider;
@@ -213,5 +214,15 @@ QComboBox* comboBox(QWidget* parent, const char* name, const QStringList& items,
                     bool editable);
 // The group's layout with the margins of the narrow panel.
 void setGroupLayout(QGroupBox* group, const QList<QWidget*>& widgets, int stretchedIndex = -1);
+
+// The schemas of the fuel and of the goods window, which the chain window offers as well.
+const QStringList& fuelSchemas();
+const QStringList& goodsSchemas();
+
+// A check list's select-all button names what a press will do; a press does it to every line of
+// `list` and then offers the opposite.
+QString selectAllText();
+QString deselectAllText();
+void toggleAllChecked(QPushButton* button, QListWidget* list);
 
 } // namespace StatControls

@@ -26,9 +26,7 @@ TStatWindow::TLook goodsLook() {
     look.schemaCaptionName = QStringLiteral("Label5");
     // The smallest window is 926 x 682 with the frame.
     look.clientSize = QSize(918, 648);
-    look.schemas =
-        QStringList{QStringLiteral("Время - Суммы"), QStringLiteral("Время - Количество"),
-                    QStringLiteral("Время - Количество продаж")};
+    look.schemas = goodsSchemas();
     look.stepGroupName = QStringLiteral("gbLiter");
     look.multiGraphCaption = QStringLiteral("разбить по видам товаров");
     look.leftAxisTitle = QStringLiteral("Продажа");

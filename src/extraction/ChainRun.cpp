@@ -9,8 +9,6 @@
 #include "platform/data/ClientDataSet.h"
 #include "platform/data/StationDateTime.h"
 
-#include <QDate>
-
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -55,30 +53,10 @@ void SumBuckets(const TChainQuery& query, Rows& rows, const std::atomic<bool>& c
 constexpr qint64 kMsecInDay = 86400000;
 // Days from the calendar's day zero, 1899-12-30, to 1970-01-01.
 constexpr qint64 kUnixEpochDay = 25569;
-// The days a time stamp's text can name, 0001-01-01 to 9999-12-31, from 1970-01-01.
-constexpr qint64 kFirstUnixDay = -719162;
-constexpr qint64 kLastUnixDay = 2932896;
-
-qint64 FloorDiv(qint64 a, qint64 b) {
-    return a / b - (a % b != 0 && (a < 0) != (b < 0));
-}
-
-// A time stamp of the server read as the pass reads a fetched row's date-time.
-TDateTime MsecDateTime(qint64 unixMsec) {
-    const qint64 day = FloorDiv(unixMsec, kMsecInDay);
-    return StationDateTime::fromUnixDay(day, unixMsec - day * kMsecInDay);
-}
-
-QString MsecText(qint64 unixMsec) {
-    const qint64 day = FloorDiv(unixMsec, kMsecInDay);
-    const qint64 msec = unixMsec - day * kMsecInDay;
-    const QDate date = QDate::fromJulianDay(day + 2440588);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", date.year(),
-                  date.month(), date.day(), int(msec / 3600000), int(msec / 60000 % 60),
-                  int(msec / 1000 % 60), int(msec % 1000));
-    return QString::fromLatin1(text);
-}
+// The milliseconds a time stamp's text can name, 0001-01-01 to the end of 9999-12-31, from
+// 1970-01-01.
+constexpr qint64 kFirstUnixMsec = -719162 * kMsecInDay;
+constexpr qint64 kLastUnixMsec = (2932896 + 1) * kMsecInDay - 1;
 
 // The station statement's rows cut into the buckets ending at `ends` and summed, on the server:
 // the station windows' own statement, unchanged but for its order, is the source, so the rows are
@@ -103,7 +81,7 @@ QString ServerSumsText(const TChainQuery& query, const QList<qint64>& ends) {
     QStringList bounds;
     bounds.reserve(ends.size());
     for (qint64 end : ends)
-        bounds << QLatin1Char('"') + MsecText(end) + QLatin1Char('"');
+        bounds << QLatin1Char('"') + StationDateTime::unixMsecText(end) + QLatin1Char('"');
     QString sql = QStringLiteral("SELECT width_bucket(r.Data, '{") + bounds.join(QLatin1Char(',')) +
                   QStringLiteral("}'::timestamp[]) AS Bucket, SUM(") + amount +
                   QStringLiteral(") AS Amount FROM (") + rows + QStringLiteral(") AS r");
@@ -158,11 +136,11 @@ QList<qint64> TChainRun::ServerBucketEnds(const TChainQuery& query) {
             (qint64(day) - kUnixEpochDay) * kMsecInDay + std::llround((end - day) * kMsecPerDay);
         // The estimate is off by a rounding at most; the date-time of a millisecond grows with
         // it, so a step either way finds the first one not before the end.
-        while (MsecDateTime(msec) < end)
+        while (StationDateTime::fromUnixMsec(msec) < end)
             ++msec;
-        while (MsecDateTime(msec - 1) >= end)
+        while (StationDateTime::fromUnixMsec(msec - 1) >= end)
             --msec;
-        if (FloorDiv(msec, kMsecInDay) > kLastUnixDay || FloorDiv(msec, kMsecInDay) < kFirstUnixDay)
+        if (msec > kLastUnixMsec || msec < kFirstUnixMsec)
             return {};
         ends.append(msec);
     }

@@ -34,6 +34,12 @@ bool digits(std::string_view s, size_t pos, size_t count, int& out) {
     return true;
 }
 
+// The day of a millisecond from 1970-01-01, rounded down also before 1970.
+qint64 floorDay(qint64 msec) {
+    const auto perDay = qint64(kMsecPerDay);
+    return msec / perDay - (msec % perDay < 0 ? 1 : 0);
+}
+
 TDateTime fromJulianDay(qint64 julianDay, qint64 msecOfDay) {
     const double days = double(julianDay - kEpochJulianDay);
     const double time = double(msecOfDay) / kMsecPerDay;
@@ -44,6 +50,22 @@ TDateTime fromJulianDay(qint64 julianDay, qint64 msecOfDay) {
 
 TDateTime fromUnixDay(qint64 day, qint64 msecOfDay) {
     return fromJulianDay(day + kUnixEpochJulianDay, msecOfDay);
+}
+
+TDateTime fromUnixMsec(qint64 msec) {
+    const qint64 day = floorDay(msec);
+    return fromUnixDay(day, msec - day * qint64(kMsecPerDay));
+}
+
+QString unixMsecText(qint64 msec) {
+    const qint64 day = floorDay(msec);
+    const qint64 ms = msec - day * qint64(kMsecPerDay);
+    const QDate date = QDate::fromJulianDay(day + kUnixEpochJulianDay);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", date.year(), date.month(),
+                  date.day(), int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
+                  int(ms % 1000));
+    return QString::fromLatin1(buf);
 }
 
 // Hand-written because it runs once per fetched row of every sales query; QDateTime::fromString

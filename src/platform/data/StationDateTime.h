@@ -22,5 +22,9 @@ bool parse(const QString& text, TDateTime& value);
 // The date-time of a day counted from 1970-01-01 and the milliseconds into it, computed the way
 // parse() computes it, so that a server handing over binary time stamps gives the same values.
 TDateTime fromUnixDay(qint64 day, qint64 msecOfDay);
+// The same for a time stamp counted in milliseconds from 1970-01-01, and its text in the form
+// toText() writes, taken from the milliseconds themselves, not from a date-time rounded back.
+TDateTime fromUnixMsec(qint64 msec);
+QString unixMsecText(qint64 msec);
 
 } // namespace StationDateTime
